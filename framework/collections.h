@@ -1,0 +1,168 @@
+// The framework's collection templates: CArray, a growable array, and CList, a
+// doubly linked list walked with opaque POSITION values.
+#pragma once
+
+#include "framework/exception.h"
+#include "framework/win_types.h"
+
+#include <new>
+#include <utility>
+#include <vector>
+
+struct __POSITION {};
+using POSITION = __POSITION*;
+
+template <class TYPE, class ARG_TYPE = const TYPE&>
+class CArray {
+public:
+  CArray() = default;
+  CArray(const CArray&) = delete;
+  CArray& operator=(const CArray&) = delete;
+  virtual ~CArray() = default;
+
+  INT_PTR GetSize() const { return static_cast<INT_PTR>(m_items.size()); }
+  INT_PTR GetCount() const { return GetSize(); }
+  BOOL IsEmpty() const { return m_items.empty(); }
+  INT_PTR GetUpperBound() const { return GetSize() - 1; }
+
+  void SetSize(INT_PTR nNewSize) { guarded([&] { m_items.resize(static_cast<std::size_t>(nNewSize < 0 ? 0 : nNewSize)); }); }
+  void RemoveAll() { m_items.clear(); }
+
+  // Indexed access; the index must lie inside the array.
+  const TYPE& GetAt(INT_PTR i) const { return m_items.at(static_cast<std::size_t>(i)); }
+  void SetAt(INT_PTR i, ARG_TYPE e) { m_items.at(static_cast<std::size_t>(i)) = e; }
+  TYPE& ElementAt(INT_PTR i) { return m_items.at(static_cast<std::size_t>(i)); }
+  const TYPE& operator[](INT_PTR i) const { return GetAt(i); }
+  TYPE& operator[](INT_PTR i) { return ElementAt(i); }
+
+  // Appends one element and returns its index.
+  INT_PTR Add(ARG_TYPE e) {
+    guarded([&] { m_items.push_back(e); });
+    return GetUpperBound();
+  }
+  void InsertAt(INT_PTR i, ARG_TYPE e) {
+    guarded([&] { m_items.insert(m_items.begin() + i, e); });
+  }
+  void RemoveAt(INT_PTR i, INT_PTR n = 1) { m_items.erase(m_items.begin() + i, m_items.begin() + i + n); }
+
+private:
+  template <typename F>
+  static void guarded(F&& f) {
+    try {
+      f();
+    } catch (const std::bad_alloc&) {
+      AfxThrowMemoryException();
+    }
+  }
+
+  std::vector<TYPE> m_items;
+};
+
+template <class TYPE, class ARG_TYPE = const TYPE&>
+class CList {
+  struct CNode : __POSITION {
+    CNode* pNext = nullptr;
+    CNode* pPrev = nullptr;
+    TYPE data;
+    explicit CNode(ARG_TYPE d) : data(d) {}
+  };
+
+public:
+  CList() = default;
+  CList(const CList&) = delete;
+  CList& operator=(const CList&) = delete;
+  virtual ~CList() { RemoveAll(); }
+
+  INT_PTR GetCount() const { return m_nCount; }
+  INT_PTR GetSize() const { return m_nCount; }
+  BOOL IsEmpty() const { return m_nCount == 0; }
+
+  TYPE& GetHead() { return m_pHead->data; }
+  const TYPE& GetHead() const { return m_pHead->data; }
+  TYPE& GetTail() { return m_pTail->data; }
+  const TYPE& GetTail() const { return m_pTail->data; }
+
+  POSITION AddHead(ARG_TYPE e) {
+    CNode* n = make(e);
+    n->pNext = m_pHead;
+    if (m_pHead) m_pHead->pPrev = n;
+    else m_pTail = n;
+    m_pHead = n;
+    ++m_nCount;
+    return n;
+  }
+
+  POSITION AddTail(ARG_TYPE e) {
+    CNode* n = make(e);
+    n->pPrev = m_pTail;
+    if (m_pTail) m_pTail->pNext = n;
+    else m_pHead = n;
+    m_pTail = n;
+    ++m_nCount;
+    return n;
+  }
+
+  TYPE RemoveHead() {
+    CNode* n = m_pHead;
+    TYPE d = std::move(n->data);
+    unlink(n);
+    return d;
+  }
+
+  TYPE RemoveTail() {
+    CNode* n = m_pTail;
+    TYPE d = std::move(n->data);
+    unlink(n);
+    return d;
+  }
+
+  void RemoveAt(POSITION pos) { unlink(static_cast<CNode*>(pos)); }
+
+  void RemoveAll() {
+    while (m_pHead) unlink(m_pHead);
+  }
+
+  POSITION GetHeadPosition() const { return m_pHead; }
+  POSITION GetTailPosition() const { return m_pTail; }
+
+  // Returns the element at pos and moves pos to the next one (null at the end).
+  TYPE& GetNext(POSITION& pos) {
+    CNode* n = static_cast<CNode*>(pos);
+    pos = n->pNext;
+    return n->data;
+  }
+  const TYPE& GetNext(POSITION& pos) const {
+    const CNode* n = static_cast<const CNode*>(pos);
+    pos = n->pNext;
+    return n->data;
+  }
+  TYPE& GetPrev(POSITION& pos) {
+    CNode* n = static_cast<CNode*>(pos);
+    pos = n->pPrev;
+    return n->data;
+  }
+  TYPE& GetAt(POSITION pos) { return static_cast<CNode*>(pos)->data; }
+  const TYPE& GetAt(POSITION pos) const { return static_cast<const CNode*>(pos)->data; }
+
+private:
+  static CNode* make(ARG_TYPE e) {
+    try {
+      return new CNode(e);
+    } catch (const std::bad_alloc&) {
+      AfxThrowMemoryException();
+    }
+  }
+
+  void unlink(CNode* n) {
+    if (n->pPrev) n->pPrev->pNext = n->pNext;
+    else m_pHead = n->pNext;
+    if (n->pNext) n->pNext->pPrev = n->pPrev;
+    else m_pTail = n->pPrev;
+    --m_nCount;
+    delete n;
+  }
+
+  CNode* m_pHead = nullptr;
+  CNode* m_pTail = nullptr;
+  INT_PTR m_nCount = 0;
+};

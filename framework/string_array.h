@@ -1,0 +1,13 @@
+// CStringArray: a growable array of CString values.
+#pragma once
+
+#include "framework/collections.h"
+#include "framework/string.h"
+
+class AFX_EXT_CLASS CStringArray : public CArray<CString, const CString&> {
+public:
+  CStringArray() = default;
+  // Appends a zero-terminated text; returns its index.
+  INT_PTR Add(LPCTSTR psz) { return CArray::Add(CString(psz)); }
+  INT_PTR Add(const CString& s) { return CArray::Add(s); }
+};

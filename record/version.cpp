@@ -1,0 +1,5 @@
+#include "record/version.h"
+
+LPCSTR TarvenkelVersion() {
+  return TARVENKEL_VERSION;
+}

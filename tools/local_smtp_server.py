@@ -1,0 +1,107 @@
+#!/usr/bin/python3
+"""A local SMTP server on 127.0.0.1 for the demo and the tests.
+
+Runs Debian's aiosmtpd, stores every accepted message in a spool folder as
+NNNN.eml (the bytes received after the DATA command, dot-unstuffed) with
+NNNN.json beside it (envelope sender and recipients), and prints "PORT <n>"
+on standard output once it listens. It stops on SIGTERM, SIGINT, or when its
+standard input reaches end of file with --stdin-lifetime.
+"""
+
+import argparse
+import asyncio
+import json
+import os
+import signal
+import socket
+import ssl
+import sys
+import threading
+
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult, LoginPassword
+
+
+class SpoolHandler:
+    def __init__(self, spool):
+        self.spool = spool
+        self.count = 0
+        self.lock = threading.Lock()
+
+    async def handle_DATA(self, server, session, envelope):
+        with self.lock:
+            self.count += 1
+            stem = os.path.join(self.spool, "%04d" % self.count)
+        data = envelope.original_content
+        if data is None:
+            data = envelope.content if isinstance(envelope.content, bytes) else envelope.content.encode()
+        with open(stem + ".eml.part", "wb") as f:
+            f.write(data)
+        with open(stem + ".json", "w") as f:
+            json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
+                       "peer": str(session.peer), "host_name": session.host_name,
+                       "authenticated": bool(getattr(session, "authenticated", False))}, f)
+        os.rename(stem + ".eml.part", stem + ".eml")
+        return "250 OK stored as %04d" % self.count
+
+
+def make_authenticator(user, password):
+    def authenticator(server, session, envelope, mechanism, auth_data):
+        if isinstance(auth_data, LoginPassword):
+            if auth_data.login.decode() == user and auth_data.password.decode() == password:
+                return AuthResult(success=True)
+        return AuthResult(success=False, handled=False)
+    return authenticator
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--port", type=int, default=0, help="port to listen on; 0 picks a free one")
+    parser.add_argument("--spool", required=True, help="folder for received messages")
+    parser.add_argument("--auth", help="USER:PASSWORD to require AUTH LOGIN or PLAIN")
+    parser.add_argument("--tls-cert", help="certificate for STARTTLS or implicit TLS")
+    parser.add_argument("--tls-key", help="key of that certificate")
+    parser.add_argument("--implicit-tls", action="store_true", help="TLS from the first byte")
+    parser.add_argument("--stdin-lifetime", action="store_true", help="stop when standard input closes")
+    args = parser.parse_args()
+
+    os.makedirs(args.spool, exist_ok=True)
+    kwargs = {}
+    if args.auth:
+        user, _, password = args.auth.partition(":")
+        kwargs.update(authenticator=make_authenticator(user, password), auth_require_tls=False)
+    context = None
+    if args.tls_cert:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.tls_cert, args.tls_key)
+    if context is not None and args.implicit_tls:
+        kwargs["ssl_context"] = context
+    elif context is not None:
+        kwargs["tls_context"] = context
+
+    port = args.port or free_port()
+    controller = Controller(SpoolHandler(args.spool), hostname="127.0.0.1", port=port,
+                            data_size_limit=None, ready_timeout=10, **kwargs)
+    controller.start()
+    print("PORT %d" % port, flush=True)
+
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    signal.signal(signal.SIGINT, lambda *_: stop.set())
+    if args.stdin_lifetime:
+        def watch_stdin():
+            sys.stdin.buffer.read()
+            stop.set()
+        threading.Thread(target=watch_stdin, daemon=True).start()
+    stop.wait()
+    controller.stop()
+
+
+if __name__ == "__main__":
+    main()
