@@ -75,7 +75,9 @@ BOOL CStdioFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pEr
     const bool writeLock = writable && (share == shareExclusive || (flags & O_ACCMODE) == O_WRONLY);
     lock.l_type = writeLock ? F_WRLCK : F_RDLCK;
     lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+    // Only a conflicting lock refuses the open; on a file system without
+    // locks (ENOLCK, EINVAL) the file opens unguarded, as it would elsewhere.
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0 && (errno == EAGAIN || errno == EACCES)) {
       const int e = errno;
       ::close(fd);
       set_error(pError, CFileException::sharingViolation, e, lpszFileName);
