@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,7 +78,11 @@ BOOL CStdioFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pEr
     lock.l_whence = SEEK_SET;
     // Only a conflicting lock refuses the open; on a file system without
     // locks (ENOLCK, EINVAL) the file opens unguarded, as it would elsewhere.
-    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0 && (errno == EAGAIN || errno == EACCES)) {
+    // Writers lock with either of Linux's two lock families, which do not
+    // see each other, so both are taken: a record lock and a whole-file lock.
+    const bool refused = (::fcntl(fd, F_OFD_SETLK, &lock) != 0 && (errno == EAGAIN || errno == EACCES)) ||
+                         (::flock(fd, (writeLock ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK);
+    if (refused) {
       const int e = errno;
       ::close(fd);
       set_error(pError, CFileException::sharingViolation, e, lpszFileName);
