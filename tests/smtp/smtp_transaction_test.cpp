@@ -29,6 +29,21 @@ SmtpScript Opened() {
   return SmtpScript().Send("220 ready\r\n").Reply("250 hello\r\n");
 }
 
+// A whole transaction for the four recipients of Message(), the second
+// RCPT TO answered with the given reply, then QUIT.
+SmtpScript Accepting(const std::string& secondRecipientReply) {
+  return Opened()
+      .Reply("250 sender ok\r\n")
+      .Reply("250 ok\r\n")
+      .Reply(secondRecipientReply)
+      .Reply("250 ok\r\n")
+      .Reply("250 ok\r\n")
+      .Reply("354 go ahead\r\n")
+      .ReadData()
+      .Send("250 queued\r\n")
+      .Reply("221 bye\r\n");
+}
+
 std::unique_ptr<CSMTP> Connected(const ScriptedSmtpServer& server) {
   auto smtp = std::make_unique<CSMTP>();
   smtp->SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
@@ -60,16 +75,7 @@ const std::string kEnvelope =
 }  // namespace
 
 TEST(SmtpTransaction, ExactTranscriptWithRecipientsInKindOrder) {
-  ScriptedSmtpServer server(Opened()
-                                .Reply("250 sender ok\r\n")
-                                .Reply("250 ok\r\n")
-                                .Reply("250 ok\r\n")
-                                .Reply("250 ok\r\n")
-                                .Reply("250 ok\r\n")
-                                .Reply("354 go ahead\r\n")
-                                .ReadData()
-                                .Send("250 queued\r\n")
-                                .Reply("221 bye\r\n"));
+  ScriptedSmtpServer server(Accepting("250 ok\r\n"));
   auto smtp = Connected(server);
   auto msg = Message();
   ASSERT_TRUE(smtp->SendMessage(msg.get())) << smtp->GetLastError();
@@ -82,16 +88,7 @@ TEST(SmtpTransaction, ExactTranscriptWithRecipientsInKindOrder) {
 }
 
 TEST(SmtpTransaction, ARefusedRecipientDoesNotStopTheSend) {
-  ScriptedSmtpServer server(Opened()
-                                .Reply("250 sender ok\r\n")
-                                .Reply("250 ok\r\n")
-                                .Reply("550 5.1.1 no such user\r\n")
-                                .Reply("250 ok\r\n")
-                                .Reply("250 ok\r\n")
-                                .Reply("354 go ahead\r\n")
-                                .ReadData()
-                                .Send("250 queued\r\n")
-                                .Reply("221 bye\r\n"));
+  ScriptedSmtpServer server(Accepting("550 5.1.1 no such user\r\n"));
   auto smtp = Connected(server);
   auto msg = Message();
   EXPECT_TRUE(smtp->SendMessage(msg.get()));
