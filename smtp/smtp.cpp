@@ -1,8 +1,11 @@
 #include "smtp/smtp.h"
 
+#include "framework/cmd_target.h"
 #include "framework/exception.h"
+#include "framework/string_array.h"
 #include "mail/base64.h"
 #include "mail/mail_message.h"
+#include "mail/mime_message.h"
 #include "smtp/dot_stuffer.h"
 
 #include <algorithm>
@@ -317,4 +320,37 @@ BOOL CSMTP::transmit_message(CMailMessage* msg) {
   send_text(cook_body(msg));
   send_text("\r\n.\r\n");
   return get_response(RESPONSE_OK);
+}
+
+BOOL CSMTP::SendMessage(CString sRecipients, CString sBody, CString sSubject, CStringArray* pAttachments) {
+  // The busy cursor is shown and taken away at once; nothing holds it while
+  // the mail is built or sent.
+  AfxGetApp()->BeginWaitCursor();
+  AfxGetApp()->EndWaitCursor();
+  if (sRecipients.IsEmpty()) return FALSE;
+  if (sSubject.IsEmpty()) sSubject = "Hello!";
+  if (sBody.IsEmpty()) sBody = "Hello!";
+
+  CMIMEMessage msg;
+  msg.m_sFrom = m_sSender;
+  msg.m_sSubject = sSubject;
+  msg.m_sBody = sBody;
+  msg.AddMultipleRecipients(sRecipients, CMailMessage::TO);
+  if (pAttachments != nullptr) {
+    for (int i = 0; i < pAttachments->GetSize(); ++i)
+      msg.AddMIMEPart(pAttachments->GetAt(i), APPLICATION_OCTETSTREAM, "", ENCODING_BASE64, TRUE);
+  }
+
+  if (!Connect()) return FALSE;
+  BOOL result = FALSE;
+  try {
+    result = SendMessage(&msg);
+  } catch (...) {
+    // An exception from formatting (out of memory) still leaves the object
+    // closed, as every other path does.
+    Disconnect();
+    throw;
+  }
+  Disconnect();
+  return result;
 }

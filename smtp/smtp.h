@@ -11,6 +11,7 @@
 #include "smtp/reply_reader.h"
 
 class CMailMessage;
+class CStringArray;
 
 class AFX_EXT_CLASS CSMTP {
 public:
@@ -48,6 +49,12 @@ public:
   // Sends one message over the open connection: formats it, then runs the
   // mail transaction. Non-zero when the server accepted the message.
   BOOL SendMessage(CMailMessage* msg);
+  // Sends one notification in one call: builds a MIME message from the
+  // stored sender, the ";"-separated recipient list, the body and the subject
+  // ("Hello!" for an empty one), attaches the files, connects, sends and
+  // disconnects. 0 at once, with nothing sent, for an empty recipient list;
+  // otherwise the object ends the call closed, whatever happens.
+  BOOL SendMessage(CString sRecipients, CString sBody, CString sSubject, CStringArray* pAttachments);
 
 protected:
   // Runs the mail transaction for a formatted message: MAIL From, one RCPT TO
