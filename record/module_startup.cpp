@@ -17,6 +17,7 @@
 #include "framework/extension_module.h"
 #include "framework/module_loader.h"
 #include "framework/resources.h"
+#include "mail/base64.h"
 
 #include <new>
 #include <utility>
@@ -59,6 +60,19 @@ public:
 private:
   bool m_bAlive = false;
 };
+
+CModuleStatic<CString> g_base64Alphabet;
+
+// Records a start-up step, naming the static object it concerns.
+void trace_object(LPCSTR lpszWhat, LPCSTR lpszObject) {
+  CString step;
+  step.Format("%s %s", lpszWhat, lpszObject);
+  AfxTraceModuleStep(step);
+}
+
+void destroy_base64_alphabet() {
+  if (g_base64Alphabet.Destroy()) trace_object("destroyed", "CBase64::m_sBase64Alphabet");
+}
 
 // The module's record for the framework: zero at load.
 AFX_EXTENSION_MODULE g_extensionModule;
@@ -113,6 +127,16 @@ CExitList g_exitList;
 // its destruction. FALSE if one could not be built (the exit list then holds
 // what was built).
 BOOL construct_statics() {
+  try {
+    g_base64Alphabet.Construct("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/");
+    g_exitList.Add(destroy_base64_alphabet);
+    trace_object("constructed", "CBase64::m_sBase64Alphabet");
+  } catch (CException* e) {
+    e->Delete();
+    return FALSE;
+  } catch (const std::bad_alloc&) {
+    return FALSE;
+  }
   return TRUE;
 }
 
@@ -151,3 +175,8 @@ private:
 CModuleStartup g_moduleStartup __attribute__((init_priority(101)));
 
 }  // namespace
+
+// The class-wide objects named by the mail classes refer into the storage
+// above; the references are bound before any code runs, the objects behind
+// them exist from the start-up sequence to the unload.
+constinit CString& CBase64::m_sBase64Alphabet = g_base64Alphabet.m_object;
