@@ -18,6 +18,7 @@
 #include "framework/module_loader.h"
 #include "framework/resources.h"
 #include "mail/base64.h"
+#include "mail/mime_message.h"
 
 #include <new>
 #include <utility>
@@ -62,6 +63,7 @@ private:
 };
 
 CModuleStatic<CString> g_base64Alphabet;
+CModuleStatic<CMIMEMessage::CMIMETypeManager> g_mimeTypeManager;
 
 // Records a start-up step, naming the static object it concerns.
 void trace_object(LPCSTR lpszWhat, LPCSTR lpszObject) {
@@ -72,6 +74,11 @@ void trace_object(LPCSTR lpszWhat, LPCSTR lpszObject) {
 
 void destroy_base64_alphabet() {
   if (g_base64Alphabet.Destroy()) trace_object("destroyed", "CBase64::m_sBase64Alphabet");
+}
+
+// Destroying the registry deletes every content agent it holds.
+void destroy_mime_type_manager() {
+  if (g_mimeTypeManager.Destroy()) trace_object("destroyed", "CMIMEMessage::m_MIMETypeManager");
 }
 
 // The module's record for the framework: zero at load.
@@ -131,6 +138,9 @@ BOOL construct_statics() {
     g_base64Alphabet.Construct("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/");
     g_exitList.Add(destroy_base64_alphabet);
     trace_object("constructed", "CBase64::m_sBase64Alphabet");
+    g_mimeTypeManager.Construct();
+    g_exitList.Add(destroy_mime_type_manager);
+    trace_object("constructed", "CMIMEMessage::m_MIMETypeManager");
   } catch (CException* e) {
     e->Delete();
     return FALSE;
@@ -180,3 +190,4 @@ CModuleStartup g_moduleStartup __attribute__((init_priority(101)));
 // above; the references are bound before any code runs, the objects behind
 // them exist from the start-up sequence to the unload.
 constinit CString& CBase64::m_sBase64Alphabet = g_base64Alphabet.m_object;
+constinit CMIMEMessage::CMIMETypeManager& CMIMEMessage::m_MIMETypeManager = g_mimeTypeManager.m_object;
