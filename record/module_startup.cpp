@@ -33,9 +33,12 @@ constexpr DWORD DLL_PROCESS_ATTACH = 1;
 template <class T>
 class CModuleStatic {
 public:
-  constexpr CModuleStatic() noexcept {}
-  // Unloading destroys the object through the exit list, never here.
-  ~CModuleStatic() {}
+  constexpr CModuleStatic() noexcept : m_cUnbuilt(0) {}
+  // Unloading destroys the object through the exit list, never here. Being
+  // constexpr makes the storage a literal type, so that it is initialised
+  // before any code runs and the start-up's constructions are not undone
+  // by a later dynamic initialisation.
+  constexpr ~CModuleStatic() {}
   CModuleStatic(const CModuleStatic&) = delete;
   CModuleStatic& operator=(const CModuleStatic&) = delete;
 
@@ -55,6 +58,7 @@ public:
   bool IsAlive() const { return m_bAlive; }
 
   union {
+    char m_cUnbuilt;  // the active member until the object is built
     T m_object;
   };
 
@@ -62,8 +66,8 @@ private:
   bool m_bAlive = false;
 };
 
-CModuleStatic<CString> g_base64Alphabet;
-CModuleStatic<CMIMEMessage::CMIMETypeManager> g_mimeTypeManager;
+constinit CModuleStatic<CString> g_base64Alphabet;
+constinit CModuleStatic<CMIMEMessage::CMIMETypeManager> g_mimeTypeManager;
 
 // Records a start-up step, naming the static object it concerns.
 void trace_object(LPCSTR lpszWhat, LPCSTR lpszObject) {
@@ -82,7 +86,7 @@ void destroy_mime_type_manager() {
 }
 
 // The module's record for the framework: zero at load.
-AFX_EXTENSION_MODULE g_extensionModule;
+constinit AFX_EXTENSION_MODULE g_extensionModule{};
 
 // This module's handle, found through an address inside it.
 HINSTANCE this_module() {
@@ -128,7 +132,7 @@ private:
   int m_nCount = 0;
 };
 
-CExitList g_exitList;
+constinit CExitList g_exitList;
 
 // Builds the module's static objects in their fixed order, each registering
 // its destruction. FALSE if one could not be built (the exit list then holds
