@@ -11,15 +11,20 @@ HINSTANCE fake_module(std::uintptr_t n) {
   return reinterpret_cast<HINSTANCE>(n);
 }
 
-// Registers a fake module the way a module's start-up does: park the lists,
-// let its static objects enter their classes, register, link.
-void attach(AFX_EXTENSION_MODULE& state, HINSTANCE hModule, CRuntimeClass* pOwnClass = nullptr, BOOL bSystem = FALSE) {
+// Parks the host's lists as a module's pre-construction hook does.
+void park_lists() {
   AFX_MODULE_STATE* pState = AfxGetModuleState();
   pState->m_pClassInit = pState->m_pClassList;
   pState->m_pFactoryInit = pState->m_pFactoryList;
   pState->m_pClassList = nullptr;
   pState->m_pFactoryList = nullptr;
   pState->m_bListsParked = TRUE;
+}
+
+// Registers a fake module the way a module's start-up does: park the lists,
+// let its static objects enter their classes, register, link.
+void attach(AFX_EXTENSION_MODULE& state, HINSTANCE hModule, CRuntimeClass* pOwnClass = nullptr, BOOL bSystem = FALSE) {
+  park_lists();
   if (pOwnClass != nullptr) AfxClassInit(pOwnClass);
   ASSERT_TRUE(AfxInitExtensionModule(state, hModule));
   new CDynLinkLibrary(state, bSystem);
@@ -102,11 +107,7 @@ TEST(ExtensionChain, RefusedRegistrationGivesTheHostItsListsBack) {
   AfxClassInit(&hostClass);
   AFX_MODULE_STATE* pState = AfxGetModuleState();
   CRuntimeClass* pHostHead = pState->m_pClassList;
-  pState->m_pClassInit = pState->m_pClassList;
-  pState->m_pFactoryInit = pState->m_pFactoryList;
-  pState->m_pClassList = nullptr;
-  pState->m_pFactoryList = nullptr;
-  pState->m_bListsParked = TRUE;
+  park_lists();
   AfxClassInit(&moduleClass);
 
   AfxSetRefuseExtensionInit(TRUE);
@@ -124,12 +125,7 @@ TEST(ExtensionChain, FactoriesFollowTheirModuleAndUnlinkThemselves) {
   CObjectFactory hostFactory("host.factory", &made);
   EXPECT_EQ(AfxFindObjectFactory("host.factory"), &hostFactory);
 
-  AFX_MODULE_STATE* pState = AfxGetModuleState();
-  pState->m_pClassInit = pState->m_pClassList;
-  pState->m_pFactoryInit = pState->m_pFactoryList;
-  pState->m_pClassList = nullptr;
-  pState->m_pFactoryList = nullptr;
-  pState->m_bListsParked = TRUE;
+  park_lists();
   auto* pModuleFactory = new CObjectFactory("module.factory", &made);
   AFX_EXTENSION_MODULE state{};
   ASSERT_TRUE(AfxInitExtensionModule(state, fake_module(0x7000)));

@@ -1,5 +1,6 @@
 // The archive dump tool run on real files: a good archive, archives cut
 // short in a header and in a block, and a missing file.
+#include "tests/support/alarm_records.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -12,19 +13,10 @@
 namespace {
 
 using tarvenkel::test::BinaryPath;
+using tarvenkel::test::RawRecord;
 using tarvenkel::test::ReadFile;
 using tarvenkel::test::TempDir;
 using tarvenkel::test::WriteFile;
-
-std::string le32(std::uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));
-  return s;
-}
-
-std::string raw_record(int v1, int v2, int v3, int len, const std::string& block = "") {
-  return le32(v2) + le32(v1) + le32(v3) + le32(static_cast<std::uint32_t>(len)) + block;
-}
 
 struct ToolRun {
   int status;
@@ -48,8 +40,8 @@ ToolRun dump(const TempDir& dir, const std::string& args) {
 
 TEST(ArchiveDump, PrintsEveryRecordWithValuesLengthAndBlock) {
   TempDir dir;
-  WriteFile(dir.file("good.arc"), raw_record(1, 2, 3, 3, "abc") + raw_record(-1, 7, 0x10, -5) +
-                                      raw_record(4, 5, 6, 18, std::string("bin\x00\x01\xff" "ary data..", 16) + std::string(2, '\0')));
+  WriteFile(dir.file("good.arc"), RawRecord(1, 2, 3, 3, "abc") + RawRecord(-1, 7, 0x10, -5) +
+                                      RawRecord(4, 5, 6, 18, std::string("bin\x00\x01\xff" "ary data..", 16) + std::string(2, '\0')));
   ToolRun run = dump(dir, dir.file("good.arc"));
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
@@ -76,8 +68,8 @@ TEST(ArchiveDump, PrintsEveryRecordWithValuesLengthAndBlock) {
 
 TEST(ArchiveDump, CutShortArchivesNameTheOffsetAndFail) {
   TempDir dir;
-  std::string first = raw_record(1, 2, 3, 3, "abc");
-  WriteFile(dir.file("block.arc"), first + raw_record(4, 5, 6, 10, "01234"));
+  std::string first = RawRecord(1, 2, 3, 3, "abc");
+  WriteFile(dir.file("block.arc"), first + RawRecord(4, 5, 6, 10, "01234"));
   ToolRun run = dump(dir, dir.file("block.arc"));
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("record 1 at offset 0"), std::string::npos) << "records before the break are shown";
@@ -85,14 +77,14 @@ TEST(ArchiveDump, CutShortArchivesNameTheOffsetAndFail) {
             std::string::npos)
       << run.err;
 
-  WriteFile(dir.file("header.arc"), first + raw_record(4, 5, 6, 0).substr(0, 10));
+  WriteFile(dir.file("header.arc"), first + RawRecord(4, 5, 6, 0).substr(0, 10));
   run = dump(dir, dir.file("header.arc"));
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("record 2 at offset 19 is cut short: the file ends 10 bytes into its 16-byte header"),
             std::string::npos)
       << run.err;
 
-  WriteFile(dir.file("huge.arc"), raw_record(1, 2, 3, 0x7FFFFFFF));
+  WriteFile(dir.file("huge.arc"), RawRecord(1, 2, 3, 0x7FFFFFFF));
   run = dump(dir, dir.file("huge.arc"));
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("claims 2147483647 bytes but only 0 follow"), std::string::npos) << run.err;

@@ -4,6 +4,7 @@
 // while it is loaded, and a refused registration must fail the load and
 // leave nothing of the module behind.
 #include "framework/extension_module.h"
+#include "tests/support/module_steps.h"
 #include "framework/module_loader.h"
 #include "framework/resources.h"
 
@@ -22,13 +23,7 @@
 
 namespace {
 
-std::vector<std::string> steps() {
-  CStringArray arr;
-  AfxGetModuleSteps(arr);
-  std::vector<std::string> out;
-  for (INT_PTR i = 0; i < arr.GetSize(); ++i) out.push_back(arr[i].str());
-  return out;
-}
+using tarvenkel::test::ModuleSteps;
 
 const std::vector<std::string> kLoadSteps = {
     "pre-construction hook: lists parked",
@@ -91,7 +86,7 @@ protected:
 TEST_F(ModuleLoad, LoadBuildsStaticsThenRegistersAndUnloadUndoesItInReverse) {
   HINSTANCE hModule = AfxLoadLibrary(TARVENKEL_MODULE_PATH);
   ASSERT_NE(hModule, nullptr) << AfxGetLoadLibraryError().GetString();
-  EXPECT_EQ(steps(), kLoadSteps);
+  EXPECT_EQ(ModuleSteps(), kLoadSteps);
   EXPECT_TRUE(AfxIsModuleLinked(hModule));
   // The host's own classes were parked during the load and are back.
   EXPECT_EQ(AfxFindRuntimeClass("CHostOwnClass"), &g_hostClass);
@@ -128,7 +123,7 @@ TEST_F(ModuleLoad, LoadBuildsStaticsThenRegistersAndUnloadUndoesItInReverse) {
 
   AfxClearModuleSteps();
   EXPECT_TRUE(AfxFreeLibrary(hModule));
-  EXPECT_EQ(steps(), kUnloadSteps);
+  EXPECT_EQ(ModuleSteps(), kUnloadSteps);
   EXPECT_FALSE(module_mapped()) << "dlclose must really unload the module";
   EXPECT_FALSE(AfxIsModuleLinked(hModule));
   EXPECT_FALSE(AfxFindResource(RT_DIALOG_TYPE, 950, &pData, &nSize)) << "a withdrawn module is not searched";
@@ -140,10 +135,10 @@ TEST_F(ModuleLoad, LoadBuildsStaticsThenRegistersAndUnloadUndoesItInReverse) {
 TEST_F(ModuleLoad, PlainDlopenAndDlcloseRunTheSameSequence) {
   void* pHandle = dlopen(TARVENKEL_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(pHandle, nullptr) << dlerror();
-  EXPECT_EQ(steps(), kLoadSteps);
+  EXPECT_EQ(ModuleSteps(), kLoadSteps);
   AfxClearModuleSteps();
   EXPECT_EQ(dlclose(pHandle), 0);
-  EXPECT_EQ(steps(), kUnloadSteps);
+  EXPECT_EQ(ModuleSteps(), kUnloadSteps);
   EXPECT_FALSE(module_mapped());
 }
 
@@ -162,7 +157,7 @@ TEST_F(ModuleLoad, RefusedRegistrationFailsTheLoadAndLeavesNothingAlive) {
       "destroyed CBase64::m_sBase64Alphabet",
       "pre-construction hook: nothing to do",
   };
-  EXPECT_EQ(steps(), expected);
+  EXPECT_EQ(ModuleSteps(), expected);
   EXPECT_FALSE(module_mapped()) << "a refused module must not stay loaded";
   EXPECT_EQ(AfxGetModuleState()->m_pLibraryList, nullptr) << "nothing was linked into the chain";
   EXPECT_EQ(AfxFindRuntimeClass("CHostOwnClass"), &g_hostClass) << "the host's classes come back after a refusal";
@@ -172,7 +167,7 @@ TEST_F(ModuleLoad, RefusedRegistrationFailsTheLoadAndLeavesNothingAlive) {
   AfxClearModuleSteps();
   HINSTANCE hModule = AfxLoadLibrary(TARVENKEL_MODULE_PATH);
   ASSERT_NE(hModule, nullptr) << AfxGetLoadLibraryError().GetString();
-  EXPECT_EQ(steps(), kLoadSteps);
+  EXPECT_EQ(ModuleSteps(), kLoadSteps);
   EXPECT_TRUE(AfxFreeLibrary(hModule));
   EXPECT_FALSE(module_mapped());
 }
@@ -182,19 +177,19 @@ TEST_F(ModuleLoad, TwoLoadsShareOneModuleUntilTheLastIsFreed) {
   HINSTANCE h2 = AfxLoadLibrary(TARVENKEL_MODULE_PATH);
   ASSERT_NE(h1, nullptr);
   EXPECT_EQ(h1, h2);
-  EXPECT_EQ(steps(), kLoadSteps) << "the second load runs nothing";
+  EXPECT_EQ(ModuleSteps(), kLoadSteps) << "the second load runs nothing";
   AfxClearModuleSteps();
   EXPECT_TRUE(AfxFreeLibrary(h1));
-  EXPECT_TRUE(steps().empty());
+  EXPECT_TRUE(ModuleSteps().empty());
   EXPECT_TRUE(AfxIsModuleLinked(h2));
   EXPECT_TRUE(AfxFreeLibrary(h2));
-  EXPECT_EQ(steps(), kUnloadSteps);
+  EXPECT_EQ(ModuleSteps(), kUnloadSteps);
 }
 
 TEST_F(ModuleLoad, MissingLibraryFailsWithTheLoadersReason) {
   EXPECT_EQ(AfxLoadLibrary("/nonexistent/libnothing.so"), nullptr);
   EXPECT_NE(std::string(AfxGetLoadLibraryError().GetString()).find("libnothing"), std::string::npos);
-  EXPECT_TRUE(steps().empty());
+  EXPECT_TRUE(ModuleSteps().empty());
 }
 
 }  // namespace

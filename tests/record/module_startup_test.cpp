@@ -3,6 +3,7 @@
 // in reverse order (watched through the trace's descriptor sink, which
 // writes each step as it happens).
 #include "framework/extension_module.h"
+#include "tests/support/module_steps.h"
 #include "framework/resources.h"
 #include "record/alarm_msg.h"
 
@@ -16,13 +17,7 @@
 
 namespace {
 
-std::vector<std::string> steps() {
-  CStringArray arr;
-  AfxGetModuleSteps(arr);
-  std::vector<std::string> out;
-  for (INT_PTR i = 0; i < arr.GetSize(); ++i) out.push_back(arr[i].str());
-  return out;
-}
+using tarvenkel::test::ModuleSteps;
 
 TEST(ModuleStartup, LinkedModuleRanItsLoadSequenceBeforeMain) {
   const std::vector<std::string> expected = {
@@ -32,7 +27,7 @@ TEST(ModuleStartup, LinkedModuleRanItsLoadSequenceBeforeMain) {
       "AfxInitExtensionModule",
       "CDynLinkLibrary",
   };
-  std::vector<std::string> traced = steps();
+  std::vector<std::string> traced = ModuleSteps();
   ASSERT_GE(traced.size(), expected.size());
   EXPECT_EQ(std::vector<std::string>(traced.begin(), traced.begin() + 5), expected);
 
