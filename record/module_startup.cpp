@@ -163,9 +163,14 @@ public:
     pre_construction_hook(DLL_PROCESS_ATTACH);
     BOOL bBuilt = construct_statics();
     if (bBuilt && AfxInitExtensionModule(g_extensionModule, m_hModule)) {
-      new CDynLinkLibrary(g_extensionModule, FALSE);
-      m_bAttached = TRUE;
-    } else {
+      try {
+        new CDynLinkLibrary(g_extensionModule, FALSE);
+        m_bAttached = TRUE;
+      } catch (const std::bad_alloc&) {
+        AfxTermExtensionModule(g_extensionModule, FALSE);
+      }
+    }
+    if (!m_bAttached) {
       // The load fails: nothing built for it may stay alive.
       g_exitList.Run();
       if (!bBuilt) AfxTraceModuleStep("module static objects could not be built");
