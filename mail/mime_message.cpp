@@ -3,8 +3,6 @@
 #include "mail/app_octet_stream.h"
 #include "mail/text_plain.h"
 
-CMIMEMessage::CMIMETypeManager CMIMEMessage::m_MIMETypeManager;
-
 CMIMEMessage::CMIMETypeManager::~CMIMETypeManager() {
   CSingleLock lock(&m_csAccess, TRUE);
   for (POSITION pos = m_AgentList.GetHeadPosition(); pos != nullptr;) delete m_AgentList.GetNext(pos);

@@ -81,5 +81,7 @@ protected:
   CList<CMIMEPart, const CMIMEPart&> m_PartList;
 
 private:
-  static CMIMETypeManager m_MIMETypeManager;
+  // Built when the module loads and destroyed when it unloads, by the
+  // module's start-up sequence, which owns the object behind this reference.
+  static CMIMETypeManager& m_MIMETypeManager;
 };
