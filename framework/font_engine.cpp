@@ -216,8 +216,6 @@ void CFontInstance::realise(const LOGFONTA& lf) {
   m_bItalic = lf.lfItalic != 0;
   m_bUnderline = lf.lfUnderline != 0;
   m_bStrikeOut = lf.lfStrikeOut != 0;
-  m_bEmbolden = m_nWeight >= FW_SEMIBOLD && file.weight < FC_WEIGHT_DEMIBOLD;
-  m_bOblique = m_bItalic && file.slant == FC_SLANT_ROMAN;
   m_sFamily = file.family;
   m_sFile = file.file;
 
@@ -231,6 +229,10 @@ void CFontInstance::realise(const LOGFONTA& lf) {
     }
   }
   double upem = 1000, ascent = 800, descent = 200, avg = 0;
+  // Whether the face itself is bold or italic; fontconfig may report a
+  // synthetic style for a regular face, which we then produce ourselves.
+  bool bFaceBold = probe != nullptr && (probe->style_flags & FT_STYLE_FLAG_BOLD) != 0;
+  bool bFaceItalic = probe != nullptr && (probe->style_flags & FT_STYLE_FLAG_ITALIC) != 0;
   if (probe != nullptr && FT_IS_SCALABLE(probe)) {
     upem = probe->units_per_EM;
     ascent = probe->ascender;
@@ -241,8 +243,11 @@ void CFontInstance::realise(const LOGFONTA& lf) {
         descent = os2->usWinDescent;
       }
       avg = os2->xAvgCharWidth;
+      bFaceBold = bFaceBold || os2->usWeightClass >= 600;
     }
   }
+  m_bEmbolden = m_nWeight >= FW_SEMIBOLD && !bFaceBold && probe != nullptr;
+  m_bOblique = m_bItalic && !bFaceItalic && probe != nullptr;
   if (ascent + descent <= 0) { ascent = 0.8 * upem; descent = 0.2 * upem; }
   if (lf.lfHeight < 0) {
     m_nEm = -lf.lfHeight;
@@ -351,6 +356,22 @@ const CGlyph& CFontInstance::GetGlyph(char32_t ch) {
   return g;
 }
 
+namespace {
+
+std::mutex g_cacheMutex;
+std::unordered_map<std::string, std::shared_ptr<CFontInstance>>& font_cache() {
+  static auto* cache = new std::unordered_map<std::string, std::shared_ptr<CFontInstance>>;
+  return *cache;
+}
+
+}  // namespace
+
+void FlushFontCache() {
+  std::unordered_map<std::string, std::shared_ptr<CFontInstance>> old;
+  std::lock_guard<std::mutex> lock(g_cacheMutex);
+  old.swap(font_cache());
+}
+
 std::shared_ptr<CFontInstance> RealiseFont(const LOGFONTA& lf) {
   // The key is the record with the face name cut at its terminator, plus the
   // code page the face name is read in.
@@ -363,17 +384,15 @@ std::shared_ptr<CFontInstance> RealiseFont(const LOGFONTA& lf) {
   UINT cp = AfxGetAnsiCodePage();
   sKey.append(reinterpret_cast<const char*>(&cp), sizeof(cp));
 
-  static std::mutex cacheMutex;
-  static std::unordered_map<std::string, std::shared_ptr<CFontInstance>> cache;
   {
-    std::lock_guard<std::mutex> lock(cacheMutex);
-    auto it = cache.find(sKey);
-    if (it != cache.end()) return it->second;
+    std::lock_guard<std::mutex> lock(g_cacheMutex);
+    auto it = font_cache().find(sKey);
+    if (it != font_cache().end()) return it->second;
   }
   std::shared_ptr<CFontInstance> font(new CFontInstance);
   font->realise(key);
-  std::lock_guard<std::mutex> lock(cacheMutex);
-  return cache.emplace(sKey, font).first->second;
+  std::lock_guard<std::mutex> lock(g_cacheMutex);
+  return font_cache().emplace(sKey, font).first->second;
 }
 
 }  // namespace tarvenkel::gdi

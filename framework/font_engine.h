@@ -78,6 +78,10 @@ private:
 // byte for byte the same under the same code page).
 std::shared_ptr<CFontInstance> RealiseFont(const LOGFONTA& lf);
 
+// Forgets every realised font; fonts still held by font handles stay alive
+// until those go. For measuring the cost of a first use.
+void FlushFontCache();
+
 // The font families that fontconfig is asked for, in order, for a face name
 // (UTF-8) and a pitch-and-family byte: Chinese system face names map to the
 // Song, Kai and Hei typefaces that Linux ships, UI face names to sans-serif.
