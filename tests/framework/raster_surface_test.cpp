@@ -199,7 +199,8 @@ TEST(GdiObjects, SelectReturnsPreviousAndDeleteWhileSelectedIsSafe) {
   dc.MoveTo(0, 0);
   dc.LineTo(5, 0);
   EXPECT_EQ(s.GetPixel(4, 0), RGB(0, 255, 0));
-  dc.SelectStockObject(BLACK_PEN);
+  // Replacing it frees it, so there is no previous pen to hand back.
+  EXPECT_EQ(dc.SelectStockObject(BLACK_PEN), nullptr);
   EXPECT_FALSE(DeleteObject(GetStockObject(BLACK_PEN)));
   EXPECT_FALSE(DeleteObject(h));
 
