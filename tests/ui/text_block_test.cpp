@@ -222,3 +222,30 @@ TEST(TextBlock, RasterTextAppearsWhereDrawnInItsColour) {
 }
 
 }  // namespace
+
+namespace {
+
+// With the real default font, the extent GetSize reports and the rectangle
+// the measuring DrawText returns agree for one line.
+TEST(TextBlock, GetSizeAgreesWithMeasuredRectangleInRealFont) {
+  const char* texts[] = {"\xB1\xA8\xBE\xAF Alarm 12", "Door 7 open", "\xCB\xCE\xCC\xE5"};
+  for (const char* text : texts) {
+    CRecordingSurface rec;
+    CDC dc(&rec);
+    CSingleText block;
+    block.SetRect(CRect(0, 0, 400, 100));
+    block.SetText(text);
+    block.Draw(&dc, 0xFFFFFFFF);
+    CSize size = block.GetSize(&dc);
+    auto calls = rec.GetCalls(CDrawCall::drawText);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].rcResult.Size(), size) << text;
+    EXPECT_GT(size.cx, 0);
+    // Centred: the drawing rectangle is the extent, placed in the middle.
+    EXPECT_EQ(calls[1].rc.Width(), size.cx);
+    EXPECT_EQ(calls[1].rc.Height(), 100 + 2 * ((size.cy - 100) / 2));
+    EXPECT_EQ(calls[1].rc.left, -((size.cx - 400) / 2));
+  }
+}
+
+}  // namespace
