@@ -47,8 +47,6 @@ bool ensure_libraries() {
 struct FontFile {
   std::string file;
   int index = 0;
-  int weight = FC_WEIGHT_REGULAR;
-  int slant = FC_SLANT_ROMAN;
   std::string family;
 };
 
@@ -67,8 +65,6 @@ FontFile font_file_of(FcPattern* p) {
   FontFile f;
   f.file = pattern_string(p, FC_FILE);
   f.index = pattern_int(p, FC_INDEX, 0);
-  f.weight = pattern_int(p, FC_WEIGHT, FC_WEIGHT_REGULAR);
-  f.slant = pattern_int(p, FC_SLANT, FC_SLANT_ROMAN);
   f.family = pattern_string(p, FC_FAMILY);
   return f;
 }
@@ -195,18 +191,18 @@ struct CFontInstance::Face {
 
 CFontInstance::~CFontInstance() = default;
 
-CFontInstance::Face* CFontInstance::open_face(const std::string& file, int index) {
-  for (auto& f : m_faces) {
-    if (f->file == file && f->index == index) return f.get();
-  }
+std::unique_ptr<CFontInstance::Face> CFontInstance::load_face(const std::string& file, int index) {
+  if (file.empty()) return nullptr;
   auto face = std::make_unique<Face>();
   face->file = file;
   face->index = index;
-  {
-    std::lock_guard<std::mutex> lock(g_libraryMutex);
-    if (!ensure_libraries() || FT_New_Face(g_library, file.c_str(), index, &face->ft) != 0) face->ft = nullptr;
-  }
-  if (face->ft == nullptr) return nullptr;
+  std::lock_guard<std::mutex> lock(g_libraryMutex);
+  if (!ensure_libraries() || FT_New_Face(g_library, file.c_str(), index, &face->ft) != 0) return nullptr;
+  return face;
+}
+
+CFontInstance::Face* CFontInstance::add_face(std::unique_ptr<Face> face) {
+  if (face == nullptr) return nullptr;
   if (FT_IS_SCALABLE(face->ft)) {
     FT_Set_Pixel_Sizes(face->ft, static_cast<FT_UInt>(m_nEmX > 0 ? m_nEmX : m_nEm), static_cast<FT_UInt>(m_nEm));
   } else if (face->ft->num_fixed_sizes > 0) {
@@ -214,6 +210,13 @@ CFontInstance::Face* CFontInstance::open_face(const std::string& file, int index
   }
   m_faces.push_back(std::move(face));
   return m_faces.back().get();
+}
+
+CFontInstance::Face* CFontInstance::open_face(const std::string& file, int index) {
+  for (auto& f : m_faces) {
+    if (f->file == file && f->index == index) return f.get();
+  }
+  return add_face(load_face(file, index));
 }
 
 void CFontInstance::realise(const LOGFONTA& lf) {
@@ -235,13 +238,8 @@ void CFontInstance::realise(const LOGFONTA& lf) {
 
   // The em: a negative height is the character height, a positive one the
   // cell height (ascent + descent), which needs the face's proportions.
-  FT_Face probe = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(g_libraryMutex);
-    if (!file.file.empty() && ensure_libraries() && FT_New_Face(g_library, file.file.c_str(), file.index, &probe) != 0) {
-      probe = nullptr;
-    }
-  }
+  std::unique_ptr<Face> primary = load_face(file.file, file.index);
+  FT_Face probe = primary != nullptr ? primary->ft : nullptr;
   double upem = 1000, ascent = 800, descent = 200, avg = 0;
   // Whether the face itself is bold or italic; fontconfig may report a
   // synthetic style for a regular face, which we then produce ourselves.
@@ -264,26 +262,22 @@ void CFontInstance::realise(const LOGFONTA& lf) {
   m_bOblique = m_bItalic && !bFaceItalic && probe != nullptr;
   if (ascent + descent <= 0) { ascent = 0.8 * upem; descent = 0.2 * upem; }
   if (lf.lfHeight < 0) {
-    m_nEm = -lf.lfHeight;
+    m_nEm = lf.lfHeight < -4096 ? 4096 : -lf.lfHeight;
   } else if (lf.lfHeight > 0) {
-    m_nEm = std::max(1, static_cast<int>(std::lround(lf.lfHeight * upem / (ascent + descent))));
+    m_nEm = static_cast<int>(std::clamp<double>(std::lround(lf.lfHeight * upem / (ascent + descent)), 1, 4096));
   } else {
     m_nEm = 12;
   }
   m_nEm = std::min(m_nEm, 4096);
   int nAscent = static_cast<int>(std::lround(ascent * m_nEm / upem));
   int nDescent = static_cast<int>(std::lround(descent * m_nEm / upem));
-  if (lf.lfHeight > 0) nDescent = std::max(0, static_cast<int>(lf.lfHeight) - nAscent);
+  if (lf.lfHeight > 0 && lf.lfHeight <= 8192) nDescent = std::max(0, static_cast<int>(lf.lfHeight) - nAscent);
   int nAvg = avg > 0 ? static_cast<int>(std::lround(avg * m_nEm / upem)) : 0;
   if (lf.lfWidth > 0 && nAvg > 0) {
     m_nEmX = std::clamp(static_cast<int>(std::lround(static_cast<double>(m_nEm) * lf.lfWidth / nAvg)), 1, 4096);
     nAvg = lf.lfWidth;
   }
-  if (probe != nullptr) {
-    std::lock_guard<std::mutex> lock(g_libraryMutex);
-    FT_Done_Face(probe);
-  }
-  if (!file.file.empty()) open_face(file.file, file.index);
+  add_face(std::move(primary));
 
   m_metrics = TEXTMETRICA{};
   m_metrics.tmAscent = nAscent;

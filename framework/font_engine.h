@@ -52,6 +52,11 @@ private:
   void realise(const LOGFONTA& lf);
   const CGlyph& render_glyph(char32_t ch);
   Face* face_for(char32_t ch);
+  // Opens a face of a font file, not yet sized; null when it cannot be read.
+  static std::unique_ptr<Face> load_face(const std::string& file, int index);
+  // Sizes a face to this font and adds it to the fallback chain.
+  Face* add_face(std::unique_ptr<Face> face);
+  // The face of the chain from that file, opened and added if needed.
   Face* open_face(const std::string& file, int index);
 
   std::mutex m_mutex;  // guards the faces and the glyph map

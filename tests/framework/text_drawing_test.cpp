@@ -97,6 +97,18 @@ TEST(Fonts, HeightsFollowSignConvention) {
   EXPECT_GT(tm.tmInternalLeading, 0);
 }
 
+TEST(Fonts, ExtremeHeightsStayBounded) {
+  for (LONG height : {LONG(INT32_MIN), LONG(-100000), LONG(0), LONG(100000), LONG(INT32_MAX)}) {
+    auto font = tarvenkel::gdi::RealiseFont(make_font("DejaVu Sans", height));
+    EXPECT_GE(font->GetEmPixels(), 1) << height;
+    EXPECT_LE(font->GetEmPixels(), 4096) << height;
+    TEXTMETRICA tm{};
+    font->GetMetrics(&tm);
+    EXPECT_GT(tm.tmHeight, 0) << height;
+  }
+  EXPECT_EQ(tarvenkel::gdi::RealiseFont(make_font("", 0))->GetEmPixels(), 12);
+}
+
 TEST(Fonts, MeasuresWithFreeTypeAdvances) {
   const char* text = "Alarm 42 Wg";
   auto font = tarvenkel::gdi::RealiseFont(make_font("DejaVu Sans", -15));
