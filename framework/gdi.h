@@ -1,0 +1,81 @@
+// The drawing API by handle: device contexts over surfaces, pens, brushes and
+// fonts, and the calls that draw. The framework's classes (CDC, CPen, CBrush,
+// CFont) wrap these.
+#pragma once
+
+#include "framework/gdi_types.h"
+
+class CSurface;
+
+struct LOGPEN {
+  UINT lopnStyle;
+  POINT lopnWidth;
+  COLORREF lopnColor;
+};
+
+struct LOGBRUSH {
+  UINT lbStyle;  // BS_SOLID or BS_NULL
+  COLORREF lbColor;
+  UINT_PTR lbHatch;
+};
+
+constexpr UINT BS_SOLID = 0;
+constexpr UINT BS_NULL = 1;
+
+// A device context that draws on pSurface, with the stock black pen, white
+// brush and system font selected, opaque background, black text, origin 0, 0.
+// The surface must outlive the device context.
+AFX_API_EXPORT HDC CreateSurfaceDC(CSurface* pSurface);
+AFX_API_EXPORT BOOL DeleteDC(HDC hdc);
+AFX_API_EXPORT CSurface* GetSurface(HDC hdc);
+
+AFX_API_EXPORT HPEN CreatePen(int nStyle, int nWidth, COLORREF cr);
+AFX_API_EXPORT HBRUSH CreateSolidBrush(COLORREF cr);
+AFX_API_EXPORT HFONT CreateFontIndirectA(const LOGFONTA* plf);
+inline HFONT CreateFontIndirect(const LOGFONT* plf) { return CreateFontIndirectA(plf); }
+AFX_API_EXPORT HGDIOBJ GetStockObject(int nIndex);
+// Deletes a pen, brush or font. FALSE for stock objects and handles that are
+// not live. An object still selected into a device context stays usable there
+// and is freed when it is deselected.
+AFX_API_EXPORT BOOL DeleteObject(HGDIOBJ hObject);
+AFX_API_EXPORT DWORD GetObjectType(HGDIOBJ hObject);
+// Copies the object's LOGPEN, LOGBRUSH or LOGFONTA; returns the bytes copied (0 on failure).
+AFX_API_EXPORT int GetObjectA(HGDIOBJ hObject, int cbBuffer, LPVOID pv);
+// Selects a pen, brush or font, returning the one it replaces (null on failure).
+AFX_API_EXPORT HGDIOBJ SelectObject(HDC hdc, HGDIOBJ hObject);
+AFX_API_EXPORT HGDIOBJ GetCurrentObject(HDC hdc, UINT nType);
+
+AFX_API_EXPORT int SetBkMode(HDC hdc, int nMode);
+AFX_API_EXPORT int GetBkMode(HDC hdc);
+AFX_API_EXPORT COLORREF SetBkColor(HDC hdc, COLORREF cr);
+AFX_API_EXPORT COLORREF GetBkColor(HDC hdc);
+AFX_API_EXPORT COLORREF SetTextColor(HDC hdc, COLORREF cr);
+AFX_API_EXPORT COLORREF GetTextColor(HDC hdc);
+AFX_API_EXPORT BOOL SetViewportOrgEx(HDC hdc, int x, int y, LPPOINT pPrevious);
+AFX_API_EXPORT BOOL GetViewportOrgEx(HDC hdc, LPPOINT pOrigin);
+// Narrows the clipping rectangle (logical coordinates); returns 1 when the result is empty, 2 otherwise, 0 on error.
+AFX_API_EXPORT int IntersectClipRect(HDC hdc, int left, int top, int right, int bottom);
+// Saves the whole state (objects, colours, modes, position, origin, clip); returns its level (0 on error).
+AFX_API_EXPORT int SaveDC(HDC hdc);
+// Restores a saved level, or the last one for a negative nSavedDC, dropping those above it.
+AFX_API_EXPORT BOOL RestoreDC(HDC hdc, int nSavedDC);
+AFX_API_EXPORT int GetDeviceCaps(HDC hdc, int nIndex);
+
+AFX_API_EXPORT BOOL MoveToEx(HDC hdc, int x, int y, LPPOINT pPrevious);
+AFX_API_EXPORT BOOL GetCurrentPositionEx(HDC hdc, LPPOINT pPoint);
+// Draws from the current position to x, y with the selected pen, the end point excluded; x, y becomes the current position.
+AFX_API_EXPORT BOOL LineTo(HDC hdc, int x, int y);
+// Fills the rectangle without its right column and bottom row.
+AFX_API_EXPORT int FillRect(HDC hdc, const RECT* prc, HBRUSH hbr);
+// Outlines with the pen and fills the inside with the brush; right and bottom excluded.
+AFX_API_EXPORT BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom);
+AFX_API_EXPORT COLORREF SetPixel(HDC hdc, int x, int y, COLORREF cr);
+AFX_API_EXPORT COLORREF GetPixel(HDC hdc, int x, int y);
+
+// Formats text in a rectangle (see the DT_ flags); returns the text's height, 0 on error.
+AFX_API_EXPORT int DrawTextA(HDC hdc, LPCSTR pszText, int nCount, LPRECT prc, UINT nFormat);
+// Draws one line with its top-left corner at x, y.
+AFX_API_EXPORT BOOL TextOutA(HDC hdc, int x, int y, LPCSTR pszText, int nCount);
+// Width and height of nCount bytes of text as one line in the selected font.
+AFX_API_EXPORT BOOL GetTextExtentPoint32A(HDC hdc, LPCSTR pszText, int nCount, LPSIZE pSize);
+AFX_API_EXPORT BOOL GetTextMetricsA(HDC hdc, TEXTMETRICA* ptm);
