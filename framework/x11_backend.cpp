@@ -14,6 +14,11 @@
 
 namespace {
 
+// Xlib's default handler ends the process on any protocol error, such as a
+// request for a window that another client has just destroyed; a window
+// layer must survive those.
+int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+
 class X11Backend : public CWindowBackendImpl {
 public:
   explicit X11Backend(Display* display) : m_display(display) {
@@ -22,6 +27,7 @@ public:
     m_netWmName = XInternAtom(m_display, "_NET_WM_NAME", False);
     m_utf8 = XInternAtom(m_display, "UTF8_STRING", False);
     m_busy = XCreateFontCursor(m_display, XC_watch);
+    XSetErrorHandler(IgnoreXError);
   }
   ~X11Backend() override {
     XFreeCursor(m_display, m_busy);
@@ -51,7 +57,8 @@ public:
     XSetWMNormalHints(m_display, w, &hints);
     SetCaption(h);
     if (m_nBusy > 0) XDefineCursor(m_display, w, m_busy);
-    XFlush(m_display);
+    // Other clients may refer to the window as soon as its handle is known.
+    XSync(m_display, False);
   }
 
   void DestroyTopLevel(HWND h) override {
@@ -69,7 +76,7 @@ public:
     } else {
       XUnmapWindow(m_display, h->nX11Window);
     }
-    XFlush(m_display);
+    XSync(m_display, False);
   }
 
   // The caption goes to the window manager in UTF-8 and, for old ones, as the plain name.
