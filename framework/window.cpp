@@ -66,6 +66,7 @@ struct WindowState {
   HWND hFocus = nullptr;
   CWnd* pWndInit = nullptr;  // the object that CWnd::CreateEx is creating a window for
   AFX_CALLWNDPROC_HOOK pfnHook = nullptr;
+  AFX_WAIT_CURSOR_HANDLER pfnPreviousCursorHandler = nullptr;
 };
 
 WindowState& State() {
@@ -85,12 +86,19 @@ void Wake() {
   [[maybe_unused]] ssize_t n = ::write(s.nWakeFd, &one, sizeof one);
 }
 
+// The application's wait cursor shows as the busy cursor on every window.
+void ShowWaitCursor(int, int nWaitCount) {
+  if (State().backend) State().backend->SetBusyCursor(nWaitCount > 0);
+}
+
 CWindowBackendImpl& Backend() {
   WindowState& s = State();
   if (!s.backend) {
     if (s.requested != AfxWindowBackend::Headless && std::getenv("DISPLAY") != nullptr)
       s.backend = AfxCreateX11Backend();
     if (!s.backend) s.backend = std::make_unique<HeadlessBackend>();
+    s.pfnPreviousCursorHandler = AfxSetWaitCursorHandler(ShowWaitCursor);
+    if (AfxGetApp()->GetWaitCursorCount() > 0) s.backend->SetBusyCursor(true);
     if (s.nWakeFd < 0) s.nWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     AfxAddWaitSource(&s.waitSource);
   }
@@ -342,6 +350,8 @@ void RemoveRecord(HWND h) {
   if (s.topLevels.empty() && s.backend) {
     // Every window is gone: the next one chooses its backend afresh.
     AfxRemoveWaitSource(&s.waitSource);
+    AFX_WAIT_CURSOR_HANDLER current = AfxSetWaitCursorHandler(s.pfnPreviousCursorHandler);
+    if (current != ShowWaitCursor) AfxSetWaitCursorHandler(current);  // someone else's since: keep it
     s.backend.reset();
   }
 }

@@ -185,6 +185,20 @@ TEST_F(NetConnectX11Test, CloseRequestAndEscapeHideTheDialogWithoutDestroyingIt)
   EXPECT_FALSE(m_dlg.IsWindowVisible());
 }
 
+TEST_F(NetConnectX11Test, WaitCursorGoesToTheWindowLayerWhileWindowsExist) {
+  Show("busy");
+  AFX_WAIT_CURSOR_HANDLER handler = AfxSetWaitCursorHandler(nullptr);
+  AfxSetWaitCursorHandler(handler);
+  ASSERT_NE(handler, nullptr);
+  m_dlg.BeginWaitCursor();
+  PumpFor(20);
+  m_dlg.EndWaitCursor();
+  EXPECT_EQ(AfxGetApp()->GetWaitCursorCount(), 0);
+  m_dlg.DestroyWindow();
+  // With the last window gone the handler is withdrawn again.
+  EXPECT_EQ(AfxSetWaitCursorHandler(nullptr), nullptr);
+}
+
 CSMTP* g_pBlocked = nullptr;
 void CancelConnect(HWND, UINT, UINT_PTR nID, DWORD) {
   ::KillTimer(nullptr, nID);
