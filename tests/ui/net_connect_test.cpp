@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <vector>
 
 #include "framework/avi_reader.h"
 #include "framework/resources.h"
+#include "smtp/smtp.h"
+#include "tests/support/scripted_smtp_server.h"
 #include "tests/support/window_fixture.h"
 #include "ui/connect_clip.h"
 
@@ -192,6 +195,41 @@ TEST(NetConnectResources, TemplateAndClipAreFoundThroughTheModuleChain) {
   EXPECT_EQ(module, AfxGetModuleHandleOf(g_connectClip));
   ASSERT_TRUE(AfxFindResource("AVI", IDR_CONNECT_AVI, &data, &size));
   EXPECT_EQ(size, 6446u);
+}
+
+}  // namespace
+
+namespace {
+
+CSMTP* g_pConnecting = nullptr;
+void CancelConnect(HWND, UINT, UINT_PTR nID, DWORD) {
+  ::KillTimer(nullptr, nID);
+  g_pConnecting->Cancel();
+}
+
+// Headless on the real clock: the clip runs while Connect waits for a
+// greeting that never comes, and a timer handler cancels the call.
+TEST(NetConnectBlocking, ClipRunsWhileConnectBlocksAndATimerCancelsIt) {
+  AfxSetWindowBackend(AfxWindowBackend::Headless);
+  CNetConnect dlg;
+  dlg.Create(nullptr);
+  HWND anim = ::GetDlgItem(dlg.m_hWnd, IDC_ANIMATE);
+  tarvenkel::test::ScriptedSmtpServer server(tarvenkel::test::SmtpScript().Silent());
+  CSMTP smtp;
+  smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+  g_pConnecting = &smtp;
+  ASSERT_NE(::SetTimer(nullptr, 0, 300, CancelConnect), 0u);
+  int before = AfxGetAnimateFrame(anim);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(smtp.Connect());
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(ms, 250);
+  EXPECT_LT(ms, 1000);
+  EXPECT_NE(AfxGetAnimateFrame(anim), before);
+  EXPECT_TRUE(::IsWindow(dlg.m_hWnd));
+  dlg.DestroyWindow();
+  g_pConnecting = nullptr;
+  AfxSetWindowBackend(AfxWindowBackend::Auto);
 }
 
 }  // namespace

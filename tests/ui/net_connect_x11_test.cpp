@@ -90,6 +90,12 @@ protected:
     rc.OffsetRect(window.left, window.top);
     return rc;
   }
+  static int CountInk(const Screenshot& shot, const CRect& rc) {
+    int n = 0;
+    for (int y = rc.top; y < rc.bottom; ++y)
+      for (int x = rc.left; x < rc.right; ++x) n += shot.At(x, y) != 0xC0C0C0;
+    return n;
+  }
   static int Differences(const Screenshot& a, const Screenshot& b, const CRect& rc) {
     int n = 0;
     for (int y = rc.top; y < rc.bottom; ++y)
@@ -156,6 +162,20 @@ TEST_F(NetConnectX11Test, TwoScreenshots200MsApartDifferInTheAnimation) {
   Screenshot second = Shot();
   EXPECT_GT(Differences(first, second, OnScreen(IDC_ANIMATE)), 0);
   EXPECT_EQ(Differences(first, second, OnScreen(IDC_STATUS)), 0);
+}
+
+TEST_F(NetConnectX11Test, ExposedWindowIsRepaintedFromItsSurface) {
+  Show("exposed");
+  Window w = AfxGetX11Window(m_dlg.m_hWnd);
+  // Clearing the window wipes it to its background and sends an Expose.
+  XClearArea(m_display, w, 0, 0, 0, 0, True);
+  XSync(m_display, False);
+  Screenshot wiped = Shot();
+  PumpFor(50);
+  Screenshot back = Shot();
+  CRect status = OnScreen(IDC_STATUS);
+  EXPECT_EQ(CountInk(wiped, status), 0);
+  EXPECT_GT(CountInk(back, status), 20);
 }
 
 TEST_F(NetConnectX11Test, CloseRequestAndEscapeHideTheDialogWithoutDestroyingIt) {
