@@ -50,28 +50,42 @@ HGDIOBJ CDC::select_handle(HGDIOBJ hObject) {
   return hOld;
 }
 
+namespace {
+
+// The wrapper of a previously selected object, or null when that object is
+// gone (it was deleted while selected and freed when it was replaced).
+template <typename T>
+T* previous_object(HGDIOBJ hOld, DWORD nType) {
+  if (hOld == nullptr || ::GetObjectType(hOld) != nType) return nullptr;
+  return static_cast<T*>(CGdiObject::FromHandle(hOld));
+}
+
+}  // namespace
+
 CPen* CDC::SelectObject(CPen* pPen) {
   if (pPen == nullptr) return nullptr;
-  return static_cast<CPen*>(CGdiObject::FromHandle(select_handle(pPen->m_hObject)));
+  return previous_object<CPen>(select_handle(pPen->m_hObject), OBJ_PEN);
 }
 
 CBrush* CDC::SelectObject(CBrush* pBrush) {
   if (pBrush == nullptr) return nullptr;
-  return static_cast<CBrush*>(CGdiObject::FromHandle(select_handle(pBrush->m_hObject)));
+  return previous_object<CBrush>(select_handle(pBrush->m_hObject), OBJ_BRUSH);
 }
 
 CFont* CDC::SelectObject(CFont* pFont) {
   if (pFont == nullptr) return nullptr;
-  return static_cast<CFont*>(CGdiObject::FromHandle(select_handle(pFont->m_hObject)));
+  return previous_object<CFont>(select_handle(pFont->m_hObject), OBJ_FONT);
 }
 
 CGdiObject* CDC::SelectObject(CGdiObject* pObject) {
   if (pObject == nullptr) return nullptr;
-  return CGdiObject::FromHandle(select_handle(pObject->m_hObject));
+  HGDIOBJ hOld = select_handle(pObject->m_hObject);
+  return ::GetObjectType(hOld) != 0 ? CGdiObject::FromHandle(hOld) : nullptr;
 }
 
 CGdiObject* CDC::SelectStockObject(int nIndex) {
-  return CGdiObject::FromHandle(select_handle(::GetStockObject(nIndex)));
+  HGDIOBJ hOld = select_handle(::GetStockObject(nIndex));
+  return ::GetObjectType(hOld) != 0 ? CGdiObject::FromHandle(hOld) : nullptr;
 }
 
 CPen* CDC::GetCurrentPen() const {

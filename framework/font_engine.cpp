@@ -9,6 +9,10 @@
 #include FT_SYNTHESIS_H
 #include FT_TRUETYPE_TABLES_H
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -26,15 +30,23 @@ FcConfig* g_config = nullptr;
 
 bool ensure_libraries() {
   if (g_library == nullptr && FT_Init_FreeType(&g_library) != 0) g_library = nullptr;
-  if (g_config == nullptr) g_config = FcInitLoadConfigAndFonts();
+  if (g_config == nullptr) {
+#if defined(__SANITIZE_ADDRESS__)
+    // Debian 12's fontconfig loses a few hundred bytes while parsing its
+    // configuration, once per process; that is not ours to report.
+    __lsan_disable();
+#endif
+    g_config = FcInitLoadConfigAndFonts();
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_enable();
+#endif
+  }
   return g_library != nullptr && g_config != nullptr;
 }
 
 struct FontFile {
   std::string file;
   int index = 0;
-  int weight = FC_WEIGHT_REGULAR;
-  int slant = FC_SLANT_ROMAN;
   std::string family;
 };
 
@@ -53,8 +65,6 @@ FontFile font_file_of(FcPattern* p) {
   FontFile f;
   f.file = pattern_string(p, FC_FILE);
   f.index = pattern_int(p, FC_INDEX, 0);
-  f.weight = pattern_int(p, FC_WEIGHT, FC_WEIGHT_REGULAR);
-  f.slant = pattern_int(p, FC_SLANT, FC_SLANT_ROMAN);
   f.family = pattern_string(p, FC_FAMILY);
   return f;
 }
@@ -181,18 +191,18 @@ struct CFontInstance::Face {
 
 CFontInstance::~CFontInstance() = default;
 
-CFontInstance::Face* CFontInstance::open_face(const std::string& file, int index) {
-  for (auto& f : m_faces) {
-    if (f->file == file && f->index == index) return f.get();
-  }
+std::unique_ptr<CFontInstance::Face> CFontInstance::load_face(const std::string& file, int index) {
+  if (file.empty()) return nullptr;
   auto face = std::make_unique<Face>();
   face->file = file;
   face->index = index;
-  {
-    std::lock_guard<std::mutex> lock(g_libraryMutex);
-    if (!ensure_libraries() || FT_New_Face(g_library, file.c_str(), index, &face->ft) != 0) face->ft = nullptr;
-  }
-  if (face->ft == nullptr) return nullptr;
+  std::lock_guard<std::mutex> lock(g_libraryMutex);
+  if (!ensure_libraries() || FT_New_Face(g_library, file.c_str(), index, &face->ft) != 0) return nullptr;
+  return face;
+}
+
+CFontInstance::Face* CFontInstance::add_face(std::unique_ptr<Face> face) {
+  if (face == nullptr) return nullptr;
   if (FT_IS_SCALABLE(face->ft)) {
     FT_Set_Pixel_Sizes(face->ft, static_cast<FT_UInt>(m_nEmX > 0 ? m_nEmX : m_nEm), static_cast<FT_UInt>(m_nEm));
   } else if (face->ft->num_fixed_sizes > 0) {
@@ -200,6 +210,13 @@ CFontInstance::Face* CFontInstance::open_face(const std::string& file, int index
   }
   m_faces.push_back(std::move(face));
   return m_faces.back().get();
+}
+
+CFontInstance::Face* CFontInstance::open_face(const std::string& file, int index) {
+  for (auto& f : m_faces) {
+    if (f->file == file && f->index == index) return f.get();
+  }
+  return add_face(load_face(file, index));
 }
 
 void CFontInstance::realise(const LOGFONTA& lf) {
@@ -216,21 +233,18 @@ void CFontInstance::realise(const LOGFONTA& lf) {
   m_bItalic = lf.lfItalic != 0;
   m_bUnderline = lf.lfUnderline != 0;
   m_bStrikeOut = lf.lfStrikeOut != 0;
-  m_bEmbolden = m_nWeight >= FW_SEMIBOLD && file.weight < FC_WEIGHT_DEMIBOLD;
-  m_bOblique = m_bItalic && file.slant == FC_SLANT_ROMAN;
   m_sFamily = file.family;
   m_sFile = file.file;
 
   // The em: a negative height is the character height, a positive one the
   // cell height (ascent + descent), which needs the face's proportions.
-  FT_Face probe = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(g_libraryMutex);
-    if (!file.file.empty() && ensure_libraries() && FT_New_Face(g_library, file.file.c_str(), file.index, &probe) != 0) {
-      probe = nullptr;
-    }
-  }
+  std::unique_ptr<Face> primary = load_face(file.file, file.index);
+  FT_Face probe = primary != nullptr ? primary->ft : nullptr;
   double upem = 1000, ascent = 800, descent = 200, avg = 0;
+  // Whether the face itself is bold or italic; fontconfig may report a
+  // synthetic style for a regular face, which we then produce ourselves.
+  bool bFaceBold = probe != nullptr && (probe->style_flags & FT_STYLE_FLAG_BOLD) != 0;
+  bool bFaceItalic = probe != nullptr && (probe->style_flags & FT_STYLE_FLAG_ITALIC) != 0;
   if (probe != nullptr && FT_IS_SCALABLE(probe)) {
     upem = probe->units_per_EM;
     ascent = probe->ascender;
@@ -241,30 +255,29 @@ void CFontInstance::realise(const LOGFONTA& lf) {
         descent = os2->usWinDescent;
       }
       avg = os2->xAvgCharWidth;
+      bFaceBold = bFaceBold || os2->usWeightClass >= 600;
     }
   }
+  m_bEmbolden = m_nWeight >= FW_SEMIBOLD && !bFaceBold && probe != nullptr;
+  m_bOblique = m_bItalic && !bFaceItalic && probe != nullptr;
   if (ascent + descent <= 0) { ascent = 0.8 * upem; descent = 0.2 * upem; }
   if (lf.lfHeight < 0) {
-    m_nEm = -lf.lfHeight;
+    m_nEm = lf.lfHeight < -4096 ? 4096 : -lf.lfHeight;
   } else if (lf.lfHeight > 0) {
-    m_nEm = std::max(1, static_cast<int>(std::lround(lf.lfHeight * upem / (ascent + descent))));
+    m_nEm = static_cast<int>(std::clamp<double>(std::lround(lf.lfHeight * upem / (ascent + descent)), 1, 4096));
   } else {
     m_nEm = 12;
   }
   m_nEm = std::min(m_nEm, 4096);
   int nAscent = static_cast<int>(std::lround(ascent * m_nEm / upem));
   int nDescent = static_cast<int>(std::lround(descent * m_nEm / upem));
-  if (lf.lfHeight > 0) nDescent = std::max(0, static_cast<int>(lf.lfHeight) - nAscent);
+  if (lf.lfHeight > 0 && lf.lfHeight <= 8192) nDescent = std::max(0, static_cast<int>(lf.lfHeight) - nAscent);
   int nAvg = avg > 0 ? static_cast<int>(std::lround(avg * m_nEm / upem)) : 0;
   if (lf.lfWidth > 0 && nAvg > 0) {
     m_nEmX = std::clamp(static_cast<int>(std::lround(static_cast<double>(m_nEm) * lf.lfWidth / nAvg)), 1, 4096);
     nAvg = lf.lfWidth;
   }
-  if (probe != nullptr) {
-    std::lock_guard<std::mutex> lock(g_libraryMutex);
-    FT_Done_Face(probe);
-  }
-  if (!file.file.empty()) open_face(file.file, file.index);
+  add_face(std::move(primary));
 
   m_metrics = TEXTMETRICA{};
   m_metrics.tmAscent = nAscent;
@@ -351,6 +364,22 @@ const CGlyph& CFontInstance::GetGlyph(char32_t ch) {
   return g;
 }
 
+namespace {
+
+std::mutex g_cacheMutex;
+std::unordered_map<std::string, std::shared_ptr<CFontInstance>>& font_cache() {
+  static auto* cache = new std::unordered_map<std::string, std::shared_ptr<CFontInstance>>;
+  return *cache;
+}
+
+}  // namespace
+
+void FlushFontCache() {
+  std::unordered_map<std::string, std::shared_ptr<CFontInstance>> old;
+  std::lock_guard<std::mutex> lock(g_cacheMutex);
+  old.swap(font_cache());
+}
+
 std::shared_ptr<CFontInstance> RealiseFont(const LOGFONTA& lf) {
   // The key is the record with the face name cut at its terminator, plus the
   // code page the face name is read in.
@@ -363,17 +392,15 @@ std::shared_ptr<CFontInstance> RealiseFont(const LOGFONTA& lf) {
   UINT cp = AfxGetAnsiCodePage();
   sKey.append(reinterpret_cast<const char*>(&cp), sizeof(cp));
 
-  static std::mutex cacheMutex;
-  static std::unordered_map<std::string, std::shared_ptr<CFontInstance>> cache;
   {
-    std::lock_guard<std::mutex> lock(cacheMutex);
-    auto it = cache.find(sKey);
-    if (it != cache.end()) return it->second;
+    std::lock_guard<std::mutex> lock(g_cacheMutex);
+    auto it = font_cache().find(sKey);
+    if (it != font_cache().end()) return it->second;
   }
   std::shared_ptr<CFontInstance> font(new CFontInstance);
   font->realise(key);
-  std::lock_guard<std::mutex> lock(cacheMutex);
-  return cache.emplace(sKey, font).first->second;
+  std::lock_guard<std::mutex> lock(g_cacheMutex);
+  return font_cache().emplace(sKey, font).first->second;
 }
 
 }  // namespace tarvenkel::gdi

@@ -52,6 +52,11 @@ private:
   void realise(const LOGFONTA& lf);
   const CGlyph& render_glyph(char32_t ch);
   Face* face_for(char32_t ch);
+  // Opens a face of a font file, not yet sized; null when it cannot be read.
+  static std::unique_ptr<Face> load_face(const std::string& file, int index);
+  // Sizes a face to this font and adds it to the fallback chain.
+  Face* add_face(std::unique_ptr<Face> face);
+  // The face of the chain from that file, opened and added if needed.
   Face* open_face(const std::string& file, int index);
 
   std::mutex m_mutex;  // guards the faces and the glyph map
@@ -77,6 +82,10 @@ private:
 // The realised font for a logical font (shared by all logical fonts that are
 // byte for byte the same under the same code page).
 std::shared_ptr<CFontInstance> RealiseFont(const LOGFONTA& lf);
+
+// Forgets every realised font; fonts still held by font handles stay alive
+// until those go. For measuring the cost of a first use.
+void FlushFontCache();
 
 // The font families that fontconfig is asked for, in order, for a face name
 // (UTF-8) and a pitch-and-family byte: Chinese system face names map to the

@@ -420,13 +420,22 @@ int GetBkMode(HDC hdc) {
   return dc != nullptr ? dc->state.nBkMode : 0;
 }
 
-COLORREF SetBkColor(HDC hdc, COLORREF cr) {
+namespace {
+
+// Records and sets one of the context's colours; returns the one it replaces.
+COLORREF set_colour(HDC hdc, CDrawCall::Kind kind, COLORREF CDcState::*member, COLORREF cr) {
   HDC__* dc = LookupDC(hdc);
   if (dc == nullptr) return CLR_INVALID;
-  CDrawCall call = make_call(CDrawCall::setBkColor);
+  CDrawCall call = make_call(kind);
   call.cr = cr;
   record(dc, call);
-  return std::exchange(dc->state.crBk, cr & 0x00FFFFFF);
+  return std::exchange(dc->state.*member, cr & 0x00FFFFFF);
+}
+
+}  // namespace
+
+COLORREF SetBkColor(HDC hdc, COLORREF cr) {
+  return set_colour(hdc, CDrawCall::setBkColor, &CDcState::crBk, cr);
 }
 
 COLORREF GetBkColor(HDC hdc) {
@@ -435,12 +444,7 @@ COLORREF GetBkColor(HDC hdc) {
 }
 
 COLORREF SetTextColor(HDC hdc, COLORREF cr) {
-  HDC__* dc = LookupDC(hdc);
-  if (dc == nullptr) return CLR_INVALID;
-  CDrawCall call = make_call(CDrawCall::setTextColor);
-  call.cr = cr;
-  record(dc, call);
-  return std::exchange(dc->state.crText, cr & 0x00FFFFFF);
+  return set_colour(hdc, CDrawCall::setTextColor, &CDcState::crText, cr);
 }
 
 COLORREF GetTextColor(HDC hdc) {

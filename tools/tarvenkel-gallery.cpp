@@ -89,8 +89,8 @@ int main(int argc, char** argv) {
             RGB(255, 255, 255));
   AfxSetAnsiCodePage(936);
   CRect rcSunken(gap + 2 * (cellW + gap), y, gap + 3 * cellW + 2 * gap, y + cellH);
-  draw_cell(dc, rcSunken, FALSE, 1, "&Mnemonic, bold\tand tab", DT_CENTER | DT_VCENTER | DT_EXPANDTABS,
-            RGB(0, 0, 0), "DejaVu Sans", 12, 0xFFFFFFFF);
+  draw_cell(dc, rcSunken, FALSE, 1, "&Mnemonic && ampersand", DT_CENTER | DT_VCENTER, RGB(0, 0, 0), "DejaVu Sans",
+            12, 0xFFFFFFFF);
 
   if (!surface.SavePng(argv[1])) {
     std::fprintf(stderr, "cannot write %s\n", argv[1]);

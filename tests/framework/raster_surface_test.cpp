@@ -38,6 +38,31 @@ PixelSet line_pixels(int x0, int y0, int x1, int y1, int nWidth = 1, int size = 
   return pixels_of(s, kRed);
 }
 
+TEST(Rects, HelpersFollowTheHalfOpenConvention) {
+  CRect rc(10, 20, 30, 40);
+  EXPECT_EQ(rc.Width(), 20);
+  EXPECT_EQ(rc.Height(), 20);
+  EXPECT_TRUE(rc.PtInRect(CPoint(10, 20)));
+  EXPECT_FALSE(rc.PtInRect(CPoint(30, 39)));
+  EXPECT_FALSE(rc.PtInRect(CPoint(29, 40)));
+  rc.InflateRect(-1, -1);
+  EXPECT_EQ(rc, CRect(11, 21, 29, 39));
+  rc.OffsetRect(-11, -21);
+  EXPECT_EQ(rc, CRect(0, 0, 18, 18));
+  CRect out;
+  EXPECT_TRUE(out.IntersectRect(CRect(0, 0, 10, 10), CRect(5, 5, 20, 20)));
+  EXPECT_EQ(out, CRect(5, 5, 10, 10));
+  EXPECT_FALSE(out.IntersectRect(CRect(0, 0, 5, 5), CRect(5, 5, 20, 20)));
+  EXPECT_TRUE(out.IsRectEmpty());
+  CRect inverted(9, 8, 1, 2);
+  EXPECT_TRUE(inverted.IsRectEmpty());
+  inverted.NormalizeRect();
+  EXPECT_EQ(inverted, CRect(1, 2, 9, 8));
+  EXPECT_FALSE(InflateRect(nullptr, 1, 1));
+  EXPECT_EQ(RGB(1, 2, 3), 0x030201u);
+  EXPECT_EQ(GetBValue(RGB(1, 2, 3)), 3);
+}
+
 TEST(RasterLines, StartDrawnEndExcludedInEveryOctant) {
   const std::pair<int, int> ends[] = {{30, 23}, {27, 30}, {13, 30}, {10, 23}, {10, 17}, {13, 10}, {27, 10}, {30, 17},
                                       {30, 20}, {20, 30}, {10, 20}, {20, 10}, {28, 28}, {12, 12}, {12, 28}, {28, 12}};
@@ -199,7 +224,8 @@ TEST(GdiObjects, SelectReturnsPreviousAndDeleteWhileSelectedIsSafe) {
   dc.MoveTo(0, 0);
   dc.LineTo(5, 0);
   EXPECT_EQ(s.GetPixel(4, 0), RGB(0, 255, 0));
-  dc.SelectStockObject(BLACK_PEN);
+  // Replacing it frees it, so there is no previous pen to hand back.
+  EXPECT_EQ(dc.SelectStockObject(BLACK_PEN), nullptr);
   EXPECT_FALSE(DeleteObject(GetStockObject(BLACK_PEN)));
   EXPECT_FALSE(DeleteObject(h));
 

@@ -1,0 +1,31 @@
+#include "tests/support/test_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+unsigned be32(const std::string& s, std::size_t at) {
+  return (unsigned(static_cast<unsigned char>(s[at])) << 24) | (unsigned(static_cast<unsigned char>(s[at + 1])) << 16) |
+         (unsigned(static_cast<unsigned char>(s[at + 2])) << 8) | unsigned(static_cast<unsigned char>(s[at + 3]));
+}
+
+TEST(Gallery, WritesPngOfTheWholeSheet) {
+  tarvenkel::test::TempDir dir;
+  std::string out = dir.file("gallery.png");
+  std::string cmd = tarvenkel::test::BinaryPath("tools/tarvenkel-gallery") + " " + out;
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  std::string png = tarvenkel::test::ReadFile(out);
+  ASSERT_GT(png.size(), 33u);
+  EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1A\n", 8));
+  EXPECT_EQ(png.substr(12, 4), "IHDR");
+  EXPECT_EQ(be32(png, 16), 610u);
+  EXPECT_EQ(be32(png, 20), 564u);
+  // Usage error without a path.
+  std::string bare = tarvenkel::test::BinaryPath("tools/tarvenkel-gallery") + " 2>/dev/null";
+  EXPECT_NE(std::system(bare.c_str()), 0);
+}
+
+}  // namespace
