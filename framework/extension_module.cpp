@@ -5,10 +5,13 @@
 #include <atomic>
 #include <deque>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
 std::atomic<bool> g_bRefuseInit{false};
+
+std::atomic<int> g_nStepSink{-1};
 
 constexpr std::size_t kMaxTracedSteps = 1024;
 
@@ -31,6 +34,16 @@ void AfxTraceModuleStep(LPCSTR lpszStep) {
     // The trace is an aid; running out of memory must not break a load.
   }
   AfxUnlockGlobals();
+  int nFd = g_nStepSink;
+  if (nFd >= 0) {
+    std::string line = std::string(lpszStep ? lpszStep : "") + "\n";
+    // A sink that fails is simply not written to; the trace in memory stays.
+    if (::write(nFd, line.data(), line.size()) < 0) return;
+  }
+}
+
+void AfxSetModuleStepSink(int nFd) {
+  g_nStepSink = nFd;
 }
 
 void AfxGetModuleSteps(CStringArray& steps) {

@@ -59,6 +59,9 @@ AFX_API_EXPORT void AfxTraceModuleStep(LPCSTR lpszStep);
 // Replaces the content of steps with the traced steps, oldest first.
 AFX_API_EXPORT void AfxGetModuleSteps(CStringArray& steps);
 AFX_API_EXPORT void AfxClearModuleSteps();
+// Also writes each step, as it is traced, as one line to the descriptor nFd
+// (-1 stops it), so that steps taken while the process exits can be watched.
+AFX_API_EXPORT void AfxSetModuleStepSink(int nFd);
 
 // Fault injection for tests: while set, AfxInitExtensionModule refuses every
 // registration (returns 0 and changes nothing).

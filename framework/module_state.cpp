@@ -31,6 +31,24 @@ BOOL unlink_factory(CObjectFactory** ppHead, CObjectFactory* pFactory) {
   return FALSE;
 }
 
+// The first entry that matches: among the host's own, then in each library
+// entry's list along the chain.
+template <class T, class Match>
+T* find_in_chain(T* AFX_MODULE_STATE::*pHostList, T* CDynLinkLibrary::*pLibraryList, T* T::*pNext, Match match) {
+  auto find_in = [&](T* p) -> T* {
+    for (; p != nullptr; p = p->*pNext)
+      if (match(p)) return p;
+    return nullptr;
+  };
+  AFX_MODULE_STATE* pState = AfxGetModuleState();
+  AfxLockGlobals();
+  T* pFound = find_in(pState->*pHostList);
+  for (CDynLinkLibrary* pDLL = pState->m_pLibraryList; pFound == nullptr && pDLL != nullptr; pDLL = pDLL->m_pNextDLL)
+    pFound = find_in(pDLL->*pLibraryList);
+  AfxUnlockGlobals();
+  return pFound;
+}
+
 }  // namespace
 
 AFX_MODULE_STATE* AfxGetModuleState() {
@@ -73,18 +91,8 @@ void AfxClassInit(CRuntimeClass* pNewClass) {
 
 CRuntimeClass* AfxFindRuntimeClass(LPCSTR lpszClassName) {
   if (lpszClassName == nullptr) return nullptr;
-  auto find_in = [&](CRuntimeClass* pClass) -> CRuntimeClass* {
-    for (; pClass != nullptr; pClass = pClass->m_pNextClass)
-      if (std::strcmp(pClass->m_lpszClassName, lpszClassName) == 0) return pClass;
-    return nullptr;
-  };
-  AFX_MODULE_STATE* pState = AfxGetModuleState();
-  AfxLockGlobals();
-  CRuntimeClass* pFound = find_in(pState->m_pClassList);
-  for (CDynLinkLibrary* pDLL = pState->m_pLibraryList; pFound == nullptr && pDLL != nullptr; pDLL = pDLL->m_pNextDLL)
-    pFound = find_in(pDLL->m_pClassList);
-  AfxUnlockGlobals();
-  return pFound;
+  return find_in_chain(&AFX_MODULE_STATE::m_pClassList, &CDynLinkLibrary::m_pClassList, &CRuntimeClass::m_pNextClass,
+                       [&](const CRuntimeClass* p) { return std::strcmp(p->m_lpszClassName, lpszClassName) == 0; });
 }
 
 CObjectFactory::CObjectFactory(LPCSTR lpszName, CRuntimeClass* pRuntimeClass)
@@ -108,16 +116,8 @@ CObjectFactory::~CObjectFactory() {
 
 CObjectFactory* AfxFindObjectFactory(LPCSTR lpszName) {
   if (lpszName == nullptr) return nullptr;
-  auto find_in = [&](CObjectFactory* pFactory) -> CObjectFactory* {
-    for (; pFactory != nullptr; pFactory = pFactory->m_pNextFactory)
-      if (pFactory->m_lpszName != nullptr && std::strcmp(pFactory->m_lpszName, lpszName) == 0) return pFactory;
-    return nullptr;
-  };
-  AFX_MODULE_STATE* pState = AfxGetModuleState();
-  AfxLockGlobals();
-  CObjectFactory* pFound = find_in(pState->m_pFactoryList);
-  for (CDynLinkLibrary* pDLL = pState->m_pLibraryList; pFound == nullptr && pDLL != nullptr; pDLL = pDLL->m_pNextDLL)
-    pFound = find_in(pDLL->m_pFactoryList);
-  AfxUnlockGlobals();
-  return pFound;
+  return find_in_chain(&AFX_MODULE_STATE::m_pFactoryList, &CDynLinkLibrary::m_pFactoryList,
+                       &CObjectFactory::m_pNextFactory, [&](const CObjectFactory* p) {
+                         return p->m_lpszName != nullptr && std::strcmp(p->m_lpszName, lpszName) == 0;
+                       });
 }

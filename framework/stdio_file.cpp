@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,7 +76,13 @@ BOOL CStdioFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pEr
     const bool writeLock = writable && (share == shareExclusive || (flags & O_ACCMODE) == O_WRONLY);
     lock.l_type = writeLock ? F_WRLCK : F_RDLCK;
     lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+    // Only a conflicting lock refuses the open; on a file system without
+    // locks (ENOLCK, EINVAL) the file opens unguarded, as it would elsewhere.
+    // Writers lock with either of Linux's two lock families, which do not
+    // see each other, so both are taken: a record lock and a whole-file lock.
+    const bool refused = (::fcntl(fd, F_OFD_SETLK, &lock) != 0 && (errno == EAGAIN || errno == EACCES)) ||
+                         (::flock(fd, (writeLock ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK);
+    if (refused) {
       const int e = errno;
       ::close(fd);
       set_error(pError, CFileException::sharingViolation, e, lpszFileName);

@@ -35,10 +35,11 @@ public:
   // Opens the file; FALSE on failure, with the cause in *pError when given.
   // Only regular files open: a directory, FIFO or device is refused, so that
   // a read can neither fail on a directory nor wait for ever on a pipe.
-  // shareDenyWrite (and shareExclusive) take an open-file-description lock
-  // on the whole file, a read lock (a write lock for a writable exclusive
-  // open). Writers that lock the file themselves, with fcntl or flock-style
-  // OFD locks, are kept out while it is open, and the open fails with
+  // shareDenyWrite (and shareExclusive) lock the whole file in both of
+  // Linux's advisory lock families: an open-file-description record lock
+  // (fcntl) and a flock lock, shared for reading (exclusive for a writable
+  // exclusive open). Writers that lock the file themselves, with fcntl,
+  // lockf or flock, are kept out while it is open, and the open fails with
   // sharingViolation while such a writer holds its lock. Linux has no
   // mandatory locking, so a writer that never asks for a lock is not stopped.
   // typeText and typeBinary change nothing: Linux does not translate line ends.

@@ -17,6 +17,8 @@
 #include "framework/extension_module.h"
 #include "framework/module_loader.h"
 #include "framework/resources.h"
+#include "mail/base64.h"
+#include "mail/mime_message.h"
 
 #include <new>
 #include <utility>
@@ -31,9 +33,12 @@ constexpr DWORD DLL_PROCESS_ATTACH = 1;
 template <class T>
 class CModuleStatic {
 public:
-  constexpr CModuleStatic() noexcept {}
-  // Unloading destroys the object through the exit list, never here.
-  ~CModuleStatic() {}
+  constexpr CModuleStatic() noexcept : m_cUnbuilt(0) {}
+  // Unloading destroys the object through the exit list, never here. Being
+  // constexpr makes the storage a literal type, so that it is initialised
+  // before any code runs and the start-up's constructions are not undone
+  // by a later dynamic initialisation.
+  constexpr ~CModuleStatic() {}
   CModuleStatic(const CModuleStatic&) = delete;
   CModuleStatic& operator=(const CModuleStatic&) = delete;
 
@@ -53,6 +58,7 @@ public:
   bool IsAlive() const { return m_bAlive; }
 
   union {
+    char m_cUnbuilt;  // the active member until the object is built
     T m_object;
   };
 
@@ -60,8 +66,27 @@ private:
   bool m_bAlive = false;
 };
 
+constinit CModuleStatic<CString> g_base64Alphabet;
+constinit CModuleStatic<CMIMEMessage::CMIMETypeManager> g_mimeTypeManager;
+
+// Records a start-up step, naming the static object it concerns.
+void trace_object(LPCSTR lpszWhat, LPCSTR lpszObject) {
+  CString step;
+  step.Format("%s %s", lpszWhat, lpszObject);
+  AfxTraceModuleStep(step);
+}
+
+void destroy_base64_alphabet() {
+  if (g_base64Alphabet.Destroy()) trace_object("destroyed", "CBase64::m_sBase64Alphabet");
+}
+
+// Destroying the registry deletes every content agent it holds.
+void destroy_mime_type_manager() {
+  if (g_mimeTypeManager.Destroy()) trace_object("destroyed", "CMIMEMessage::m_MIMETypeManager");
+}
+
 // The module's record for the framework: zero at load.
-AFX_EXTENSION_MODULE g_extensionModule;
+constinit AFX_EXTENSION_MODULE g_extensionModule{};
 
 // This module's handle, found through an address inside it.
 HINSTANCE this_module() {
@@ -107,12 +132,25 @@ private:
   int m_nCount = 0;
 };
 
-CExitList g_exitList;
+constinit CExitList g_exitList;
 
 // Builds the module's static objects in their fixed order, each registering
 // its destruction. FALSE if one could not be built (the exit list then holds
 // what was built).
 BOOL construct_statics() {
+  try {
+    g_base64Alphabet.Construct("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/");
+    g_exitList.Add(destroy_base64_alphabet);
+    trace_object("constructed", "CBase64::m_sBase64Alphabet");
+    g_mimeTypeManager.Construct();
+    g_exitList.Add(destroy_mime_type_manager);
+    trace_object("constructed", "CMIMEMessage::m_MIMETypeManager");
+  } catch (CException* e) {
+    e->Delete();
+    return FALSE;
+  } catch (const std::bad_alloc&) {
+    return FALSE;
+  }
   return TRUE;
 }
 
@@ -125,9 +163,14 @@ public:
     pre_construction_hook(DLL_PROCESS_ATTACH);
     BOOL bBuilt = construct_statics();
     if (bBuilt && AfxInitExtensionModule(g_extensionModule, m_hModule)) {
-      new CDynLinkLibrary(g_extensionModule, FALSE);
-      m_bAttached = TRUE;
-    } else {
+      try {
+        new CDynLinkLibrary(g_extensionModule, FALSE);
+        m_bAttached = TRUE;
+      } catch (const std::bad_alloc&) {
+        AfxTermExtensionModule(g_extensionModule, FALSE);
+      }
+    }
+    if (!m_bAttached) {
       // The load fails: nothing built for it may stay alive.
       g_exitList.Run();
       if (!bBuilt) AfxTraceModuleStep("module static objects could not be built");
@@ -151,3 +194,9 @@ private:
 CModuleStartup g_moduleStartup __attribute__((init_priority(101)));
 
 }  // namespace
+
+// The class-wide objects named by the mail classes refer into the storage
+// above; the references are bound before any code runs, the objects behind
+// them exist from the start-up sequence to the unload.
+constinit CString& CBase64::m_sBase64Alphabet = g_base64Alphabet.m_object;
+constinit CMIMEMessage::CMIMETypeManager& CMIMEMessage::m_MIMETypeManager = g_mimeTypeManager.m_object;

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,11 +77,17 @@ TEST(StdioFile, DenyWriteKeepsOutLockingWritersWhileOpen) {
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
   EXPECT_NE(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+  EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0);
   reader.Close();
-  EXPECT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
-  // While that writer holds its lock, opening for shared reading fails.
+  // While a writer holds a lock of either family, opening for shared reading fails.
   CStdioFile late;
   CFileException e;
+  EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  EXPECT_FALSE(late.Open(dir.file("log").c_str(), kReadShared, &e));
+  EXPECT_EQ(e.m_cause, CFileException::sharingViolation);
+  ::flock(fd, LOCK_UN);
+  EXPECT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+  e.m_cause = CFileException::none;
   EXPECT_FALSE(late.Open(dir.file("log").c_str(), kReadShared, &e));
   EXPECT_EQ(e.m_cause, CFileException::sharingViolation);
   // Without a share-deny mode the open ignores the lock.

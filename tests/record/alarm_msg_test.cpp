@@ -1,4 +1,5 @@
 #include "record/alarm_msg.h"
+#include "tests/support/alarm_records.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -10,19 +11,9 @@
 
 namespace {
 
+using tarvenkel::test::RawRecord;
 using tarvenkel::test::TempDir;
 using tarvenkel::test::WriteFile;
-
-std::string le32(std::uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));
-  return s;
-}
-
-// The bytes of a record as a legacy host wrote them: the second value first.
-std::string raw_record(int v1, int v2, int v3, int len, const std::string& block = "") {
-  return le32(v2) + le32(v1) + le32(v3) + le32(static_cast<std::uint32_t>(len)) + block;
-}
 
 BYTE* make_block(const std::string& bytes) {
   auto* p = static_cast<BYTE*>(AfxAllocMemory(bytes.size()));
@@ -97,18 +88,18 @@ TEST(AlarmMsg, LayoutIsByteForByteWithTheSecondValueFirst) {
   neg.m_nValue2 = INT32_MIN;
   neg.m_nValue3 = 0x12345678;
   neg.m_nDataLen = -5;
-  EXPECT_EQ(store(neg), raw_record(-1, INT32_MIN, 0x12345678, -5));
+  EXPECT_EQ(store(neg), RawRecord(-1, INT32_MIN, 0x12345678, -5));
 }
 
 TEST(AlarmMsg, BlockIsWrittenOnlyWhenThereIsOneAndItHasBytes) {
   CAlarmMsg noBlock;
   noBlock.m_nDataLen = 10;
-  EXPECT_EQ(store(noBlock), raw_record(0, 0, 0, 10)) << "length stored, no block bytes";
+  EXPECT_EQ(store(noBlock), RawRecord(0, 0, 0, 10)) << "length stored, no block bytes";
 
   CAlarmMsg zeroLength;
   zeroLength.m_nDataLen = 0;
   zeroLength.m_pData = make_block("xyz");
-  EXPECT_EQ(store(zeroLength), raw_record(0, 0, 0, 0));
+  EXPECT_EQ(store(zeroLength), RawRecord(0, 0, 0, 0));
   CAlarmMsg back;
   EXPECT_EQ(load(back, store(zeroLength)), -1);
   EXPECT_EQ(back.m_pData, nullptr);
@@ -116,7 +107,7 @@ TEST(AlarmMsg, BlockIsWrittenOnlyWhenThereIsOneAndItHasBytes) {
 
 TEST(AlarmMsg, LengthZeroOrNegativeLoadsNoBlockAndReadsNothingMore) {
   for (int len : {0, -5, INT32_MIN}) {
-    std::string bytes = raw_record(7, 8, 9, len) + "TAIL";
+    std::string bytes = RawRecord(7, 8, 9, len) + "TAIL";
     CMemFile file(reinterpret_cast<BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
     CArchive ar(&file, CArchive::load);
     CAlarmMsg msg;
@@ -129,7 +120,7 @@ TEST(AlarmMsg, LengthZeroOrNegativeLoadsNoBlockAndReadsNothingMore) {
     char tail[4];
     EXPECT_EQ(ar.Read(tail, 4), 4u);
     EXPECT_EQ(std::string(tail, 4), "TAIL");
-    EXPECT_EQ(store(msg), raw_record(7, 8, 9, len)) << "storing again gives the same 16 bytes";
+    EXPECT_EQ(store(msg), RawRecord(7, 8, 9, len)) << "storing again gives the same 16 bytes";
   }
 }
 
@@ -138,8 +129,8 @@ TEST(AlarmMsg, SeveralRecordsInOneArchiveEachTakeTheirOwnBytes) {
   // so that records straddle buffer refills.
   std::string big(5000, '\0');
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 31);
-  std::string bytes = raw_record(1, 2, 3, 3, "abc") + raw_record(4, 5, 6, 0) + raw_record(7, 8, 9, -1) +
-                      raw_record(10, 11, 12, 5000, big) + raw_record(13, 14, 15, 1, "z");
+  std::string bytes = RawRecord(1, 2, 3, 3, "abc") + RawRecord(4, 5, 6, 0) + RawRecord(7, 8, 9, -1) +
+                      RawRecord(10, 11, 12, 5000, big) + RawRecord(13, 14, 15, 1, "z");
   TempDir dir;
   WriteFile(dir.file("legacy.arc"), bytes);
   CFile file(dir.file("legacy.arc").c_str(), CFile::modeRead);
@@ -184,7 +175,7 @@ TEST(AlarmMsg, SeveralRecordsInOneArchiveEachTakeTheirOwnBytes) {
 }
 
 TEST(AlarmMsg, TruncationAtEveryOffsetThrowsEndOfFileAndLeavesNoBlock) {
-  std::string whole = raw_record(1, 2, 3, 10, "0123456789");
+  std::string whole = RawRecord(1, 2, 3, 10, "0123456789");
   for (std::size_t cut = 0; cut < whole.size(); ++cut) {
     for (int nBufSize : {16, 4096}) {
       CAlarmMsg msg;
@@ -215,11 +206,11 @@ TEST(AlarmMsg, HugeCorruptLengthFailsWithoutAllocatingIt) {
     ~Unlimit() { AfxSetAllocLimit(0); }
   } unlimit;
   CAlarmMsg msg;
-  EXPECT_EQ(load(msg, raw_record(1, 2, 3, 0x7FFFFFFF)), CArchiveException::endOfFile);
+  EXPECT_EQ(load(msg, RawRecord(1, 2, 3, 0x7FFFFFFF)), CArchiveException::endOfFile);
   EXPECT_EQ(msg.m_nDataLen, 0x7FFFFFFF);
   EXPECT_EQ(msg.m_pData, nullptr);
   // With some bytes present and more claimed, the outcome is the same.
-  EXPECT_EQ(load(msg, raw_record(1, 2, 3, 0x7FFFFFFF, std::string(200000, 'q'))), CArchiveException::endOfFile);
+  EXPECT_EQ(load(msg, RawRecord(1, 2, 3, 0x7FFFFFFF, std::string(200000, 'q'))), CArchiveException::endOfFile);
   EXPECT_EQ(msg.m_pData, nullptr);
 }
 
@@ -227,7 +218,7 @@ TEST(AlarmMsg, BlocksLargerThanOneReadStepLoadExactly) {
   std::string block(300000, '\0');
   for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i % 251);
   CAlarmMsg msg;
-  EXPECT_EQ(load(msg, raw_record(0, 0, 0, static_cast<int>(block.size()), block)), -1);
+  EXPECT_EQ(load(msg, RawRecord(0, 0, 0, static_cast<int>(block.size()), block)), -1);
   EXPECT_EQ(block_of(msg), block);
 }
 
