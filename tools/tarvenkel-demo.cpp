@@ -2,11 +2,16 @@
 // It logs in with AUTH LOGIN, sends a plain message over an open connection,
 // then sends a real alarm notification in one call with an alarm log it writes
 // into the work folder as attachment, printing every step and its result.
+// Meanwhile it shows the progress dialog (on the screen when a display is
+// present, headless otherwise) and saves a picture of it in the work folder.
 //
 // Usage: tarvenkel-demo HOST PORT USER PASSWORD WORKDIR
 #include "framework/string_array.h"
+#include "framework/surface.h"
+#include "framework/window.h"
 #include "mail/mail_message.h"
 #include "smtp/smtp.h"
+#include "ui/net_connect.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -61,13 +66,25 @@ int main(int argc, char** argv) {
   smtp.SetTimeout(30);
   smtp.SetParams(host, sender, port, user, password);
 
+  // The progress dialog animates while the calls below block.
+  CNetConnect progress;
+  progress.Create(nullptr);
+  auto status = [&](const CString& text) {
+    progress.SetStatus(text);
+    AfxPumpPendingMessages();
+  };
+
   std::printf("== 1. connect to %s:%d and log in as \"%s\" (EHLO, AUTH LOGIN)\n", host.GetString(), port,
               user.GetString());
+  CString line;
+  line.Format("Connecting to %s:%d ...", host.GetString(), port);
+  status(line);
   BOOL connected = smtp.Connect();
   Report(connected, smtp);
 
   if (connected) {
     std::printf("== 2. send a plain message over the open connection\n");
+    status("Sending a message ...");
     CMailMessage msg;
     msg.m_sFrom = sender;
     msg.m_sSubject = "Station 7: monitoring started";
@@ -86,6 +103,7 @@ int main(int argc, char** argv) {
   std::printf(written ? "   ok\n" : "   FAILED: cannot write it\n");
 
   std::printf("== 5. one call: connect, log in, send the alarm notification with the log attached, disconnect\n");
+  status("Sending the alarm notification ...");
   CStringArray attachments;
   attachments.Add(log.c_str());
   BOOL sent = smtp.SendMessage(recipients,
@@ -93,6 +111,15 @@ int main(int argc, char** argv) {
                                "Valve B was closed by the interlock. The alarm log is attached.",
                                "ALARM station 7: pressure over limit", &attachments);
   Report(sent, smtp);
+  status(sent ? "The alarm notification was sent." : "Sending the alarm notification failed.");
+
+  const std::string picture = workdir + "/net_connect.png";
+  const CRasterSurface* surface = AfxGetWindowSurface(progress.m_hWnd);
+  bool saved = surface != nullptr && surface->SavePng(picture.c_str());
+  std::printf("== the progress dialog (%s): %s\n",
+              AfxGetWindowBackend() == AfxWindowBackend::X11 ? "on the display" : "headless",
+              saved ? picture.c_str() : "could not be saved");
+  progress.DestroyWindow();
 
   std::printf("== done: %s\n", g_failures == 0 ? "every step succeeded" : "some steps failed");
   return g_failures == 0 ? 0 : 1;

@@ -1,0 +1,6 @@
+// The bytes of the progress dialog's animation clip (resource 905, type "AVI"),
+// compiled into the module.
+#pragma once
+
+extern const unsigned char g_connectClip[];
+extern const unsigned int g_connectClipSize;

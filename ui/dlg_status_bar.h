@@ -1,0 +1,17 @@
+// CDlgStatusBar: a status bar that works inside a dialog. On the idle update
+// message it has its parent window (the dialog) answer the update requests
+// for its panes, so the dialog's update handlers keep the panes current.
+#pragma once
+
+#include "framework/status_bar.h"
+
+class AFX_EXT_CLASS CDlgStatusBar : public CStatusBar {
+public:
+  CDlgStatusBar();
+  ~CDlgStatusBar() override;
+
+protected:
+  LRESULT OnIdleUpdateCmdUI(WPARAM wParam, LPARAM lParam);
+
+  DECLARE_MESSAGE_MAP()
+};

@@ -1,0 +1,28 @@
+// Registers the progress dialog's template 950 and clip 905 as resources of
+// this module while it is loaded; the framework finds them through the
+// module's entry in the chain of extension libraries.
+#include "framework/animate_ctrl.h"
+#include "framework/resources.h"
+#include "ui/connect_clip.h"
+#include "ui/net_connect_template.h"
+#include "ui/resource.h"
+
+namespace {
+
+class CNetConnectResources {
+public:
+  CNetConnectResources() : m_hModule(AfxGetModuleHandleOf(g_connectClip)) {
+    AfxRegisterResource(m_hModule, RT_DIALOG_TYPE, IDD_NETCONNECT, g_netConnectTemplate, g_netConnectTemplateSize);
+    AfxRegisterResource(m_hModule, RT_AVI_TYPE, IDR_CONNECT_AVI, g_connectClip, g_connectClipSize);
+  }
+  ~CNetConnectResources() { AfxUnregisterResources(m_hModule); }
+  CNetConnectResources(const CNetConnectResources&) = delete;
+  CNetConnectResources& operator=(const CNetConnectResources&) = delete;
+
+private:
+  HINSTANCE m_hModule;
+};
+
+CNetConnectResources g_netConnectResources;
+
+}  // namespace

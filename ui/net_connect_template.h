@@ -1,0 +1,6 @@
+// The bytes of the progress dialog's template (resource 950, type "DIALOG"),
+// compiled into the module.
+#pragma once
+
+extern const unsigned char g_netConnectTemplate[];
+extern const unsigned int g_netConnectTemplateSize;
