@@ -1,0 +1,428 @@
+#include "framework/socket.h"
+
+#include "framework/blocking_wait.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+
+namespace tarvenkel::detail {
+
+// The descriptor of one open socket and the wake-up descriptor of its
+// blocking calls. Both close when the last reference goes.
+struct SocketHandle {
+  int fd = -1;
+  int wakeFd = -1;
+  int type = SOCK_STREAM;
+  bool bound = false;
+  std::atomic<bool> cancelRequested{false};
+  std::atomic<bool> closed{false};
+
+  SocketHandle() = default;
+  SocketHandle(const SocketHandle&) = delete;
+  SocketHandle& operator=(const SocketHandle&) = delete;
+  ~SocketHandle() {
+    if (fd >= 0) ::close(fd);
+    if (wakeFd >= 0) ::close(wakeFd);
+  }
+
+  void Wake() {
+    std::uint64_t one = 1;
+    while (::write(wakeFd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+  }
+  void RequestCancel() {
+    cancelRequested.store(true);
+    Wake();
+  }
+  void MarkClosed() {
+    closed.store(true);
+    Wake();
+  }
+  // True when the socket was closed or a cancel is pending; a pending cancel
+  // is consumed. A closed handle stays cancelled for good.
+  bool TakeCancel() {
+    if (closed.load()) return true;
+    if (!cancelRequested.exchange(false)) return false;
+    std::uint64_t count;
+    while (::read(wakeFd, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+    return true;
+  }
+  // Clears a wake-up that no pending cancel stands behind (left by a cancel
+  // that was consumed before its write landed).
+  void DrainStaleWake() {
+    std::uint64_t count;
+    if (!closed.load() && !cancelRequested.load()) (void)::read(wakeFd, &count, sizeof count);
+  }
+};
+
+}  // namespace tarvenkel::detail
+
+using tarvenkel::detail::SocketHandle;
+
+namespace {
+
+thread_local int t_lastError = 0;
+
+int NewSocket(int family, int type) {
+  return ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+}
+
+// Resolves a numeric or named host for one socket type; an IPv6 literal may
+// come in brackets as in an address literal.
+addrinfo* Resolve(LPCTSTR host, UINT port, int type, int flags, int& error) {
+  std::string name = host != nullptr ? host : "";
+  if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = type;
+  hints.ai_flags = AI_NUMERICSERV | flags;
+  addrinfo* list = nullptr;
+  std::string service = std::to_string(port);
+  int rc = ::getaddrinfo(name.empty() ? nullptr : name.c_str(), service.c_str(), &hints, &list);
+  if (rc != 0) {
+    error = rc == EAI_SYSTEM ? errno : EHOSTUNREACH;
+    return nullptr;
+  }
+  return list;
+}
+
+BOOL NameOf(const sockaddr_storage& addr, socklen_t len, CString& rAddress, UINT& rPort) {
+  char host[NI_MAXHOST];
+  char serv[NI_MAXSERV];
+  int rc = ::getnameinfo(reinterpret_cast<const sockaddr*>(&addr), len, host, sizeof host, serv, sizeof serv,
+                         NI_NUMERICHOST | NI_NUMERICSERV);
+  if (rc != 0) return FALSE;
+  rAddress = host;
+  rPort = static_cast<UINT>(std::strtoul(serv, nullptr, 10));
+  return TRUE;
+}
+
+}  // namespace
+
+BOOL AfxSocketInit(WSADATA*) {
+  return TRUE;
+}
+
+CAsyncSocket::CAsyncSocket() = default;
+
+CAsyncSocket::~CAsyncSocket() {
+  Close();
+}
+
+int CAsyncSocket::GetLastError() {
+  return t_lastError;
+}
+
+void CAsyncSocket::SetLastError(int nError) {
+  t_lastError = nError;
+}
+
+std::shared_ptr<SocketHandle> CAsyncSocket::GetHandle() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_handle;
+}
+
+BOOL CAsyncSocket::IsOpen() const {
+  return GetHandle() != nullptr;
+}
+
+BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, LPCTSTR lpszSocketAddress) {
+  Close();
+  auto handle = std::make_shared<SocketHandle>();
+  handle->type = nSocketType;
+  addrinfo* local = nullptr;
+  int family = AF_INET;
+  if (nSocketPort != 0 || lpszSocketAddress != nullptr) {
+    int error = 0;
+    local = Resolve(lpszSocketAddress, nSocketPort, nSocketType, AI_PASSIVE | AI_NUMERICHOST, error);
+    if (local == nullptr) {
+      SetLastError(error);
+      return FALSE;
+    }
+    family = local->ai_family;
+  }
+  handle->fd = NewSocket(family, nSocketType);
+  handle->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (handle->fd < 0 || handle->wakeFd < 0) {
+    SetLastError(errno);
+    if (local != nullptr) ::freeaddrinfo(local);
+    return FALSE;
+  }
+  if (local != nullptr) {
+    int on = 1;
+    ::setsockopt(handle->fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    int rc = ::bind(handle->fd, local->ai_addr, local->ai_addrlen);
+    int error = errno;
+    ::freeaddrinfo(local);
+    if (rc != 0) {
+      SetLastError(error);
+      return FALSE;
+    }
+    handle->bound = true;
+  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_handle = std::move(handle);
+  m_lEvent = lEvent;
+  return TRUE;
+}
+
+void CAsyncSocket::Close() {
+  std::shared_ptr<SocketHandle> handle;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    handle.swap(m_handle);
+  }
+  if (handle) handle->MarkClosed();
+}
+
+BOOL CAsyncSocket::Renew(SocketHandle& handle, int family) {
+  int fresh = NewSocket(family, handle.type);
+  if (fresh < 0) {
+    SetLastError(errno);
+    return FALSE;
+  }
+  // dup2 keeps the descriptor number, so no other reference to the handle
+  // ever sees a number that could belong to something else.
+  int rc = ::dup2(fresh, handle.fd);
+  int error = errno;
+  ::close(fresh);
+  if (rc < 0) {
+    SetLastError(error);
+    return FALSE;
+  }
+  ::fcntl(handle.fd, F_SETFD, FD_CLOEXEC);
+  return TRUE;
+}
+
+BOOL CAsyncSocket::Connect(LPCTSTR lpszHostAddress, UINT nHostPort) {
+  auto handle = GetHandle();
+  if (!handle) {
+    SetLastError(ENOTSOCK);
+    return FALSE;
+  }
+  if (lpszHostAddress == nullptr || *lpszHostAddress == '\0' || nHostPort > 65535) {
+    SetLastError(EINVAL);
+    return FALSE;
+  }
+  SetLastError(0);
+  int error = 0;
+  addrinfo* list = Resolve(lpszHostAddress, nHostPort, handle->type, 0, error);
+  if (list == nullptr) {
+    SetLastError(error);
+    return FALSE;
+  }
+  sockaddr_storage current{};
+  socklen_t currentLen = sizeof current;
+  ::getsockname(handle->fd, reinterpret_cast<sockaddr*>(&current), &currentLen);
+  int family = current.ss_family;
+
+  BOOL connected = FALSE;
+  bool first = true;
+  for (addrinfo* ai = list; ai != nullptr && !connected; ai = ai->ai_next) {
+    if (handle->bound) {
+      // A bound socket keeps its address, so it cannot change family.
+      if (ai->ai_family != family) continue;
+    } else if (ai->ai_family != family || !first) {
+      // Every further attempt gets a fresh descriptor.
+      if (!Renew(*handle, ai->ai_family)) break;
+      family = ai->ai_family;
+    }
+    first = false;
+    connected = ConnectHelper(ai->ai_addr, static_cast<int>(ai->ai_addrlen));
+    // A cancelled or timed-out attempt ends the whole connect.
+    int why = GetLastError();
+    if (!connected && (why == ECANCELED || why == ETIMEDOUT || handle->closed.load())) break;
+  }
+  if (!connected && GetLastError() == 0) SetLastError(EAFNOSUPPORT);
+  ::freeaddrinfo(list);
+  return connected;
+}
+
+BOOL CAsyncSocket::ConnectHelper(const sockaddr* lpSockAddr, int nSockAddrLen) {
+  auto handle = GetHandle();
+  if (!handle) {
+    SetLastError(ENOTSOCK);
+    return FALSE;
+  }
+  if (::connect(handle->fd, lpSockAddr, static_cast<socklen_t>(nSockAddrLen)) == 0) return TRUE;
+  SetLastError(errno == EINPROGRESS ? EWOULDBLOCK : errno);
+  return FALSE;
+}
+
+int CAsyncSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
+  auto handle = GetHandle();
+  if (!handle) {
+    SetLastError(ENOTSOCK);
+    return SOCKET_ERROR;
+  }
+  ssize_t n = ::recv(handle->fd, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_DONTWAIT);
+  if (n < 0) {
+    SetLastError(errno);
+    return SOCKET_ERROR;
+  }
+  return static_cast<int>(n);
+}
+
+int CAsyncSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
+  auto handle = GetHandle();
+  if (!handle) {
+    SetLastError(ENOTSOCK);
+    return SOCKET_ERROR;
+  }
+  ssize_t n = ::send(handle->fd, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_DONTWAIT | MSG_NOSIGNAL);
+  if (n < 0) {
+    SetLastError(errno);
+    return SOCKET_ERROR;
+  }
+  return static_cast<int>(n);
+}
+
+BOOL CAsyncSocket::GetSockName(CString& rSocketAddress, UINT& rSocketPort) const {
+  auto handle = GetHandle();
+  if (!handle) return FALSE;
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (::getsockname(handle->fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return FALSE;
+  return NameOf(addr, len, rSocketAddress, rSocketPort);
+}
+
+BOOL CAsyncSocket::GetPeerName(CString& rPeerAddress, UINT& rPeerPort) const {
+  auto handle = GetHandle();
+  if (!handle) return FALSE;
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (::getpeername(handle->fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return FALSE;
+  return NameOf(addr, len, rPeerAddress, rPeerPort);
+}
+
+CSocket::CSocket() = default;
+
+CSocket::~CSocket() {
+  Close();
+}
+
+void CSocket::CancelBlockingCall() {
+  if (auto handle = GetHandle()) handle->RequestCancel();
+}
+
+BOOL CSocket::wait_for(SocketHandle& handle, short events) {
+  if (handle.TakeCancel()) {
+    SetLastError(ECANCELED);
+    return FALSE;
+  }
+  int timeout = GetTimeout();
+  ++m_nBlocking;
+  AfxWaitResult result = AfxBlockingWait(handle.fd, events, timeout > 0 ? timeout : -1, handle.wakeFd);
+  --m_nBlocking;
+  switch (result) {
+    case AfxWaitResult::Ready:
+      return TRUE;
+    case AfxWaitResult::TimedOut:
+      SetLastError(ETIMEDOUT);
+      return FALSE;
+    case AfxWaitResult::Cancelled:
+      if (handle.TakeCancel()) {
+        SetLastError(ECANCELED);
+        return FALSE;
+      }
+      handle.DrainStaleWake();
+      return TRUE;  // the caller retries its call, which then blocks again
+    case AfxWaitResult::Error:
+      break;
+  }
+  SetLastError(EBADF);
+  return FALSE;
+}
+
+BOOL CSocket::ConnectHelper(const sockaddr* lpSockAddr, int nSockAddrLen) {
+  auto handle = GetHandle();
+  if (!handle) {
+    SetLastError(ENOTSOCK);
+    return FALSE;
+  }
+  if (handle->TakeCancel()) {
+    SetLastError(ECANCELED);
+    return FALSE;
+  }
+  if (::connect(handle->fd, lpSockAddr, static_cast<socklen_t>(nSockAddrLen)) == 0) return TRUE;
+  if (errno != EINPROGRESS && errno != EINTR) {
+    SetLastError(errno);
+    return FALSE;
+  }
+  // A stale wake-up makes wait_for return early; poll again until the attempt
+  // has an outcome.
+  for (;;) {
+    if (!wait_for(*handle, POLLOUT)) return FALSE;
+    pollfd p{handle->fd, POLLOUT, 0};
+    if (::poll(&p, 1, 0) > 0) break;
+  }
+  int error = 0;
+  socklen_t len = sizeof error;
+  if (::getsockopt(handle->fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+  if (error != 0) {
+    SetLastError(error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+int CSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
+  auto handle = GetHandle();
+  if (!handle) {
+    SetLastError(ENOTSOCK);
+    return SOCKET_ERROR;
+  }
+  for (;;) {
+    if (handle->TakeCancel()) {
+      SetLastError(ECANCELED);
+      return SOCKET_ERROR;
+    }
+    ssize_t n = ::recv(handle->fd, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_DONTWAIT);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      SetLastError(errno);
+      return SOCKET_ERROR;
+    }
+    if (!wait_for(*handle, POLLIN)) return SOCKET_ERROR;
+  }
+}
+
+int CSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
+  auto handle = GetHandle();
+  if (!handle) {
+    SetLastError(ENOTSOCK);
+    return SOCKET_ERROR;
+  }
+  const char* p = static_cast<const char*>(lpBuf);
+  int left = nBufLen;
+  while (left > 0) {
+    if (handle->TakeCancel()) {
+      SetLastError(ECANCELED);
+      return SOCKET_ERROR;
+    }
+    ssize_t n = ::send(handle->fd, p, static_cast<size_t>(left), nFlags | MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n >= 0) {
+      p += n;
+      left -= static_cast<int>(n);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      SetLastError(errno);
+      return SOCKET_ERROR;
+    }
+    if (!wait_for(*handle, POLLOUT)) return SOCKET_ERROR;
+  }
+  return nBufLen;
+}

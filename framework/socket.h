@@ -1,0 +1,131 @@
+// TCP client sockets: CAsyncSocket (non-blocking calls) and CSocket (blocking
+// calls that wait through AfxBlockingWait, so that window sources keep being
+// serviced and CancelBlockingCall can end the wait).
+//
+// A socket's descriptor lives in a shared handle. A blocking call holds its own
+// reference while it runs, so Close (or Cancel) from another thread, or from a
+// handler that runs inside the wait, never closes the descriptor under the
+// call: it marks the handle closed, wakes the call, and the descriptor is
+// released when the last call using it has left.
+#pragma once
+
+#include "framework/string.h"
+#include "framework/win_types.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include <sys/socket.h>
+#include <unistd.h>  // gethostname
+
+using SOCKET = int;
+#define INVALID_SOCKET (-1)
+#define SOCKET_ERROR (-1)
+
+// Network event notifications a socket is created for (all of them: 63).
+enum : long {
+  FD_READ = 0x01,
+  FD_WRITE = 0x02,
+  FD_OOB = 0x04,
+  FD_ACCEPT = 0x08,
+  FD_CONNECT = 0x10,
+  FD_CLOSE = 0x20,
+};
+
+// The start-up record of the socket layer; the framework fills nothing in.
+struct WSADATA;
+
+// Prepares the process's socket layer. Nothing needs preparing on Linux (sends
+// use MSG_NOSIGNAL, so SIGPIPE is left to the host); always TRUE.
+AFX_API_EXPORT BOOL AfxSocketInit(WSADATA* lpwsaData = nullptr);
+
+namespace tarvenkel::detail {
+struct SocketHandle;
+}
+
+class AFX_EXT_CLASS CAsyncSocket {
+public:
+  CAsyncSocket();
+  virtual ~CAsyncSocket();
+  CAsyncSocket(const CAsyncSocket&) = delete;
+  CAsyncSocket& operator=(const CAsyncSocket&) = delete;
+
+  // Creates the socket (IPv4 unless lpszSocketAddress is an IPv6 literal),
+  // non-blocking, and binds it when a port or an address is given. lEvent is
+  // kept for GetEventMask; this framework delivers no event notifications.
+  BOOL Create(UINT nSocketPort = 0, int nSocketType = SOCK_STREAM,
+              long lEvent = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
+              LPCTSTR lpszSocketAddress = nullptr);
+  // Connects to a host name, a dotted IPv4 address or an IPv6 address (bare or
+  // in brackets), trying every address the name resolves to in turn. An
+  // unbound socket switches to the address family of each attempt.
+  BOOL Connect(LPCTSTR lpszHostAddress, UINT nHostPort);
+  // Closes the socket; harmless on a closed socket. A call blocked on it
+  // returns failure.
+  virtual void Close();
+
+  // One non-blocking receive or send; SOCKET_ERROR with EWOULDBLOCK in
+  // GetLastError when it would block. Send never raises SIGPIPE.
+  virtual int Receive(void* lpBuf, int nBufLen, int nFlags = 0);
+  virtual int Send(const void* lpBuf, int nBufLen, int nFlags = 0);
+
+  // The numeric address and port of the local or the remote end.
+  BOOL GetSockName(CString& rSocketAddress, UINT& rSocketPort) const;
+  BOOL GetPeerName(CString& rPeerAddress, UINT& rPeerPort) const;
+
+  BOOL IsOpen() const;
+  long GetEventMask() const { return m_lEvent; }
+  // The errno value of this thread's last failed socket call: ECANCELED after
+  // CancelBlockingCall or Close, ETIMEDOUT after a time-out.
+  static int GetLastError();
+
+protected:
+  // Starts (and for a blocking socket completes) one connection attempt.
+  virtual BOOL ConnectHelper(const struct sockaddr* lpSockAddr, int nSockAddrLen);
+  std::shared_ptr<tarvenkel::detail::SocketHandle> GetHandle() const;
+  static void SetLastError(int nError);
+
+private:
+  // Gives the socket a fresh descriptor of the given family for a new attempt.
+  BOOL Renew(tarvenkel::detail::SocketHandle& handle, int family);
+
+  mutable std::mutex m_mutex;
+  std::shared_ptr<tarvenkel::detail::SocketHandle> m_handle;
+  long m_lEvent = 0;
+};
+
+class AFX_EXT_CLASS CSocket : public CAsyncSocket {
+public:
+  CSocket();
+  ~CSocket() override;
+
+  // Blocks until at least one byte arrives: the byte count, 0 when the peer
+  // closed the connection, SOCKET_ERROR on failure, cancellation or time-out.
+  int Receive(void* lpBuf, int nBufLen, int nFlags = 0) override;
+  // Blocks until the whole buffer is sent: nBufLen, or SOCKET_ERROR.
+  int Send(const void* lpBuf, int nBufLen, int nFlags = 0) override;
+
+  // Makes the blocking call in progress on this socket return failure at once,
+  // from another thread or from a handler running inside the wait. A cancel
+  // that finds no call blocked ends the next blocking call instead, so one
+  // that races with the start of a call is not lost.
+  void CancelBlockingCall();
+  BOOL IsBlocking() const { return m_nBlocking.load() > 0; }
+
+  // The longest wait of one connection attempt, one Receive, or one stretch of
+  // a Send without progress, in milliseconds; 0 or less: no limit (default).
+  void SetTimeout(int nMilliseconds) { m_nTimeoutMs.store(nMilliseconds); }
+  int GetTimeout() const { return m_nTimeoutMs.load(); }
+
+protected:
+  BOOL ConnectHelper(const struct sockaddr* lpSockAddr, int nSockAddrLen) override;
+
+private:
+  // Waits until the handle's descriptor is ready for events; FALSE with the
+  // last error set on cancellation, time-out or failure.
+  BOOL wait_for(tarvenkel::detail::SocketHandle& handle, short events);
+
+  std::atomic<int> m_nTimeoutMs{0};
+  std::atomic<int> m_nBlocking{0};
+};

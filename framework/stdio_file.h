@@ -1,0 +1,74 @@
+// CStdioFile: a file opened by path with the framework's open-mode word, read
+// and written in bytes through an internal buffer, closed by its destructor.
+#pragma once
+
+#include "framework/exception.h"
+#include "framework/string.h"
+#include "framework/win_types.h"
+
+#include <cstdint>
+#include <vector>
+
+class AFX_EXT_CLASS CStdioFile {
+public:
+  enum OpenFlags : UINT {
+    modeRead = 0x0000,
+    modeWrite = 0x0001,
+    modeReadWrite = 0x0002,
+    shareCompat = 0x0000,
+    shareExclusive = 0x0010,
+    shareDenyWrite = 0x0020,
+    shareDenyRead = 0x0030,
+    shareDenyNone = 0x0040,
+    modeNoInherit = 0x0080,
+    modeCreate = 0x1000,
+    modeNoTruncate = 0x2000,
+    typeText = 0x4000,
+    typeBinary = 0x8000,
+  };
+
+  CStdioFile();
+  CStdioFile(const CStdioFile&) = delete;
+  CStdioFile& operator=(const CStdioFile&) = delete;
+  virtual ~CStdioFile();
+
+  // Opens the file; FALSE on failure, with the cause in *pError when given.
+  // Only regular files open: a directory, FIFO or device is refused, so that
+  // a read can neither fail on a directory nor wait for ever on a pipe.
+  // shareDenyWrite (and shareExclusive) take an open-file-description lock
+  // on the whole file, a read lock (a write lock for a writable exclusive
+  // open). Writers that lock the file themselves, with fcntl or flock-style
+  // OFD locks, are kept out while it is open, and the open fails with
+  // sharingViolation while such a writer holds its lock. Linux has no
+  // mandatory locking, so a writer that never asks for a lock is not stopped.
+  // typeText and typeBinary change nothing: Linux does not translate line ends.
+  virtual BOOL Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr);
+  // Reads up to nCount bytes; fewer only at the end of the file. Throws
+  // CFileException* on a read error.
+  virtual UINT Read(void* lpBuf, UINT nCount);
+  // Writes all nCount bytes; throws CFileException* on a write error.
+  virtual void Write(const void* lpBuf, UINT nCount);
+  // Closes the file; throws CFileException* when pending output cannot be written.
+  virtual void Close();
+  // Closes the file, ignoring errors.
+  virtual void Abort();
+
+  // The size of the file in bytes, pending output included.
+  std::uint64_t GetLength();
+  BOOL IsOpen() const { return m_hFile >= 0; }
+  const CString& GetFilePath() const { return m_strFileName; }
+
+  // The descriptor, -1 while closed.
+  int m_hFile;
+
+private:
+  [[noreturn]] void throw_os_error(int nErrno) const;
+  void flush_output();
+
+  CString m_strFileName;
+  BOOL m_bWritable = FALSE;
+  std::vector<char> m_buffer;
+  std::size_t m_nBufferPos = 0;   // next unread byte of m_buffer
+  std::size_t m_nBufferEnd = 0;   // end of the bytes read into m_buffer
+  std::size_t m_nPendingOut = 0;  // bytes of m_buffer waiting to be written
+};

@@ -1,0 +1,44 @@
+// CBase64: the base64 transfer encoder (RFC 2045 alphabet, one unbroken line,
+// "=" padding). Splitting the text into lines is the caller's business.
+#pragma once
+
+#include "mail/mime_code.h"
+
+class AFX_EXT_CLASS CBase64 : public CMIMECode {
+public:
+  CBase64() = default;
+  CBase64(const CBase64&) = default;
+  CBase64& operator=(const CBase64&) = default;
+  ~CBase64() override = default;
+
+  // Decodes base64 text into szOutput, which must hold strlen(szDecoding) + 1
+  // bytes. "=" is skipped wherever it stands, the top bit of every character is
+  // ignored, and any other character outside the alphabet fails the call (0).
+  int Decode(LPCTSTR szDecoding, LPTSTR szOutput) override;
+  // The base64 text of nSize bytes; empty for a null pointer or nSize <= 0.
+  CString Encode(LPCTSTR szEncoding, int nSize) override;
+
+  // Appends the base64 text of nSize bytes to strDest, exactly what Encode
+  // returns, without building an intermediate string.
+  void AppendEncoded(LPCTSTR szEncoding, int nSize, CString& strDest);
+
+protected:
+  // The encoder as a walk over the input bit by bit through read_bits; Encode
+  // must produce the same text.
+  CString EncodeBitwise(LPCTSTR szEncoding, int nSize);
+
+  // Takes nNumBits (0..8) bits from m_pInput, most significant first, starting
+  // at byte lp; reports the bits delivered through pBitsRead.
+  UINT read_bits(int nNumBits, int* pBitsRead, int& lp);
+  // Appends the low nNumBits bits of nBits to the bit buffer and stores every
+  // completed byte at szOutput[i], advancing i.
+  void write_bits(UINT nBits, int nNumBits, LPTSTR szOutput, int& i);
+
+  int m_nInputLength = 0;
+  int m_nBitCount = 0;
+  UINT m_nBitBuffer = 0;
+  const unsigned char* m_pInput = nullptr;
+
+  static CString m_sBase64Alphabet;
+  static int m_nMask[9];
+};

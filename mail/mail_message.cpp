@@ -1,0 +1,146 @@
+#include "mail/mail_message.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+CMailMessage::CMailMessage() : m_sMailer("Zolvane"), m_nCharsPerLine(76) {}
+
+CMailMessage::~CMailMessage() = default;
+
+CArray<CMailMessage::CRecipient, const CMailMessage::CRecipient&>* CMailMessage::list_of(RECIPIENTS_TYPE type) {
+  switch (type) {
+    case TO: return &m_ToRecipients;
+    case CC: return &m_CcRecipients;
+    case BCC: return &m_BccRecipients;
+  }
+  return nullptr;
+}
+
+int CMailMessage::AddRecipient(LPCTSTR szEmailAddress, LPCTSTR szFriendlyName, RECIPIENTS_TYPE type) {
+  auto* list = list_of(type);
+  if (list == nullptr) return 1;
+  CRecipient r;
+  r.m_sAddress = szEmailAddress;
+  r.m_sName = szFriendlyName;
+  list->Add(r);
+  return 1;
+}
+
+int CMailMessage::AddMultipleRecipients(LPCTSTR szRecipients, RECIPIENTS_TYPE type) {
+  const std::string_view all = szRecipients ? std::string_view(szRecipients) : std::string_view();
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = std::min(all.find(';', start), all.size());
+    const std::string_view piece = all.substr(start, end - start);
+    const std::size_t lt = piece.find('<');
+    CString address, name;
+    if (lt == std::string_view::npos) {
+      address = CString(piece);
+    } else {
+      const std::size_t gt = piece.find('>');
+      if (gt == std::string_view::npos || gt < lt) return 0;
+      name = CString(piece.substr(0, lt));
+      address = CString(piece.substr(lt + 1, gt - lt - 1));
+    }
+    AddRecipient(address, name, type);
+    if (end == all.size()) break;
+    start = end + 1;
+  }
+  return 1;
+}
+
+int CMailMessage::GetRecipient(CString& sEmailAddress, CString& sFriendlyName, int nIndex, RECIPIENTS_TYPE type) {
+  if (nIndex < 0 || nIndex >= GetNumRecipients(type)) return 0;
+  const CRecipient& r = list_of(type)->GetAt(nIndex);
+  sEmailAddress = r.m_sAddress;
+  sFriendlyName = r.m_sName;
+  return 1;
+}
+
+int CMailMessage::GetNumRecipients(RECIPIENTS_TYPE type) {
+  auto* list = list_of(type);
+  return list ? static_cast<int>(list->GetSize()) : 0;
+}
+
+void CMailMessage::SetCharsPerLine(UINT nCharsPerLine) { m_nCharsPerLine = nCharsPerLine; }
+
+UINT CMailMessage::GetCharsPerLine() { return m_nCharsPerLine; }
+
+void CMailMessage::FormatMessage() {
+  start_header();
+  prepare_header();
+  end_header();
+  prepare_body();
+}
+
+void CMailMessage::start_header() { m_sHeader = ""; }
+
+void CMailMessage::end_header() { m_sHeader += "\r\n"; }
+
+CString CMailMessage::recipient_list_text(RECIPIENTS_TYPE type) {
+  CString text;
+  CString address, name;
+  for (int i = 0; i < GetNumRecipients(type); ++i) {
+    GetRecipient(address, name, i, type);
+    if (i > 0) text += ",";
+    text += name;
+    text += "<";
+    text += address;
+    text += ">";
+  }
+  return text;
+}
+
+CString CMailMessage::format_date(const CTime& t) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  struct tm tm {};
+  if (!t.GetLocalTm(&tm)) return CString();
+  const long offset = tm.tm_gmtoff / 60;
+  const long absOffset = std::labs(offset);
+  CString text;
+  text.Format("%s, %02d %s %02d %02d:%02d:%02d %c%02ld%02ld", kDays[tm.tm_wday % 7], tm.tm_mday,
+              kMonths[tm.tm_mon % 12], tm.tm_year % 100, tm.tm_hour, tm.tm_min, tm.tm_sec,
+              offset < 0 ? '-' : '+', absOffset / 60, absOffset % 60);
+  return text;
+}
+
+void CMailMessage::prepare_header() {
+  CString line;
+  line.Format("From: %s", m_sFrom);
+  add_header_line(line);
+  line.Format("To: %s", recipient_list_text(TO));
+  add_header_line(line);
+  line.Format("Cc: %s", recipient_list_text(CC));
+  add_header_line(line);
+  m_tDateTime = CTime::GetCurrentTime();
+  line.Format("Date: %s", format_date(m_tDateTime));
+  add_header_line(line);
+  line.Format("Subject: %s", m_sSubject);
+  add_header_line(line);
+  line.Format("X-Mailer: %s", m_sMailer);
+  add_header_line(line);
+}
+
+void CMailMessage::add_header_line(LPCTSTR szHeaderLine) {
+  std::string line = szHeaderLine ? szHeaderLine : "";
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] != '\r' && line[i] != '\n') continue;
+    const bool fold = line[i] == '\r' && i + 2 < line.size() && line[i + 1] == '\n' &&
+                      (line[i + 2] == ' ' || line[i + 2] == '\t');
+    if (fold) {
+      ++i;
+      continue;
+    }
+    line[i] = ' ';
+  }
+  m_sHeader += CString(std::string_view(line));
+  m_sHeader += "\r\n";
+}
+
+void CMailMessage::prepare_body() {
+  if (m_sBody.Right(2) != CString("\r\n")) m_sBody += "\r\n";
+}

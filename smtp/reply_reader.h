@@ -1,0 +1,51 @@
+// Turns the bytes an SMTP server sends into whole replies. A reply is one or
+// more lines "ddd-text" ended by a final line "ddd text" or "ddd"; it may be
+// split across receives in any way, and bytes after it stay for the next one.
+// The reader is strict and bounded: a reply that has not ended within 64 KiB
+// fails (a hostile server must not exhaust memory), the stored text of a line
+// is capped, and a line that is not a well-formed reply line ends the reply as
+// malformed, with code 0.
+#pragma once
+
+#include "framework/string.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+struct CSMTPReply {
+  // The code of the final line; 0 for a malformed reply.
+  int nCode = 0;
+  // The text of each line after its code and separator (the whole line for a
+  // malformed one), without the line end.
+  std::vector<CString> lines;
+};
+
+class AFX_EXT_CLASS CReplyReader {
+public:
+  static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+  // Reply lines are at most 512 bytes; longer ones are kept in part.
+  static constexpr std::size_t kMaxStoredLineBytes = 1000;
+
+  enum class Result { Complete, Incomplete, TooLong };
+
+  // Adds received bytes.
+  void Append(const char* pData, std::size_t nLength);
+  // Takes the next whole reply out of the bytes received so far. TooLong
+  // discards everything buffered: the stream has lost its framing.
+  Result Take(CSMTPReply& reply);
+  // Forgets all bytes and any partly read reply (a new connection).
+  void Reset();
+  // Bytes received but not yet part of a taken reply.
+  std::size_t Pending() const { return m_buffer.size(); }
+
+private:
+  // Adds one line (without its line end) to the reply being read; true when
+  // it ended the reply.
+  bool add_line(const char* pLine, std::size_t nLength);
+
+  std::string m_buffer;
+  std::size_t m_nLineStart = 0;  // start of the line being read
+  std::size_t m_nScanned = 0;    // bytes of that line already searched for LF
+  CSMTPReply m_reply;            // lines of the reply read so far
+};

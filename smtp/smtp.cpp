@@ -1,0 +1,230 @@
+#include "smtp/smtp.h"
+
+#include "framework/exception.h"
+#include "mail/base64.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <new>
+
+namespace {
+
+constexpr int kReplyBufferSize = 1024;
+constexpr int kHostNameSize = 80;
+
+}  // namespace
+
+const CSMTP::response_code CSMTP::response_table[] = {
+    {250, "SMTP server error"},
+    {220, "SMTP server not available"},
+    {334, "SMTP server not available"},
+    {235, "SMTP AUTH FAILED"},
+    {354, "SMTP server not ready for data"},
+    {221, "SMTP server didn't terminate session"},
+};
+
+CSMTP::CSMTP()
+    : m_sLastError("OK"),
+      m_bConnected(FALSE),
+      m_nPort(25),
+      m_pReplyBuffer(nullptr),
+      m_nTimeout(300) {
+  AfxSocketInit(nullptr);
+}
+
+CSMTP::~CSMTP() {
+  Disconnect();
+  delete[] m_pReplyBuffer;
+}
+
+void CSMTP::SetParams(CString sHost, CString sSender, int nPort, CString sUser, CString sPassword) {
+  m_sServerHost = sHost;
+  m_sSender = sSender;
+  m_nPort = static_cast<UINT>(nPort);
+  m_sUser = sUser;
+  m_sPassword = sPassword;
+}
+
+CString CSMTP::GetServerHostName() const {
+  return m_sServerHost;
+}
+
+UINT CSMTP::GetPort() const {
+  return m_nPort;
+}
+
+CString CSMTP::GetLastError() const {
+  return m_sLastError;
+}
+
+void CSMTP::SetTimeout(UINT nSeconds) {
+  m_nTimeout = nSeconds;
+}
+
+UINT CSMTP::GetTimeout() const {
+  return m_nTimeout;
+}
+
+void CSMTP::send_text(const CString& sText) {
+  m_Socket.Send(sText.GetString(), sText.GetLength(), 0);
+}
+
+BOOL CSMTP::read_reply(CSMTPReply& reply) {
+  using Clock = std::chrono::steady_clock;
+  const bool limited = m_nTimeout > 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(m_nTimeout);
+  for (;;) {
+    switch (m_ReplyReader.Take(reply)) {
+      case CReplyReader::Result::Complete:
+        return TRUE;
+      case CReplyReader::Result::TooLong:
+        reply = CSMTPReply{};
+        return TRUE;
+      case CReplyReader::Result::Incomplete:
+        break;
+    }
+    int waitMs = 0;
+    if (limited) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) {
+        m_sLastError = "Timed out";
+        return FALSE;
+      }
+      waitMs = static_cast<int>(std::min<long long>(left, 0x7fffffff));
+    }
+    m_Socket.SetTimeout(waitMs);
+    int n = m_pReplyBuffer != nullptr ? m_Socket.Receive(m_pReplyBuffer, kReplyBufferSize, 0) : SOCKET_ERROR;
+    if (n == SOCKET_ERROR) {
+      m_sLastError = m_pReplyBuffer != nullptr && CSocket::GetLastError() == ETIMEDOUT ? "Timed out" : "Socket Error";
+      return FALSE;
+    }
+    if (n == 0) {
+      // The server closed the connection before the reply ended.
+      reply = CSMTPReply{};
+      return TRUE;
+    }
+    m_ReplyReader.Append(m_pReplyBuffer, static_cast<std::size_t>(n));
+  }
+}
+
+BOOL CSMTP::get_response(UINT response_expected) {
+  const response_code& expected = response_table[response_expected];
+  CSMTPReply reply;
+  if (!read_reply(reply)) return FALSE;
+  if (reply.nCode == expected.nCode) return TRUE;
+  m_sLastError.Format("%d:%s", reply.nCode, expected.szMessage);
+  return FALSE;
+}
+
+CString CSMTP::address_literal(const CString& sNumericAddress) {
+  const CString mapped("::ffff:");
+  if (sNumericAddress.Find(':') < 0) return "[" + sNumericAddress + "]";
+  if (sNumericAddress.Left(mapped.GetLength()) == mapped && sNumericAddress.Find('.') >= 0)
+    return "[" + sNumericAddress.Mid(mapped.GetLength()) + "]";
+  return "[IPv6:" + sNumericAddress + "]";
+}
+
+CString CSMTP::local_name() const {
+  char name[kHostNameSize] = {};
+  if (::gethostname(name, kHostNameSize) == 0) {
+    name[kHostNameSize - 1] = '\0';
+    if (name[0] != '\0') return name;
+  }
+  CString address;
+  UINT port = 0;
+  if (m_Socket.GetSockName(address, port)) return address_literal(address);
+  return "[127.0.0.1]";
+}
+
+void CSMTP::abandon_connection() {
+  m_Socket.Close();
+  delete[] m_pReplyBuffer;
+  m_pReplyBuffer = nullptr;
+  m_ReplyReader.Reset();
+}
+
+BOOL CSMTP::introduce(const CString& sName, BOOL bExtended) {
+  CString command;
+  if (bExtended) {
+    command.Format("EHLO %s\r\n", sName);
+    send_text(command);
+    CSMTPReply reply;
+    if (!read_reply(reply)) return FALSE;
+    if (reply.nCode == response_table[RESPONSE_OK].nCode) return TRUE;
+    // A server that does not know EHLO rejects it with 5xx; it may still
+    // accept HELO and the login after it.
+    if (reply.nCode / 100 != 5) {
+      m_sLastError.Format("%d:%s", reply.nCode, response_table[RESPONSE_OK].szMessage);
+      return FALSE;
+    }
+  }
+  command.Format("HELO %s\r\n", sName);
+  send_text(command);
+  return get_response(RESPONSE_OK);
+}
+
+BOOL CSMTP::login() {
+  CBase64 base64;
+  send_text("AUTH LOGIN\r\n");
+  if (!get_response(RESPONSE_AUTH_CONTINUE)) return FALSE;
+  send_text(base64.Encode(m_sUser.GetString(), m_sUser.GetLength()) + "\r\n");
+  if (!get_response(RESPONSE_AUTH_CONTINUE)) return FALSE;
+  send_text(base64.Encode(m_sPassword.GetString(), m_sPassword.GetLength()) + "\r\n");
+  return get_response(RESPONSE_AUTH_OK);
+}
+
+BOOL CSMTP::Connect() {
+  if (m_bConnected) return TRUE;
+
+  try {
+    m_pReplyBuffer = new (std::nothrow) char[kReplyBufferSize];
+  } catch (CException* e) {
+    e->Delete();
+    m_pReplyBuffer = nullptr;
+  }
+  if (m_pReplyBuffer == nullptr) {
+    m_sLastError = "Not enough memory";
+    return FALSE;
+  }
+  m_ReplyReader.Reset();
+
+  if (!m_Socket.Create(0, SOCK_STREAM, FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE, nullptr)) {
+    m_sLastError = "Unable to create the socket.";
+    abandon_connection();
+    return FALSE;
+  }
+  m_Socket.SetTimeout(static_cast<int>(std::min<UINT>(m_nTimeout, 0x7fffffff / 1000) * 1000));
+  if (!m_Socket.Connect(GetServerHostName(), GetPort())) {
+    m_sLastError = "Unable to connect to server";
+    abandon_connection();
+    return FALSE;
+  }
+  if (!get_response(RESPONSE_READY)) {
+    m_sLastError = "Server didn't respond.";
+    abandon_connection();
+    return FALSE;
+  }
+
+  const BOOL bLogin = !m_sUser.IsEmpty() || !m_sPassword.IsEmpty();
+  if (!introduce(local_name(), bLogin) || (bLogin && !login())) {
+    abandon_connection();
+    return FALSE;
+  }
+  m_bConnected = TRUE;
+  return TRUE;
+}
+
+BOOL CSMTP::Disconnect() {
+  if (!m_bConnected) return TRUE;
+  send_text("QUIT\r\n");
+  BOOL result = get_response(RESPONSE_CLOSING);
+  abandon_connection();
+  m_bConnected = FALSE;
+  return result;
+}
+
+void CSMTP::Cancel() {
+  m_Socket.CancelBlockingCall();
+  m_Socket.Close();
+}

@@ -1,0 +1,93 @@
+// CSMTP: the client end of one conversation with one SMTP mail server. It
+// holds the server parameters, opens the connection, reads the greeting,
+// introduces itself, logs in with AUTH LOGIN when credentials are set, checks
+// every reply against the reply the step expects, keeps the text of the last
+// failure for the host, and ends the conversation with QUIT.
+#pragma once
+
+#include "framework/socket.h"
+#include "framework/string.h"
+#include "framework/win_types.h"
+#include "smtp/reply_reader.h"
+
+class AFX_EXT_CLASS CSMTP {
+public:
+  CSMTP();
+  virtual ~CSMTP();
+  CSMTP(const CSMTP&) = delete;
+  CSMTP& operator=(const CSMTP&) = delete;
+
+  // Stores the parameters for the next Connect (host, port, user, password)
+  // and the next one-call send (sender). An open connection is not affected.
+  void SetParams(CString sHost, CString sSender, int nPort, CString sUser, CString sPassword);
+  CString GetServerHostName() const;
+  UINT GetPort() const;
+  // The text of the most recent failure; "OK" until the first one.
+  CString GetLastError() const;
+
+  // The longest wait for one connection attempt or one server reply, in
+  // seconds; 0 means no limit. Default 300.
+  void SetTimeout(UINT nSeconds);
+  UINT GetTimeout() const;
+
+  // Opens the connection, checks the greeting, introduces the client and logs
+  // in where credentials are set. Non-zero when the connection is open.
+  BOOL Connect();
+  // Sends QUIT and closes the connection; the result of the QUIT reply, or
+  // non-zero when there was no connection. The object is closed either way.
+  BOOL Disconnect();
+  // Abandons the blocking socket call in progress and closes the socket; may
+  // be called from another thread or from a handler running inside the wait.
+  void Cancel();
+
+protected:
+  struct response_code {
+    int nCode;               // the reply code a step expects
+    const char* szMessage;   // used in the error text when the reply differs
+  };
+  enum RESPONSE_TYPE {
+    RESPONSE_OK = 0,
+    RESPONSE_READY,
+    RESPONSE_AUTH_CONTINUE,
+    RESPONSE_AUTH_OK,
+    RESPONSE_DATA_READY,
+    RESPONSE_CLOSING,
+  };
+  static const response_code response_table[];
+
+  // The address literal of a numeric address, as HELO carries it when the
+  // local host has no name: "[192.0.2.1]", "[IPv6:2001:db8::1]".
+  static CString address_literal(const CString& sNumericAddress);
+
+private:
+  // Reads one reply and compares its code with the table entry.
+  BOOL get_response(UINT response_expected);
+  // Reads one whole reply; FALSE with "Socket Error" or "Timed out" when the
+  // receive fails. A connection closed before the reply ended, and a reply
+  // that is malformed or too long, give code 0.
+  BOOL read_reply(CSMTPReply& reply);
+  // Sends a whole text; the result is not needed, since a failed send shows
+  // up as the failure of the reply read that follows.
+  void send_text(const CString& sText);
+  // The name HELO and EHLO carry.
+  CString local_name() const;
+  // Introduces the client: EHLO when it is about to log in (falling back to
+  // HELO when the server rejects EHLO), HELO otherwise.
+  BOOL introduce(const CString& sName, BOOL bExtended);
+  BOOL login();
+  // Closes the socket and releases the reply buffer after a failed Connect.
+  void abandon_connection();
+
+  CString m_sLastError;
+  BOOL m_bConnected;
+  UINT m_nPort;
+  CString m_sServerHost;
+  CSocket m_Socket;
+  CString m_sUser;
+  CString m_sPassword;
+  CString m_sSender;
+  char* m_pReplyBuffer;
+
+  UINT m_nTimeout;
+  CReplyReader m_ReplyReader;
+};

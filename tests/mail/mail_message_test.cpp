@@ -1,0 +1,224 @@
+#include "mail/mail_message.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <string>
+
+namespace {
+
+using ::testing::MatchesRegex;
+
+// The header lines split at CR LF; the final empty line is the last element.
+std::vector<std::string> HeaderLines(const CString& header) {
+  std::vector<std::string> lines;
+  const std::string& h = header.str();
+  std::size_t start = 0;
+  for (std::size_t pos; (pos = h.find("\r\n", start)) != std::string::npos; start = pos + 2)
+    lines.push_back(h.substr(start, pos - start));
+  EXPECT_EQ(start, h.size()) << "header does not end in CR LF";
+  return lines;
+}
+
+const char* kDatePattern =
+    "Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-3][0-9] (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+    "[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [+-][0-9][0-9][0-5][0-9]";
+
+TEST(MailHeader, BlockIsByteForByteWithDateByPattern) {
+  CMailMessage m;
+  m.m_sFrom = "alarm@plant.example";
+  m.m_sSubject = "Pump 3 pressure";
+  m.AddRecipient("ops@plant.example", "", CMailMessage::TO);
+  m.FormatMessage();
+  const auto lines = HeaderLines(m.m_sHeader);
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[0], "From: alarm@plant.example");
+  EXPECT_EQ(lines[1], "To: <ops@plant.example>");
+  EXPECT_EQ(lines[2], "Cc: ");
+  EXPECT_THAT(lines[3], MatchesRegex(kDatePattern));
+  EXPECT_EQ(lines[4], "Subject: Pump 3 pressure");
+  EXPECT_EQ(lines[5], "X-Mailer: Zolvane");
+  EXPECT_EQ(lines[6], "");
+}
+
+TEST(MailHeader, DateUsesNumericOffsetAndEnglishNamesInAnyZone) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  setenv("TZ", "CST-8", 1);
+  tzset();
+  CMailMessage m;
+  m.FormatMessage();
+  const auto lines = HeaderLines(m.m_sHeader);
+  EXPECT_THAT(lines[3], MatchesRegex(std::string(kDatePattern)));
+  EXPECT_EQ(lines[3].substr(lines[3].size() - 5), "+0800");
+  setenv("TZ", "NST+05:30", 1);
+  tzset();
+  m.FormatMessage();
+  EXPECT_EQ(HeaderLines(m.m_sHeader)[3].substr(lines[3].size() - 5), "-0530");
+  if (old) setenv("TZ", saved.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
+  // The time in the line is the moment the header was prepared.
+  EXPECT_NE(m.m_tDateTime.GetTime(), 0);
+}
+
+TEST(MailHeader, RecipientListsJoinEntriesAndLeaveOutBcc) {
+  CMailMessage m;
+  ASSERT_EQ(m.AddMultipleRecipients("Ops Desk <ops@x>;a2@x", CMailMessage::TO), 1);
+  m.AddRecipient("c1@x", "C One", CMailMessage::CC);
+  m.AddRecipient("c2@x", "", CMailMessage::CC);
+  m.AddRecipient("hidden@x", "Hidden", CMailMessage::BCC);
+  m.FormatMessage();
+  const auto lines = HeaderLines(m.m_sHeader);
+  EXPECT_EQ(lines[1], "To: Ops Desk <ops@x>,<a2@x>");
+  EXPECT_EQ(lines[2], "Cc: C One<c1@x>,<c2@x>");
+  EXPECT_EQ(m.m_sHeader.Find("hidden"), -1);
+  EXPECT_EQ(m.GetNumRecipients(CMailMessage::BCC), 1);
+}
+
+TEST(MailHeader, LineBreaksInValuesCannotStartNewHeaderLines) {
+  CMailMessage m;
+  m.m_sFrom = "a@x\r\nBcc: victim@y";
+  m.m_sSubject = "one\nInjected: 1\rTwo";
+  m.m_sMailer = "M\r\n\tfolded\r\n continued";
+  m.AddRecipient("b@x>\r\nX-Evil: 1", "N", CMailMessage::TO);
+  m.FormatMessage();
+  const auto lines = HeaderLines(m.m_sHeader);
+  ASSERT_EQ(lines.size(), 9u);  // six lines, two kept fold continuations, the empty line
+  EXPECT_EQ(lines[0], "From: a@x  Bcc: victim@y");
+  EXPECT_EQ(lines[1], "To: N<b@x>  X-Evil: 1>");
+  EXPECT_EQ(lines[4], "Subject: one Injected: 1 Two");
+  EXPECT_EQ(lines[5], "X-Mailer: M");
+  EXPECT_EQ(lines[6], "\tfolded");
+  EXPECT_EQ(lines[7], " continued");
+  // A CR LF at the very end of a value has nothing folded after it.
+  CMailMessage n;
+  n.m_sSubject = "end\r\n";
+  n.FormatMessage();
+  EXPECT_EQ(HeaderLines(n.m_sHeader)[4], "Subject: end  ");
+}
+
+TEST(MailHeader, FormattingAgainRebuildsTheHeader) {
+  CMailMessage m;
+  m.m_sSubject = "first";
+  m.FormatMessage();
+  m.m_sSubject = "second";
+  m.FormatMessage();
+  EXPECT_EQ(m.m_sHeader.Find("first"), -1);
+  EXPECT_EQ(HeaderLines(m.m_sHeader).size(), 7u);
+}
+
+TEST(MailBody, EndsInExactlyOneAddedCrLf) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"x", "x\r\n"}, {"done\r\n", "done\r\n"}, {"", "\r\n"}, {"bare\n", "bare\n\r\n"}, {"\r", "\r\r\n"}};
+  for (const auto& [in, out] : cases) {
+    CMailMessage m;
+    m.m_sBody = in;
+    m.FormatMessage();
+    EXPECT_EQ(m.m_sBody.str(), out) << in;
+    m.FormatMessage();
+    EXPECT_EQ(m.m_sBody.str(), out) << "second format of " << in;
+  }
+}
+
+struct Entry {
+  std::string address, name;
+};
+
+std::vector<Entry> Entries(CMailMessage& m, CMailMessage::RECIPIENTS_TYPE kind) {
+  std::vector<Entry> v;
+  CString a, n;
+  for (int i = 0; i < m.GetNumRecipients(kind); ++i) {
+    EXPECT_EQ(m.GetRecipient(a, n, i, kind), 1);
+    v.push_back({a.str(), n.str()});
+  }
+  return v;
+}
+
+MATCHER_P2(IsEntry, address, name, "") { return arg.address == address && arg.name == name; }
+
+TEST(AddMultipleRecipients, SplitsAtSemicolonsOnlyAndKeepsBlanks) {
+  using ::testing::ElementsAre;
+  CMailMessage m;
+  EXPECT_EQ(m.AddMultipleRecipients("N1 <A1>;A2", CMailMessage::TO), 1);
+  EXPECT_THAT(Entries(m, CMailMessage::TO), ElementsAre(IsEntry("A1", "N1 "), IsEntry("A2", "")));
+
+  CMailMessage b;
+  EXPECT_EQ(b.AddMultipleRecipients("A1; A2, A3;N <A4> rest;x>y", CMailMessage::CC), 1);
+  EXPECT_THAT(Entries(b, CMailMessage::CC),
+              ElementsAre(IsEntry("A1", ""), IsEntry(" A2, A3", ""), IsEntry("A4", "N "), IsEntry("x>y", "")));
+}
+
+TEST(AddMultipleRecipients, EmptyPiecesBecomeEmptyRecipients) {
+  using ::testing::ElementsAre;
+  CMailMessage m;
+  EXPECT_EQ(m.AddMultipleRecipients("", CMailMessage::TO), 1);
+  EXPECT_THAT(Entries(m, CMailMessage::TO), ElementsAre(IsEntry("", "")));
+  CMailMessage n;
+  EXPECT_EQ(n.AddMultipleRecipients("A1;", CMailMessage::TO), 1);
+  EXPECT_EQ(n.AddMultipleRecipients(";;", CMailMessage::BCC), 1);
+  EXPECT_THAT(Entries(n, CMailMessage::TO), ElementsAre(IsEntry("A1", ""), IsEntry("", "")));
+  EXPECT_EQ(n.GetNumRecipients(CMailMessage::BCC), 3);
+}
+
+TEST(AddMultipleRecipients, MalformedPieceStopsButKeepsEarlierOnes) {
+  using ::testing::ElementsAre;
+  CMailMessage m;
+  EXPECT_EQ(m.AddMultipleRecipients("ok@x;N1 <A1;later@x", CMailMessage::TO), 0);
+  EXPECT_THAT(Entries(m, CMailMessage::TO), ElementsAre(IsEntry("ok@x", "")));
+  CMailMessage n;
+  EXPECT_EQ(n.AddMultipleRecipients("a>b <c", CMailMessage::TO), 0);
+  EXPECT_EQ(n.AddMultipleRecipients("N <a> <b", CMailMessage::TO), 1);  // a ">" after the first "<" suffices
+  EXPECT_THAT(Entries(n, CMailMessage::TO), ElementsAre(IsEntry("a", "N ")));
+}
+
+TEST(Recipients, KindsAreSeparateAndOutOfRangeLeavesOutputs) {
+  CMailMessage m;
+  EXPECT_EQ(m.AddRecipient("c1", "n1", CMailMessage::CC), 1);
+  EXPECT_EQ(m.AddRecipient("c2", "n2", CMailMessage::CC), 1);
+  EXPECT_EQ(m.AddRecipient("z", "z", static_cast<CMailMessage::RECIPIENTS_TYPE>(3)), 1);
+  EXPECT_EQ(m.GetNumRecipients(CMailMessage::TO), 0);
+  EXPECT_EQ(m.GetNumRecipients(CMailMessage::CC), 2);
+  EXPECT_EQ(m.GetNumRecipients(static_cast<CMailMessage::RECIPIENTS_TYPE>(3)), 0);
+  CString a("keep-a"), n("keep-n");
+  EXPECT_EQ(m.GetRecipient(a, n, 1, CMailMessage::CC), 1);
+  EXPECT_EQ(a.str() + "/" + n.str(), "c2/n2");
+  a = "keep-a";
+  n = "keep-n";
+  EXPECT_EQ(m.GetRecipient(a, n, 2, CMailMessage::CC), 0);
+  EXPECT_EQ(m.GetRecipient(a, n, -1, CMailMessage::CC), 0);
+  EXPECT_EQ(m.GetRecipient(a, n, 0, CMailMessage::TO), 0);
+  EXPECT_EQ(m.GetRecipient(a, n, 0, static_cast<CMailMessage::RECIPIENTS_TYPE>(3)), 0);
+  EXPECT_EQ(a.str() + "/" + n.str(), "keep-a/keep-n");
+}
+
+TEST(MailMessage, DefaultsAndCharsPerLine) {
+  CMailMessage m;
+  EXPECT_EQ(m.m_sMailer.str(), "Zolvane");
+  EXPECT_EQ(m.GetCharsPerLine(), 76u);
+  m.SetCharsPerLine(40);
+  EXPECT_EQ(m.GetCharsPerLine(), 40u);
+  EXPECT_TRUE(m.m_sReserved.IsEmpty());
+  static_assert(!std::is_copy_constructible_v<CMailMessage>);
+  static_assert(!std::is_copy_assignable_v<CMailMessage>);
+}
+
+// A derived message changes the output through the overridable steps, which
+// FormatMessage calls in the order start, prepare, end, body.
+TEST(MailMessage, DerivedMessageOverridesTheSteps) {
+  struct Tagged : CMailMessage {
+    std::string order;
+    void start_header() override { order += "s"; CMailMessage::start_header(); }
+    void prepare_header() override { order += "p"; add_header_line("X-Only: 1"); }
+    void end_header() override { order += "e"; CMailMessage::end_header(); }
+    void prepare_body() override { order += "b"; m_sBody = "custom"; }
+  } m;
+  m.FormatMessage();
+  EXPECT_EQ(m.order, "speb");
+  EXPECT_EQ(m.m_sHeader.str(), "X-Only: 1\r\n\r\n");
+  EXPECT_EQ(m.m_sBody.str(), "custom");
+}
+
+}  // namespace

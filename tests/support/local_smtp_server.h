@@ -1,0 +1,39 @@
+// Starts tools/local_smtp_server.py (Debian's aiosmtpd) on a free port of
+// 127.0.0.1 for a test, and stops it again when the object goes.
+#pragma once
+
+#include "tests/support/test_paths.h"
+
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace tarvenkel::test {
+
+class LocalSmtpServer {
+public:
+  // auth: "USER:PASSWORD" to require a login, empty for none. Throws
+  // std::runtime_error when the server does not come up within 20 s.
+  explicit LocalSmtpServer(const std::string& auth = "");
+  ~LocalSmtpServer();
+  LocalSmtpServer(const LocalSmtpServer&) = delete;
+  LocalSmtpServer& operator=(const LocalSmtpServer&) = delete;
+
+  int port() const { return m_port; }
+  const std::string& spool() const { return m_spool.path(); }
+  // The paths of the stored messages (NNNN.eml), in arrival order, once at
+  // least count have arrived or timeoutMs has passed.
+  std::vector<std::string> Messages(std::size_t count = 1, int timeoutMs = 5000) const;
+
+private:
+  // Ends the server process: end of its input, SIGTERM, SIGKILL after 5 s.
+  void Stop();
+
+  TempDir m_spool;
+  pid_t m_pid = -1;
+  int m_stdin = -1;
+  int m_port = 0;
+};
+
+}  // namespace tarvenkel::test
