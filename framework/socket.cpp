@@ -1,6 +1,7 @@
 #include "framework/socket.h"
 
 #include "framework/blocking_wait.h"
+#include "framework/socket_trace.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -401,7 +402,10 @@ int CSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
       return SOCKET_ERROR;
     }
     ssize_t n = ::recv(handle->fd, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_DONTWAIT);
-    if (n >= 0) return static_cast<int>(n);
+    if (n >= 0) {
+      AfxSocketTrace(FALSE, lpBuf, static_cast<int>(n));
+      return static_cast<int>(n);
+    }
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
       SetLastError(errno);
@@ -426,6 +430,7 @@ int CSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
     }
     ssize_t n = ::send(handle->fd, p, static_cast<size_t>(left), nFlags | MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n >= 0) {
+      AfxSocketTrace(TRUE, p, static_cast<int>(n));
       p += n;
       left -= static_cast<int>(n);
       continue;

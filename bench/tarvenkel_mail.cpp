@@ -1,0 +1,74 @@
+// Our side of bench/compare: the three jobs every peer does, done the way a
+// host of this library would do them.
+//   tarvenkel_mail compose ATTACHMENT OUTPUT   compose a message with the attachment, write it to OUTPUT
+//   tarvenkel_mail send HOST PORT ATTACHMENT   send a message with the attachment (the one-call send)
+//   tarvenkel_mail notify HOST PORT COUNT      send COUNT one-line notifications, one connection each
+#include "framework/string.h"
+#include "framework/string_array.h"
+#include "mail/mime_message.h"
+#include "smtp/smtp.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char kSender[] = "bench@example.org";
+const char kRecipient[] = "ops@example.org";
+const char kText[] = "Pump 3: pressure above limit";
+
+int compose(const char* attachment, const char* output) {
+  CMIMEMessage message;
+  message.m_sFrom = kSender;
+  message.m_sSubject = "Compose";
+  message.m_sBody = kText;
+  message.AddRecipient(kRecipient);
+  message.AddMIMEPart(attachment, APPLICATION_OCTETSTREAM, "", ENCODING_BASE64, TRUE);
+  message.FormatMessage();
+  FILE* out = std::fopen(output, "wb");
+  if (!out) {
+    std::perror(output);
+    return 1;
+  }
+  std::fwrite(message.m_sHeader.GetString(), 1, static_cast<size_t>(message.m_sHeader.GetLength()), out);
+  std::fwrite(message.m_sBody.GetString(), 1, static_cast<size_t>(message.m_sBody.GetLength()), out);
+  return std::fclose(out) == 0 ? 0 : 1;
+}
+
+// One notification through the one-call send; false with the reason printed.
+bool notify(CSMTP& smtp, const char* subject, CStringArray* attachments) {
+  if (smtp.SendMessage(kRecipient, kText, subject, attachments)) return true;
+  std::fprintf(stderr, "tarvenkel_mail: %s\n", smtp.GetLastError().GetString());
+  return false;
+}
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: tarvenkel_mail compose ATTACHMENT OUTPUT | send HOST PORT ATTACHMENT | notify HOST PORT COUNT\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "compose") == 0) return compose(argv[2], argv[3]);
+  if (argc != 5) return usage();
+  CSMTP smtp;
+  smtp.SetParams(argv[2], kSender, std::atoi(argv[3]), "", "");
+  if (std::strcmp(argv[1], "send") == 0) {
+    CStringArray attachments;
+    attachments.Add(argv[4]);
+    return notify(smtp, "Send", &attachments) ? 0 : 1;
+  }
+  if (std::strcmp(argv[1], "notify") == 0) {
+    int count = std::atoi(argv[4]);
+    for (int i = 0; i < count; ++i) {
+      CString subject;
+      subject.Format("Notification %d", i);
+      if (!notify(smtp, subject, nullptr)) return 1;
+    }
+    return 0;
+  }
+  return usage();
+}

@@ -1,0 +1,437 @@
+// tarvenkel-send run as a script would run it: its exit status and messages
+// for every kind of bad usage, --dry-run output read by Python's email
+// package, and real sends to aiosmtpd and to a scripted server.
+#include "mail/base64.h"
+#include "record/version.h"
+#include "tests/support/local_smtp_server.h"
+#include "tests/support/scripted_smtp_server.h"
+#include "tests/support/test_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tarvenkel::test {
+namespace {
+
+struct Outcome {
+  int status = -1;  // exit status, or -1 when the program did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs a program with the arguments, feeding it input on standard input. The
+// child gets this process's environment without TARVENKEL_PASSWORD, plus the
+// NAME=VALUE entries of env.
+Outcome RunProgram(const std::vector<std::string>& args, const std::string& input = "",
+                   const std::vector<std::string>& env = {}) {
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {};
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    unsetenv("TARVENKEL_PASSWORD");
+    for (const std::string& entry : env) putenv(const_cast<char*>(entry.c_str()));
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  signal(SIGPIPE, SIG_IGN);
+  Outcome outcome;
+  size_t written = 0;
+  int inFd = in[1];
+  if (input.empty()) {
+    close(inFd);
+    inFd = -1;
+  }
+  int open = 2;
+  while (open > 0 || inFd >= 0) {
+    pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
+    if (poll(fds, 3, 60000) <= 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buffer[65536];
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        (i == 0 ? outcome.out : outcome.err).append(buffer, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        (i == 0 ? out[0] : err[0]) = -1;
+        --open;
+      }
+    }
+    if (inFd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+      ssize_t n = write(inFd, input.data() + written, input.size() - written);
+      if (n > 0) written += static_cast<size_t>(n);
+      if (n < 0 || written == input.size()) {
+        close(inFd);
+        inFd = -1;
+      }
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+std::string Tool() { return BinaryPath("tools/tarvenkel-send"); }
+
+// tarvenkel-send with the arguments.
+Outcome Send(std::vector<std::string> args, const std::string& input = "", const std::vector<std::string>& env = {}) {
+  args.insert(args.begin(), Tool());
+  return RunProgram(args, input, env);
+}
+
+// Python's reading of a message file, see describe_mail.py.
+std::string Describe(const std::string& message, const std::vector<std::string>& attachments = {}) {
+  std::vector<std::string> args = {SystemPython(), SourcePath("tests/tools/describe_mail.py"), message};
+  args.insert(args.end(), attachments.begin(), attachments.end());
+  Outcome described = RunProgram(args);
+  EXPECT_EQ(described.status, 0) << described.err;
+  return described.out;
+}
+
+// A TCP port on 127.0.0.1 that nothing listens on.
+int ClosedPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+std::string Base64(const std::string& bytes) {
+  CBase64 encoder;
+  return encoder.Encode(bytes.data(), static_cast<int>(bytes.size())).str();
+}
+
+std::string Server(int port) { return "127.0.0.1:" + std::to_string(port); }
+
+class TarvenkelSendUsage : public ::testing::Test {
+protected:
+  TempDir m_dir;
+};
+
+TEST_F(TarvenkelSendUsage, EveryMistakeExitsWithTwoAndSaysWhatIsWrong) {
+  WriteFile(m_dir.file("log.txt"), "pump 3\n");
+  mkdir(m_dir.file("folder").c_str(), 0755);
+  const std::vector<std::string> good = {"--server", "127.0.0.1", "--from", "a@example.org", "--to",
+                                         "b@example.org", "--body", "x"};
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = good;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  };
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {with({"--frobnicate"}), "unknown option '--frobnicate'"},
+      {with({"stray"}), "unexpected argument 'stray'"},
+      {with({"--subject"}), "option '--subject' needs a value"},
+      {with({"--verbose=yes"}), "option '--verbose' takes no value"},
+      {with({"--from", "c@example.org"}), "option '--from' given twice"},
+      {{"--from", "a@example.org", "--to", "b@example.org", "--body", "x"}, "missing --server"},
+      {{"--server", "127.0.0.1", "--to", "b@example.org", "--body", "x"}, "missing --from"},
+      {{"--server", "127.0.0.1", "--from", "a@example.org", "--body", "x"}, "missing --to"},
+      {{"--server", "127.0.0.1", "--from", "Alarms <a@x>", "--to", "b@x"}, "give the bare address"},
+      {{"--server", "127.0.0.1", "--from", "a@example.org", "--to", " ; ;", "--body", "x"}, "missing --to"},
+      {{"--server", "127.0.0.1", "--from", "a@example.org", "--cc", "c@example.org", "--body", "x"}, "missing --to"},
+      {with({"--to", "Ops <ops@example.org"}), "--to 'Ops <ops@example.org': expected 'Name <address>'"},
+      {with({"--cc", "Ops <>"}), "--cc 'Ops <>': empty address"},
+      {with({"--server", "x"}), "option '--server' given twice"},
+      {{"--server", "mail:0", "--from", "a@x", "--to", "b@x"}, "bad port '0'"},
+      {{"--server", "mail:65536", "--from", "a@x", "--to", "b@x"}, "bad port '65536'"},
+      {{"--server", "mail:smtp", "--from", "a@x", "--to", "b@x"}, "bad port 'smtp'"},
+      {{"--server", "mail:", "--from", "a@x", "--to", "b@x"}, "empty port"},
+      {{"--server", "[::1]:x", "--from", "a@x", "--to", "b@x"}, "bad port 'x'"},
+      {{"--server", "[::1", "--from", "a@x", "--to", "b@x"}, "missing ']'"},
+      {{"--server", ":25", "--from", "a@x", "--to", "b@x"}, "no host name"},
+      {with({"--timeout", "-1"}), "--timeout '-1': expected a whole number of seconds"},
+      {with({"--timeout", "1.5"}), "--timeout '1.5'"},
+      {with({"--timeout", "99999999999"}), "--timeout '99999999999'"},
+      {with({"--attach", m_dir.file("missing.txt")}), "missing.txt': No such file or directory"},
+      {with({"--attach", m_dir.file("folder")}), "folder': not a regular file"},
+      {with({"--attach", m_dir.file("log.txt"), "--attach", "/dev/null"}), "'/dev/null': not a regular file"},
+      {with({"--user", "ops", "--password-file", m_dir.file("nope")}), "--password-file '" + m_dir.file("nope") + "'"},
+      {with({"--user", "ops", "--password-file", m_dir.file("folder")}), "--password-file '" + m_dir.file("folder")},
+      {with({"--password-file", m_dir.file("log.txt")}), "--password-file needs --user"},
+      {with({"--user", "ops"}), "--user needs a password: set TARVENKEL_PASSWORD or give --password-file"},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const std::string& a : c.args) shown += a + " ";
+    Outcome outcome = Send(c.args);
+    EXPECT_EQ(outcome.status, 2) << shown;
+    EXPECT_NE(outcome.err.find(c.message), std::string::npos) << shown << "\n" << outcome.err;
+    EXPECT_EQ(outcome.out, "") << shown;
+  }
+}
+
+TEST_F(TarvenkelSendUsage, PasswordOnTheCommandLineIsRefusedWithTheReason) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"--password", "s3cret"},
+                                        std::vector<std::string>{"--password=s3cret"}}) {
+    args.insert(args.end(), {"--server", "127.0.0.1", "--from", "a@x", "--to", "b@x", "--user", "ops"});
+    Outcome outcome = Send(args, "", {"TARVENKEL_PASSWORD=s3cret"});
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_NE(outcome.err.find("refusing '--password'"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("ps"), std::string::npos);
+    EXPECT_NE(outcome.err.find("TARVENKEL_PASSWORD"), std::string::npos);
+    EXPECT_EQ(outcome.err.find("s3cret"), std::string::npos) << "the refusal must not repeat the password";
+  }
+}
+
+TEST_F(TarvenkelSendUsage, UsageErrorsSendNothing) {
+  LocalSmtpServer server;
+  Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--attach",
+                          m_dir.file("missing.bin"), "--body", "x"});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_TRUE(server.Messages(1, 300).empty());
+}
+
+TEST_F(TarvenkelSendUsage, HelpAndVersion) {
+  Outcome help = Send({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* option : {"--server", "--from", "--to", "--cc", "--bcc", "--subject", "--body", "--attach",
+                             "--user", "--password-file", "TARVENKEL_PASSWORD", "--timeout", "--dry-run",
+                             "--verbose", "--version", "Exit status"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  EXPECT_EQ(Send({"-h"}).out, help.out);
+
+  Outcome version = Send({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("tarvenkel-send ") + TarvenkelVersion() + "\n");
+}
+
+class TarvenkelSendDryRun : public ::testing::Test {
+protected:
+  // Runs a dry run and stores its output as a message file.
+  std::string DryRun(std::vector<std::string> args, const std::string& input = "") {
+    args.insert(args.begin(), "--dry-run");
+    Outcome outcome = Send(args, input);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    std::string path = m_dir.file("dry.eml");
+    WriteFile(path, outcome.out);
+    return path;
+  }
+  TempDir m_dir;
+};
+
+TEST_F(TarvenkelSendDryRun, PrintsAMessageThatPythonReadsBack) {
+  std::string small = m_dir.file("pump log.txt");
+  WriteFile(small, "abc");
+  std::string binary = m_dir.file("trend.bin");
+  std::string bytes;
+  for (int i = 0; i < 5000; ++i) bytes += static_cast<char>((i * 7919) % 256);
+  WriteFile(binary, bytes);
+
+  std::string message = DryRun({"--from", "alarms@plant.example", "--to", " Ops Desk <ops@plant.example> ;",
+                                "--to", "oncall@plant.example", "--cc", "chief@plant.example", "--bcc",
+                                "audit@plant.example", "--subject", "Pump 3 pressure", "--attach", small,
+                                "--attach", binary},
+                               "Pump 3 pressure above limit\n.5 bar over\n.\nend\n");
+  EXPECT_EQ(Describe(message, {small, binary}),
+            "From: alarms@plant.example\n"
+            "To: Ops Desk <ops@plant.example>,<oncall@plant.example>\n"
+            "Cc: <chief@plant.example>\n"
+            "Bcc: -\n"
+            "Subject: Pump 3 pressure\n"
+            "multipart/mixed defects=0\n"
+            "part text/plain filename=- text=\"Pump 3 pressure above limit\\n.5 bar over\\n.\\nend\"\n"
+            "part application/octet-stream filename=pump log.txt same\n"
+            "part application/octet-stream filename=trend.bin same\n");
+  // Every line of the printed message ends in CR LF, as on the wire.
+  std::string text = ReadFile(message);
+  for (size_t i = text.find('\n'); i != std::string::npos; i = text.find('\n', i + 1))
+    ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << "bare LF at byte " << i;
+}
+
+TEST_F(TarvenkelSendDryRun, EmptySubjectAndBodyGetTheDefaultsOfTheOneCallSend) {
+  std::string message = DryRun({"--from", "a@x", "--to", "b@x", "--body", ""});
+  std::string described = Describe(message);
+  EXPECT_NE(described.find("Subject: Hello!\n"), std::string::npos) << described;
+  EXPECT_NE(described.find("text=\"Hello!\""), std::string::npos) << described;
+}
+
+class TarvenkelSendToServer : public ::testing::Test {
+protected:
+  TempDir m_dir;
+};
+
+TEST_F(TarvenkelSendToServer, ToCcBccAndAttachmentsArrive) {
+  LocalSmtpServer server;
+  std::string log = m_dir.file("log.txt");
+  WriteFile(log, "line one\nline two\n");
+  std::string empty = m_dir.file("empty.dat");
+  WriteFile(empty, "");
+  Outcome outcome = Send({"--server", Server(server.port()), "--from", "alarms@plant.example", "--to",
+                          "ops@plant.example;Chief <chief@plant.example>", "--cc", "desk@plant.example", "--bcc",
+                          "audit@plant.example", "--subject", "Level alarm", "--attach", log, "--attach", empty},
+                         "Tank 2 level high\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.err, "");
+  auto messages = server.Messages(1);
+  ASSERT_EQ(messages.size(), 1u);
+  std::string described = Describe(messages[0], {log, empty});
+  EXPECT_NE(described.find("To: <ops@plant.example>,Chief <chief@plant.example>\n"), std::string::npos) << described;
+  EXPECT_NE(described.find("Cc: <desk@plant.example>\nBcc: -\nSubject: Level alarm\nmultipart/mixed defects=0\n"),
+            std::string::npos)
+      << described;
+  EXPECT_NE(described.find("text=\"Tank 2 level high\""), std::string::npos) << described;
+  EXPECT_NE(described.find("filename=log.txt same\n"), std::string::npos) << described;
+  EXPECT_NE(described.find("filename=empty.dat same\n"), std::string::npos) << described;
+  std::string envelope = ReadFile(messages[0].substr(0, messages[0].size() - 4) + ".json");
+  EXPECT_NE(envelope.find("\"rcpt_tos\": [\"ops@plant.example\", \"chief@plant.example\", \"desk@plant.example\", "
+                          "\"audit@plant.example\"]"),
+            std::string::npos)
+      << envelope;
+}
+
+TEST_F(TarvenkelSendToServer, OnlyToRecipientsGoThroughTheOneCallSend) {
+  LocalSmtpServer server;
+  std::string data = m_dir.file("data.bin");
+  std::string bytes(100000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 31 + i / 255);
+  WriteFile(data, bytes);
+  Outcome outcome = Send({"--server", Server(server.port()), "--from", "alarms@plant.example", "--to",
+                          "ops@plant.example", "--to", "desk@plant.example", "--subject", "Trend", "--body",
+                          "attached", "--attach", data, "--timeout", "20"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  auto messages = server.Messages(1);
+  ASSERT_EQ(messages.size(), 1u);
+  std::string described = Describe(messages[0], {data});
+  EXPECT_NE(described.find("To: <ops@plant.example>,<desk@plant.example>\nCc: \n"), std::string::npos) << described;
+  EXPECT_NE(described.find("filename=data.bin same\n"), std::string::npos) << described;
+}
+
+TEST_F(TarvenkelSendToServer, LogsInWithThePasswordFromTheEnvironmentOrAFile) {
+  LocalSmtpServer server("ops:pump-3-secret");
+  std::vector<std::string> args = {"--server", Server(server.port()), "--from", "a@plant.example", "--to",
+                                   "b@plant.example", "--body", "x", "--user", "ops"};
+  Outcome fromEnvironment = Send(args, "", {"TARVENKEL_PASSWORD=pump-3-secret"});
+  EXPECT_EQ(fromEnvironment.status, 0) << fromEnvironment.err;
+
+  WriteFile(m_dir.file("password"), "pump-3-secret\n");
+  args.insert(args.end(), {"--password-file", m_dir.file("password")});
+  Outcome fromFile = Send(args, "", {"TARVENKEL_PASSWORD=wrong"});
+  EXPECT_EQ(fromFile.status, 0) << fromFile.err;
+
+  auto messages = server.Messages(2);
+  ASSERT_EQ(messages.size(), 2u);
+  for (const std::string& m : messages)
+    EXPECT_NE(ReadFile(m.substr(0, m.size() - 4) + ".json").find("\"authenticated\": true"), std::string::npos);
+}
+
+TEST_F(TarvenkelSendToServer, WrongPasswordExitsWithOneAndTheServersRefusal) {
+  LocalSmtpServer server("ops:pump-3-secret");
+  Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--body", "x",
+                          "--user", "ops"},
+                         "", {"TARVENKEL_PASSWORD=guess"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("535"), std::string::npos) << outcome.err;
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_TRUE(server.Messages(1, 300).empty());
+}
+
+TEST_F(TarvenkelSendToServer, VerboseShowsTheDialogueWithThePasswordMasked) {
+  LocalSmtpServer server("ops:pump-3-secret");
+  std::string body;
+  for (int i = 0; i < 100; ++i) body += "reading " + std::to_string(i) + "\n";
+  Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--cc", "c@x",
+                          "--user", "ops", "--verbose"},
+                         body, {"TARVENKEL_PASSWORD=pump-3-secret"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const std::string& trace = outcome.err;
+  EXPECT_NE(trace.find("S: 220 "), std::string::npos) << trace;
+  EXPECT_NE(trace.find("C: EHLO "), std::string::npos) << trace;
+  EXPECT_NE(trace.find("C: AUTH LOGIN\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("C: " + Base64("ops") + "\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("C: ******** (password)\nS: 235"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find(Base64("pump-3-secret")), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("pump-3-secret"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("C: MAIL From: <a@x>\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("C: RCPT TO: <c@x>\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("C: Subject: Hello!\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("more lines"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("reading 99"), std::string::npos) << "long message data is cut short";
+  EXPECT_NE(trace.find("C: .\nS: 250 "), std::string::npos) << trace;
+  EXPECT_NE(trace.find("C: QUIT\nS: 221"), std::string::npos) << trace;
+}
+
+TEST_F(TarvenkelSendToServer, ServerThatCannotBeReachedExitsWithOne) {
+  Outcome outcome = Send({"--server", Server(ClosedPort()), "--from", "a@x", "--to", "b@x", "--body", "x"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("Unable to connect to server"), std::string::npos) << outcome.err;
+}
+
+TEST_F(TarvenkelSendToServer, RejectedRecipientIsAWarningWhenTheMessageIsAccepted) {
+  ScriptedSmtpServer server(SmtpScript()
+                                .Send("220 scripted\r\n")
+                                .Reply("250 hello\r\n")
+                                .Reply("250 sender ok\r\n")
+                                .Reply("250 ok\r\n")
+                                .Reply("550 no such user\r\n")
+                                .Reply("354 go on\r\n")
+                                .ReadData()
+                                .Send("250 queued\r\n")
+                                .Reply("221 bye\r\n")
+                                .Close());
+  Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--cc", "gone@x",
+                          "--body", "x"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.err.find("warning: 550"), std::string::npos) << outcome.err;
+  EXPECT_NE(server.Received().find("RCPT TO: <gone@x>\r\n"), std::string::npos);
+}
+
+TEST_F(TarvenkelSendToServer, RefusedMessageExitsWithOne) {
+  ScriptedSmtpServer server(SmtpScript()
+                                .Send("220 scripted\r\n")
+                                .Reply("250 hello\r\n")
+                                .Reply("250 sender ok\r\n")
+                                .Reply("250 ok\r\n")
+                                .Reply("354 go on\r\n")
+                                .ReadData()
+                                .Send("554 content rejected\r\n")
+                                .Reply("221 bye\r\n")
+                                .Close());
+  Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--body", "x"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("not sent: 554"), std::string::npos) << outcome.err;
+}
+
+TEST_F(TarvenkelSendToServer, SilentServerEndsAtTheTimeout) {
+  ScriptedSmtpServer server(SmtpScript().Silent());
+  Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--body", "x",
+                          "--timeout", "1"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("Server didn't respond."), std::string::npos) << outcome.err;
+}
+
+}  // namespace
+}  // namespace tarvenkel::test

@@ -1,0 +1,605 @@
+// tarvenkel-send: sends one notification mail, for scripts and cron jobs of
+// monitoring systems. Exit status 0 when the server accepted the message,
+// 1 when it did not, 2 for bad usage (checked before anything is sent).
+#include "framework/socket_trace.h"
+#include "framework/string.h"
+#include "framework/string_array.h"
+#include "mail/base64.h"
+#include "mail/mime_message.h"
+#include "record/version.h"
+#include "smtp/smtp.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char kProgram[] = "tarvenkel-send";
+const char kPasswordVariable[] = "TARVENKEL_PASSWORD";
+
+const char kUsage[] =
+    "usage: tarvenkel-send --server HOST[:PORT] --from ADDRESS --to LIST [options]\n"
+    "\n"
+    "Sends one mail through an SMTP server. The body is --body TEXT, or else\n"
+    "standard input.\n"
+    "\n"
+    "  --server HOST[:PORT]  server name or address, port 25 unless given;\n"
+    "                        an IPv6 address with a port as [ADDRESS]:PORT\n"
+    "  --from ADDRESS        sender (envelope and From line)\n"
+    "  --to LIST             recipients: addresses or \"Name <address>\",\n"
+    "                        separated by ';'; may be repeated\n"
+    "  --cc LIST             copy recipients, same syntax; may be repeated\n"
+    "  --bcc LIST            blind-copy recipients, same syntax; may be repeated\n"
+    "  --subject TEXT        subject (\"Hello!\" when empty)\n"
+    "  --body TEXT           body (\"Hello!\" when empty); standard input if absent\n"
+    "  --attach FILE         attach a file; may be repeated\n"
+    "  --user NAME           log in with AUTH LOGIN as NAME; the password comes\n"
+    "                        from the environment variable TARVENKEL_PASSWORD\n"
+    "                        or from --password-file, never from the command line\n"
+    "  --password-file FILE  read the password from the first line of FILE\n"
+    "  --timeout SECONDS     longest wait for the connection or one reply\n"
+    "                        (default 300; 0 waits for ever)\n"
+    "  --dry-run             print the formatted message instead of sending it\n"
+    "  --verbose             print the SMTP dialogue on standard error, with the\n"
+    "                        password masked\n"
+    "  --help                print this text\n"
+    "  --version             print the version of the mail module\n"
+    "\n"
+    "Exit status: 0 the server accepted the message (a warning on standard error\n"
+    "when a recipient was refused), 1 it did not (the reason on standard error),\n"
+    "2 bad usage.\n";
+
+struct Options {
+  std::string host;
+  unsigned port = 25;
+  bool hasServer = false;
+  std::string from;
+  bool hasFrom = false;
+  std::vector<std::string> to, cc, bcc;
+  std::string subject;
+  bool hasSubject = false;
+  std::string body;
+  bool hasBody = false;
+  std::vector<std::string> attachments;
+  std::string user;
+  bool hasUser = false;
+  std::string passwordFile;
+  bool hasPasswordFile = false;
+  std::string password;
+  unsigned timeout = 0;
+  bool hasTimeout = false;
+  bool dryRun = false;
+  bool verbose = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Reports bad usage and gives the exit status for it.
+int usage_error(const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+  std::fprintf(stderr, "Try '%s --help' for more information.\n", kProgram);
+  return 2;
+}
+
+// Reads a decimal number without sign or blanks into value, up to limit.
+bool parse_number(const std::string& text, unsigned long limit, unsigned long& value) {
+  if (text.empty() || text.size() > 10) return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned long>(c - '0');
+  }
+  return value <= limit;
+}
+
+// Splits HOST[:PORT], [ADDRESS][:PORT] or a bare IPv6 address.
+bool parse_server(const std::string& text, Options& options, std::string& error) {
+  std::string host = text, port;
+  if (!text.empty() && text[0] == '[') {
+    size_t close = text.find(']');
+    if (close == std::string::npos) {
+      error = "--server '" + text + "': missing ']' after the IPv6 address";
+      return false;
+    }
+    host = text.substr(1, close - 1);
+    std::string rest = text.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest[0] != ':') {
+        error = "--server '" + text + "': expected ':PORT' after ']'";
+        return false;
+      }
+      port = rest.substr(1);
+      if (port.empty()) {
+        error = "--server '" + text + "': empty port";
+        return false;
+      }
+    }
+  } else {
+    size_t colon = text.find(':');
+    if (colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
+      host = text.substr(0, colon);
+      port = text.substr(colon + 1);
+      if (port.empty()) {
+        error = "--server '" + text + "': empty port";
+        return false;
+      }
+    }
+  }
+  if (host.empty()) {
+    error = "--server '" + text + "': no host name";
+    return false;
+  }
+  options.host = host;
+  if (!port.empty()) {
+    unsigned long value = 0;
+    if (!parse_number(port, 65535, value) || value == 0) {
+      error = "--server '" + text + "': bad port '" + port + "' (expected a number from 1 to 65535)";
+      return false;
+    }
+    options.port = static_cast<unsigned>(value);
+  }
+  return true;
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+std::string trim(const std::string& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && is_blank(text[begin])) ++begin;
+  while (end > begin && is_blank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+// Checks one recipient list and rewrites it for the library: pieces trimmed
+// of surrounding blanks (the library would keep them as part of the address)
+// and empty pieces dropped (the library would add an empty recipient).
+bool normalise_recipients(const char* option, const std::vector<std::string>& lists, std::string& joined,
+                          std::string& error) {
+  joined.clear();
+  for (const std::string& list : lists) {
+    size_t start = 0;
+    for (;;) {
+      size_t end = list.find(';', start);
+      std::string piece = trim(list.substr(start, end == std::string::npos ? std::string::npos : end - start));
+      if (!piece.empty()) {
+        size_t open = piece.find('<');
+        size_t close = piece.find('>');
+        if (open != std::string::npos && (close == std::string::npos || close < open)) {
+          error = std::string(option) + " '" + piece + "': expected 'Name <address>'";
+          return false;
+        }
+        std::string address = open == std::string::npos ? piece : piece.substr(open + 1, close - open - 1);
+        if (trim(address).empty()) {
+          error = std::string(option) + " '" + piece + "': empty address";
+          return false;
+        }
+        if (piece.find_first_of("\r\n") != std::string::npos) {
+          error = std::string(option) + ": a recipient must not contain a line break";
+          return false;
+        }
+        if (!joined.empty()) joined += ';';
+        joined += piece;
+      }
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+  }
+  return true;
+}
+
+// Takes the value of an option from "--name=value" or the next argument.
+bool take_value(int argc, char** argv, int& i, const std::string& name, const char* inline_value,
+                std::string& value, std::string& error) {
+  if (inline_value) {
+    value = inline_value;
+    return true;
+  }
+  if (i + 1 >= argc) {
+    error = "option '--" + name + "' needs a value";
+    return false;
+  }
+  value = argv[++i];
+  return true;
+}
+
+// Stores a value that may be given once only.
+bool set_once(const std::string& name, bool& seen, std::string& target, const std::string& value, std::string& error) {
+  if (seen) {
+    error = "option '--" + name + "' given twice";
+    return false;
+  }
+  seen = true;
+  target = value;
+  return true;
+}
+
+bool parse_arguments(int argc, char** argv, Options& options, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "-h") arg = "--help";
+    if (arg.compare(0, 2, "--") != 0 || arg.size() == 2) {
+      error = "unexpected argument '" + arg + "' (the body goes in --body or on standard input)";
+      return false;
+    }
+    std::string name = arg.substr(2);
+    const char* inline_value = nullptr;
+    size_t equals = name.find('=');
+    if (equals != std::string::npos) {
+      inline_value = argv[i] + 2 + equals + 1;
+      name = name.substr(0, equals);
+    }
+
+    if (name == "password" || name == "pass" || name == "passwd") {
+      error = "refusing '--" + name +
+              "': a password on the command line can be read by every user of this machine "
+              "(ps, /proc); put it in the environment variable " +
+              kPasswordVariable + " or in a file named by --password-file";
+      return false;
+    }
+
+    bool* flag = name == "dry-run"   ? &options.dryRun
+                 : name == "verbose" ? &options.verbose
+                 : name == "help"    ? &options.help
+                 : name == "version" ? &options.version
+                                     : nullptr;
+    if (flag) {
+      if (inline_value) {
+        error = "option '--" + name + "' takes no value";
+        return false;
+      }
+      *flag = true;
+      continue;
+    }
+
+    static const char* const kValued[] = {"server", "from",    "to",   "cc",            "bcc",    "subject",
+                                          "body",   "attach",  "user", "password-file", "timeout"};
+    bool known = false;
+    for (const char* valued : kValued) known = known || name == valued;
+    if (!known) {
+      error = "unknown option '--" + name + "'";
+      return false;
+    }
+    std::string value;
+    if (!take_value(argc, argv, i, name, inline_value, value, error)) return false;
+
+    bool ok = true;
+    std::string server;
+    if (name == "server") {
+      ok = set_once(name, options.hasServer, server, value, error) && parse_server(value, options, error);
+    } else if (name == "from") {
+      ok = set_once(name, options.hasFrom, options.from, value, error);
+    } else if (name == "to") {
+      options.to.push_back(value);
+    } else if (name == "cc") {
+      options.cc.push_back(value);
+    } else if (name == "bcc") {
+      options.bcc.push_back(value);
+    } else if (name == "subject") {
+      ok = set_once(name, options.hasSubject, options.subject, value, error);
+    } else if (name == "body") {
+      ok = set_once(name, options.hasBody, options.body, value, error);
+    } else if (name == "attach") {
+      options.attachments.push_back(value);
+    } else if (name == "user") {
+      ok = set_once(name, options.hasUser, options.user, value, error);
+    } else if (name == "password-file") {
+      ok = set_once(name, options.hasPasswordFile, options.passwordFile, value, error);
+    } else if (name == "timeout") {
+      std::string text;
+      unsigned long seconds = 0;
+      ok = set_once(name, options.hasTimeout, text, value, error);
+      if (ok && !parse_number(value, UINT_MAX / 1000, seconds)) {
+        error = "--timeout '" + value + "': expected a whole number of seconds (0 for no limit)";
+        ok = false;
+      }
+      options.timeout = static_cast<unsigned>(seconds);
+    }
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// Checks that an attachment is a regular file this process can read, so that
+// a mistyped path stops the run before anything is sent.
+bool check_attachment(const std::string& path, std::string& error) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    error = "--attach '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    error = "--attach '" + path + "': not a regular file";
+    return false;
+  }
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "--attach '" + path + "': cannot be read: " + std::strerror(errno);
+    return false;
+  }
+  close(fd);
+  return true;
+}
+
+// Reads a whole stream; false on a read error.
+bool read_all(FILE* stream, std::string& text) {
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, stream)) > 0) text.append(buffer, n);
+  return !std::ferror(stream);
+}
+
+// The password is the first line of the file, without its line end.
+bool read_password_file(const std::string& path, std::string& password, std::string& error) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) {
+    error = "--password-file '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  std::string text;
+  bool ok = read_all(file, text);
+  int saved = errno;
+  std::fclose(file);
+  if (!ok) {
+    error = "--password-file '" + path + "': " + std::strerror(saved);
+    return false;
+  }
+  password = text.substr(0, text.find_first_of("\r\n"));
+  return true;
+}
+
+// Turns every bare LF and bare CR into CR LF, so that the text agent counts
+// the lines of a body read from a Unix pipe as lines.
+std::string to_crlf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 32);
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r') {
+      out += "\r\n";
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else if (c == '\n') {
+      out += "\r\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Everything the message needs, checked and in the library's syntax.
+struct Prepared {
+  std::string to, cc, bcc;
+  std::string subject, body;
+};
+
+// Fills a MIME message the way the one-call send does, so that --dry-run
+// shows what either way of sending puts on the wire.
+void build_message(const Options& options, const Prepared& prepared, CMIMEMessage& message) {
+  message.m_sFrom = options.from.c_str();
+  message.m_sSubject = prepared.subject.c_str();
+  message.m_sBody = prepared.body.c_str();
+  message.AddMultipleRecipients(prepared.to.c_str(), CMailMessage::TO);
+  if (!prepared.cc.empty()) message.AddMultipleRecipients(prepared.cc.c_str(), CMailMessage::CC);
+  if (!prepared.bcc.empty()) message.AddMultipleRecipients(prepared.bcc.c_str(), CMailMessage::BCC);
+  for (const std::string& path : options.attachments)
+    message.AddMIMEPart(path.c_str(), APPLICATION_OCTETSTREAM, "", ENCODING_BASE64, TRUE);
+}
+
+// Prints the SMTP dialogue on standard error as "C: " and "S: " lines. The
+// password line of a login is masked; of the message data only the first
+// lines are shown.
+class DialogueTrace {
+public:
+  explicit DialogueTrace(const std::string& password) {
+    if (!password.empty()) {
+      CBase64 encoder;
+      m_encodedPassword = encoder.Encode(password.data(), static_cast<int>(password.size())).str();
+    }
+  }
+
+  static void Observe(BOOL bSent, const void* lpBuf, int nLength, void* pContext) {
+    auto* self = static_cast<DialogueTrace*>(pContext);
+    (bSent ? self->m_client : self->m_server).append(static_cast<const char*>(lpBuf), static_cast<size_t>(nLength));
+    self->flush(bSent != FALSE);
+  }
+
+  // Ends the trace: a line the peer left unfinished is shown as it is.
+  void Finish() {
+    if (!m_client.empty()) client_line(m_client);
+    if (!m_server.empty()) server_line(m_server);
+    m_client.clear();
+    m_server.clear();
+  }
+
+private:
+  static constexpr int kDataLinesShown = 40;
+
+  void flush(bool sent) {
+    std::string& pending = sent ? m_client : m_server;
+    size_t start = 0, end;
+    while ((end = pending.find('\n', start)) != std::string::npos) {
+      std::string line = pending.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (sent)
+        client_line(line);
+      else
+        server_line(line);
+      start = end + 1;
+    }
+    pending.erase(0, start);
+  }
+
+  static std::string upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+    return text;
+  }
+
+  void client_line(const std::string& line) {
+    if (m_inData) {
+      if (line == ".") {
+        if (m_dataLines > kDataLinesShown)
+          std::fprintf(stderr, "C: [... %ld more lines, %llu bytes of message data not shown]\n",
+                       m_dataLines - kDataLinesShown, m_hiddenBytes);
+        std::fprintf(stderr, "C: .\n");
+        m_inData = false;
+        return;
+      }
+      if (++m_dataLines <= kDataLinesShown)
+        std::fprintf(stderr, "C: %s\n", line.c_str());
+      else
+        m_hiddenBytes += line.size() + 2;
+      return;
+    }
+    std::string command = upper(line);
+    // After AUTH LOGIN the user name comes first and the password last; a line
+    // that is the encoded password is masked wherever it turns up.
+    bool secret = m_secretLines == 1 || (!m_encodedPassword.empty() && line == m_encodedPassword);
+    if (m_secretLines > 0) --m_secretLines;
+    if (command == "AUTH LOGIN") {
+      m_secretLines = 2;
+    } else if (command.compare(0, 11, "AUTH LOGIN ") == 0) {
+      m_secretLines = 1;
+    } else if (command == "AUTH PLAIN") {
+      m_secretLines = 1;
+    } else if (command.compare(0, 11, "AUTH PLAIN ") == 0) {
+      std::fprintf(stderr, "C: %s ********\n", line.substr(0, 10).c_str());
+      return;
+    }
+    m_dataRequested = command == "DATA";
+    std::fprintf(stderr, "C: %s\n", secret ? "******** (password)" : line.c_str());
+  }
+
+  void server_line(const std::string& line) {
+    if (m_dataRequested && line.compare(0, 3, "354") == 0) {
+      m_inData = true;
+      m_dataLines = 0;
+      m_hiddenBytes = 0;
+    }
+    if (line.size() < 4 || line[3] != '-') m_dataRequested = false;
+    std::fprintf(stderr, "S: %s\n", line.c_str());
+  }
+
+  std::string m_encodedPassword;
+  std::string m_client, m_server;
+  int m_secretLines = 0;
+  bool m_dataRequested = false;
+  bool m_inData = false;
+  long m_dataLines = 0;
+  unsigned long long m_hiddenBytes = 0;
+};
+
+// Sends the message; the exit status of the program.
+int send(const Options& options, const Prepared& prepared) {
+  CSMTP smtp;
+  smtp.SetParams(options.host.c_str(), options.from.c_str(), static_cast<int>(options.port), options.user.c_str(),
+                 options.password.c_str());
+  if (options.hasTimeout) smtp.SetTimeout(options.timeout);
+
+  BOOL accepted = FALSE;
+  CString failure;
+  if (options.cc.empty() && options.bcc.empty()) {
+    CStringArray paths;
+    for (const std::string& path : options.attachments) paths.Add(path.c_str());
+    accepted = smtp.SendMessage(prepared.to.c_str(), prepared.body.c_str(), prepared.subject.c_str(), &paths);
+    failure = smtp.GetLastError();
+  } else {
+    CMIMEMessage message;
+    build_message(options, prepared, message);
+    if (smtp.Connect()) {
+      accepted = smtp.SendMessage(&message);
+      // The send's own reason counts, not a QUIT failure that may follow it.
+      failure = smtp.GetLastError();
+      smtp.Disconnect();
+    } else {
+      failure = smtp.GetLastError();
+    }
+  }
+  if (!accepted) {
+    std::fprintf(stderr, "%s: not sent: %s\n", kProgram, failure.str().c_str());
+    return 1;
+  }
+  CString last = smtp.GetLastError();
+  if (last != "OK") std::fprintf(stderr, "%s: warning: %s\n", kProgram, last.str().c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  std::string error;
+  if (!parse_arguments(argc, argv, options, error)) return usage_error(error);
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("%s %s\n", kProgram, TarvenkelVersion());
+    return 0;
+  }
+
+  if (!options.hasServer && !options.dryRun) return usage_error("missing --server HOST[:PORT]");
+  if (!options.hasFrom || trim(options.from).empty()) return usage_error("missing --from ADDRESS");
+  if (options.from.find_first_of("\r\n") != std::string::npos)
+    return usage_error("--from: the address must not contain a line break");
+  // The sender goes unchanged into MAIL FROM as well as into the From line,
+  // where a display name would make the command invalid.
+  if (options.from.find_first_of("<>") != std::string::npos)
+    return usage_error("--from '" + options.from + "': give the bare address, without a name or '<>'");
+  Prepared prepared;
+  if (!normalise_recipients("--to", options.to, prepared.to, error) ||
+      !normalise_recipients("--cc", options.cc, prepared.cc, error) ||
+      !normalise_recipients("--bcc", options.bcc, prepared.bcc, error))
+    return usage_error(error);
+  if (prepared.to.empty()) return usage_error("missing --to LIST (at least one recipient)");
+  for (const std::string& path : options.attachments)
+    if (!check_attachment(path, error)) return usage_error(error);
+
+  if (options.hasPasswordFile && !options.hasUser) return usage_error("--password-file needs --user");
+  if (options.hasUser) {
+    if (options.hasPasswordFile) {
+      if (!read_password_file(options.passwordFile, options.password, error)) return usage_error(error);
+    } else if (const char* password = std::getenv(kPasswordVariable)) {
+      options.password = password;
+    } else {
+      return usage_error(std::string("--user needs a password: set ") + kPasswordVariable +
+                         " or give --password-file");
+    }
+  }
+
+  std::string body = options.body;
+  if (!options.hasBody && !read_all(stdin, body)) {
+    std::fprintf(stderr, "%s: cannot read the body from standard input: %s\n", kProgram, std::strerror(errno));
+    return 1;
+  }
+  // The same defaults as the one-call send, so both ways send the same text.
+  prepared.subject = options.subject.empty() ? "Hello!" : options.subject;
+  prepared.body = body.empty() ? "Hello!" : to_crlf(body);
+
+  if (options.dryRun) {
+    CMIMEMessage message;
+    build_message(options, prepared, message);
+    message.FormatMessage();
+    std::fwrite(message.m_sHeader.GetString(), 1, static_cast<size_t>(message.m_sHeader.GetLength()), stdout);
+    std::fwrite(message.m_sBody.GetString(), 1, static_cast<size_t>(message.m_sBody.GetLength()), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+
+  DialogueTrace trace(options.password);
+  if (options.verbose) AfxSetSocketTrace(&DialogueTrace::Observe, &trace);
+  int status = send(options, prepared);
+  if (options.verbose) {
+    AfxSetSocketTrace(nullptr, nullptr);
+    trace.Finish();
+  }
+  return status;
+}
