@@ -2,6 +2,7 @@
 
 #include "framework/exception.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -49,7 +50,17 @@ BOOL CObject::IsSerializable() const {
   return GetRuntimeClass()->m_wSchema != 0xFFFF;
 }
 
+namespace {
+std::atomic<std::size_t> g_nAllocLimit{0};
+}  // namespace
+
+void AfxSetAllocLimit(std::size_t nMaxBytes) {
+  g_nAllocLimit = nMaxBytes;
+}
+
 void* AfxAllocMemory(std::size_t nBytes) {
+  std::size_t nLimit = g_nAllocLimit;
+  if (nLimit != 0 && nBytes > nLimit) AfxThrowMemoryException();
   void* p = std::malloc(nBytes == 0 ? 1 : nBytes);
   if (p == nullptr) AfxThrowMemoryException();
   return p;

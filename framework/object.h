@@ -77,3 +77,6 @@ private:
 // module must come from here and go back here.
 AFX_API_EXPORT void* AfxAllocMemory(std::size_t nBytes);
 AFX_API_EXPORT void AfxFreeMemory(void* p);
+// Fault injection for tests: AfxAllocMemory refuses (throws CMemoryException*)
+// any single request larger than nMaxBytes; 0 lifts the limit.
+AFX_API_EXPORT void AfxSetAllocLimit(std::size_t nMaxBytes);

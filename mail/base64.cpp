@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstring>
 
-CString CBase64::m_sBase64Alphabet("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/");
 int CBase64::m_nMask[9] = {0, 1, 3, 7, 15, 31, 63, 127, 255};
 
 namespace {

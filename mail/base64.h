@@ -39,6 +39,8 @@ protected:
   UINT m_nBitBuffer = 0;
   const unsigned char* m_pInput = nullptr;
 
-  static CString m_sBase64Alphabet;
+  // Built when the module loads and destroyed when it unloads, by the
+  // module's start-up sequence, which owns the object behind this reference.
+  static CString& m_sBase64Alphabet;
   static int m_nMask[9];
 };

@@ -1,0 +1,36 @@
+// CAlarmMsg: the record in which a host keeps an alarm message in its
+// archives: three 32-bit values and a byte block that the record owns.
+#pragma once
+
+#include "framework/archive.h"
+#include "framework/object.h"
+
+class AFX_EXT_CLASS CAlarmMsg : public CObject {
+  DECLARE_DYNCREATE(CAlarmMsg)
+
+public:
+  CAlarmMsg();
+  // Releases the block.
+  ~CAlarmMsg() override;
+
+  // Stores or loads the record, as the archive's mode says. The layout is
+  // m_nValue2, m_nValue1, m_nValue3, m_nDataLen (four bytes each,
+  // little-endian), then the block's m_nDataLen bytes when there is a block.
+  void Serialize(CArchive& ar) override;
+  // Releases a block the record holds and sets every field to zero.
+  void Init();
+
+  int m_nValue1;
+  int m_nValue2;
+  int m_nValue3;
+  LONG m_nDataLen;
+  // A block of m_nDataLen bytes from AfxAllocMemory, or null. A host that
+  // puts a block here hands it over; the record releases it with AfxFreeMemory.
+  BYTE* m_pData;
+
+protected:
+  // Reads a block of nLength bytes in bounded steps, so that a corrupt length
+  // costs no more memory than the archive really holds.
+  void read_block(CArchive& ar, LONG nLength);
+  void free_block();
+};
