@@ -322,6 +322,39 @@ TEST_P(SmtpFaultMatrix, FailsAtTheStepWithItsTextAndEndsClosed) {
 #endif
 }
 
+TEST_P(SmtpFaultMatrix, OneCallSendEndsClosed) {
+  const Case& c = GetParam();
+  const int pipesBefore = g_brokenPipes.load();
+  {
+    ScriptedSmtpServer server(ScriptFor(c));
+    CSMTPProbe smtp;
+    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), LogsIn(c) ? "user" : "",
+                   LogsIn(c) ? "secret" : "");
+    smtp.SetTimeout(c.fault == Fault::TimeOut ? 1 : 10);
+    std::thread canceller;
+    if (c.fault == Fault::Cancelled) {
+      canceller = std::thread([&] {
+        if (server.WaitUntilSilent()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        smtp.Cancel();
+      });
+    }
+    const auto start = std::chrono::steady_clock::now();
+    // Two recipients in the list: the same two RCPT TO as the message above.
+    const BOOL sent = smtp.SendMessage("to@example.com;cc@example.com", "Zone 4 open", "Alarm", nullptr);
+    if (canceller.joinable()) canceller.join();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // A QUIT that fails does not change the send's result.
+    EXPECT_EQ(sent, OperationSucceeds(c) || c.step->phase == Phase::Disconnect ? TRUE : FALSE) << smtp.GetLastError();
+    EXPECT_FALSE(smtp.Connected());
+    EXPECT_FALSE(smtp.HoldsReplyBuffer());
+    EXPECT_LT(seconds, 6.0);
+  }
+  EXPECT_EQ(g_brokenPipes.load(), pipesBefore) << "SIGPIPE raised";
+#ifdef TARVENKEL_LEAK_CHECK
+  EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryStepEveryFault, SmtpFaultMatrix, ::testing::ValuesIn(AllCases()),
                          [](const ::testing::TestParamInfo<Case>& info) {
                            return std::string(info.param.step->name) + "_" + info.param.faultName;
