@@ -102,6 +102,8 @@ private:
   // Closes the socket and releases the reply buffer after a failed Connect.
   void abandon_connection();
 
+protected:
+  // The session's state; derived classes (and tests) may read it.
   CString m_sLastError;
   BOOL m_bConnected;
   UINT m_nPort;
@@ -112,6 +114,7 @@ private:
   CString m_sSender;
   char* m_pReplyBuffer;
 
+private:
   UINT m_nTimeout;
   CReplyReader m_ReplyReader;
 };

@@ -3,7 +3,12 @@
 #   tools/run.sh demo   install what is missing, build, send a notification to a
 #                       local SMTP server that this script starts, show what arrived
 #   tools/run.sh test   install what is missing, build, run every test in the
-#                       Release and the sanitizer (ASan+UBSan) configurations
+#                       Release and the sanitizer (ASan+UBSan) configurations,
+#                       the concurrency tests under ThreadSanitizer, the mail
+#                       and record tests under valgrind memcheck, and each fuzz
+#                       target for a bounded time under libFuzzer
+# Tests labelled "soak" are long and run only on request:
+#   (cd build/release && ctest -L soak --output-on-failure)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -44,7 +49,80 @@ run_tests() {
   local name=$1
   shift
   echo "== testing $name"
-  (cd "$top/build/$name" && ctest --output-on-failure -j 2 "$@")
+  (cd "$top/build/$name" && ctest --output-on-failure -j 2 -LE soak "$@")
+}
+
+# The names of the tests that carry a label; a test's program has its name.
+tests_labelled() {
+  (cd "$top/build/$1" && ctest -N -L "$2" -LE soak) | sed -n 's/^ *Test *#[0-9]*: *//p'
+}
+
+# The concurrency tests under ThreadSanitizer. Only their programs are built.
+tsan_tests() {
+  echo "== building tsan"
+  cmake -S "$top" -B "$top/build/tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTARVENKEL_TSAN=ON -DTARVENKEL_BENCH=OFF >/dev/null
+  local targets
+  mapfile -t targets < <(tests_labelled tsan concurrency)
+  if ((${#targets[@]} == 0)); then
+    echo "no tests labelled concurrency" >&2
+    return 1
+  fi
+  cmake --build "$top/build/tsan" -j "$(nproc)" --target "${targets[@]}"
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_tests tsan -L concurrency
+}
+
+# The Release build's mail and record test programs under valgrind memcheck:
+# any memory error or definitely or indirectly lost block fails the run.
+# Children (python, servers) are not traced.
+valgrind_tests() {
+  echo "== valgrind memcheck: mail and record tests"
+  local program failed=0 count=0
+  for program in "$top"/build/release/tests/mail/*_test "$top"/build/release/tests/record/*_test; do
+    [[ -x $program ]] || continue
+    count=$((count + 1))
+    echo "-- $(basename "$program")"
+    if ! valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite,indirect \
+      --error-exitcode=1 --trace-children=no "$program" --gtest_brief=1; then
+      echo "valgrind: $(basename "$program") FAILED" >&2
+      failed=1
+    fi
+  done
+  if ((count == 0)); then
+    echo "valgrind: no test programs found" >&2
+    return 1
+  fi
+  echo "valgrind: $count programs checked"
+  return $failed
+}
+
+# Every fuzz target under clang, libFuzzer, ASan and UBSan for a bounded time,
+# starting from its committed seeds; new inputs go to a scratch folder so the
+# repository's corpus is not changed.
+fuzz_tests() {
+  echo "== building fuzz"
+  CC=clang CXX=clang++ cmake -S "$top" -B "$top/build/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTARVENKEL_FUZZ=ON -DTARVENKEL_BENCH=OFF >/dev/null
+  local sources=("$top"/tests/fuzz/*_fuzz.cpp) targets=() src
+  for src in "${sources[@]}"; do targets+=("$(basename "$src" .cpp)"); done
+  cmake --build "$top/build/fuzz" -j "$(nproc)" --target "${targets[@]}"
+  local name corpus scratch
+  for name in "${targets[@]}"; do
+    corpus=$top/tests/fuzz/corpus/${name%_fuzz}
+    scratch=$top/build/fuzz/scratch/$name
+    rm -rf "$scratch" && mkdir -p "$scratch"
+    echo "-- fuzzing $name for ${FUZZ_SECONDS:-30} s"
+    local log=$top/build/fuzz/$name.log status=0
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+      "$top/build/fuzz/tests/fuzz/$name" -max_total_time="${FUZZ_SECONDS:-30}" -print_final_stats=1 \
+      -artifact_prefix="$top/build/fuzz/$name-" "$scratch" "$corpus" >"$log" 2>&1 || status=$?
+    grep -E '^(stat::number_of_executed_units|Done [0-9]+ runs)' "$log" || true
+    if ((status != 0)); then
+      tail -n 60 "$log" >&2
+      echo "fuzz: $name FAILED (exit $status)" >&2
+      return 1
+    fi
+  done
 }
 
 demo() {
@@ -60,6 +138,9 @@ tests() {
   build asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVENKEL_SANITIZE=ON -DTARVENKEL_BENCH=OFF
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_tests asan
+  tsan_tests
+  valgrind_tests
+  fuzz_tests
 }
 
 case "${1:-}" in

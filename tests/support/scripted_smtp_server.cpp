@@ -108,6 +108,11 @@ std::size_t ScriptedSmtpServer::Accepted() {
   }));
 }
 
+bool ScriptedSmtpServer::WaitUntilSilent(std::size_t session, int timeoutMs) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_sessions.at(session).silent; });
+}
+
 void ScriptedSmtpServer::run() {
   for (std::size_t index = 0; index < m_scripts.size(); ++index) {
     pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
@@ -194,15 +199,25 @@ void ScriptedSmtpServer::play(int fd, std::size_t index) {
         return;
       }
       case SmtpScript::Step::kSilent:
+        mark_silent(index);
         while (read_more(fd, index)) {
         }
         ::close(fd);
         return;
     }
   }
+  mark_silent(index);
   while (read_more(fd, index)) {
   }
   ::close(fd);
+}
+
+void ScriptedSmtpServer::mark_silent(std::size_t index) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sessions[index].silent = true;
+  }
+  m_changed.notify_all();
 }
 
 }  // namespace tarvenkel::test

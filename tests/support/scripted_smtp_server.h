@@ -61,10 +61,14 @@ public:
   std::string Received(std::size_t session = 0, int timeoutMs = 5000);
   // The number of connections accepted so far.
   std::size_t Accepted();
+  // Waits until the script of a session has reached its Silent step (or ran
+  // out); false when that has not happened within timeoutMs.
+  bool WaitUntilSilent(std::size_t session = 0, int timeoutMs = 5000);
 
 private:
   struct Session {
     std::string received;
+    bool silent = false;
     bool ended = false;
   };
   void run();
@@ -72,6 +76,8 @@ private:
   // Reads more bytes into the session's record; false on end of file, error,
   // stop, or after the long safety time-out.
   bool read_more(int fd, std::size_t index);
+  // Records that the session's script no longer answers.
+  void mark_silent(std::size_t index);
 
   std::vector<SmtpScript> m_scripts;
   int m_listenFd = -1;

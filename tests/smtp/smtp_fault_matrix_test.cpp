@@ -1,0 +1,369 @@
+// Every step of the SMTP dialogue under every fault a server or network can
+// produce, generated from one table of steps and one of faults. Each case
+// checks the result of the operation that meets the fault, the exact
+// GetLastError text, the connection state and reply buffer afterwards, that
+// no SIGPIPE was raised and, in the AddressSanitizer build, that nothing
+// leaked.
+#include "smtp/smtp.h"
+
+#include "mail/mail_message.h"
+
+#include "tests/support/scripted_smtp_server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#define TARVENKEL_LEAK_CHECK 1
+#endif
+
+using tarvenkel::test::ScriptedSmtpServer;
+using tarvenkel::test::SmtpScript;
+
+namespace {
+
+// The dialogue in order. Hello is HELO of a session without credentials;
+// Ehlo opens a session that logs in.
+enum class Step { Greeting, Hello, Ehlo, AuthLogin, AuthUser, AuthPassword, MailFrom, Rcpt1, Rcpt2, Data, EndOfData, Quit };
+
+enum class Fault { WrongCode, Closed, Reset, TimeOut, Cancelled, OneBytePerSegment, HugeReply, NotANumber };
+
+enum class Phase { Connect, Send, Disconnect };
+
+struct StepInfo {
+  Step step;
+  const char* name;
+  Phase phase;
+  bool readsCommand;       // the server reads a command line before replying
+  bool readsData;          // the server reads the message data before replying
+  const char* reply;       // the right reply
+  const char* wrongReply;  // a plausible wrong one
+  const char* message;     // the reply table's text for the step
+};
+
+const StepInfo kSteps[] = {
+    {Step::Greeting, "Greeting", Phase::Connect, false, false, "220 test.example ESMTP\r\n", "554 no service\r\n",
+     "SMTP server not available"},
+    {Step::Hello, "Hello", Phase::Connect, true, false, "250 test.example\r\n", "501 bad name\r\n", "SMTP server error"},
+    {Step::Ehlo, "Ehlo", Phase::Connect, true, false, "250-test.example\r\n250 AUTH LOGIN\r\n", "421 busy\r\n",
+     "SMTP server error"},
+    {Step::AuthLogin, "AuthLogin", Phase::Connect, true, false, "334 VXNlcm5hbWU6\r\n", "504 unknown\r\n",
+     "SMTP server not available"},
+    {Step::AuthUser, "AuthUser", Phase::Connect, true, false, "334 UGFzc3dvcmQ6\r\n", "535 no such user\r\n",
+     "SMTP server not available"},
+    {Step::AuthPassword, "AuthPassword", Phase::Connect, true, false, "235 2.7.0 welcome\r\n", "535 wrong\r\n",
+     "SMTP AUTH FAILED"},
+    {Step::MailFrom, "MailFrom", Phase::Send, true, false, "250 sender ok\r\n", "550 not you\r\n",
+     "SMTP server error"},
+    {Step::Rcpt1, "Rcpt1", Phase::Send, true, false, "250 ok\r\n", "550 no such user\r\n", "SMTP server error"},
+    {Step::Rcpt2, "Rcpt2", Phase::Send, true, false, "250 ok\r\n", "550 no such user\r\n", "SMTP server error"},
+    {Step::Data, "Data", Phase::Send, true, false, "354 go ahead\r\n", "503 no valid recipients\r\n",
+     "SMTP server not ready for data"},
+    {Step::EndOfData, "EndOfData", Phase::Send, false, true, "250 queued\r\n", "552 too big\r\n",
+     "SMTP server error"},
+    {Step::Quit, "Quit", Phase::Disconnect, true, false, "221 bye\r\n", "250 what\r\n",
+     "SMTP server didn't terminate session"},
+};
+
+const struct {
+  Fault fault;
+  const char* name;
+} kFaults[] = {
+    {Fault::WrongCode, "WrongCode"},         {Fault::Closed, "Closed"},
+    {Fault::Reset, "Reset"},                 {Fault::TimeOut, "TimeOut"},
+    {Fault::Cancelled, "Cancelled"},         {Fault::OneBytePerSegment, "OneBytePerSegment"},
+    {Fault::HugeReply, "HugeReply"},         {Fault::NotANumber, "NotANumber"},
+};
+
+struct Case {
+  const StepInfo* step;
+  Fault fault;
+  const char* faultName;
+};
+
+std::vector<Case> AllCases() {
+  std::vector<Case> cases;
+  for (const StepInfo& step : kSteps)
+    for (const auto& fault : kFaults) cases.push_back({&step, fault.fault, fault.name});
+  return cases;
+}
+
+bool LogsIn(const Case& c) {
+  return c.step->step != Step::Hello;
+}
+
+// The steps of the session that the case runs, in order.
+std::vector<const StepInfo*> Dialogue(const Case& c) {
+  std::vector<const StepInfo*> steps;
+  for (const StepInfo& step : kSteps) {
+    const bool login = step.step == Step::Ehlo || step.step == Step::AuthLogin || step.step == Step::AuthUser ||
+                       step.step == Step::AuthPassword;
+    if (step.step == Step::Hello && LogsIn(c)) continue;
+    if (login && !LogsIn(c)) continue;
+    steps.push_back(&step);
+  }
+  return steps;
+}
+
+// The server's side: the right replies up to the faulty step, the fault, and
+// after it the right replies again where the connection survives.
+SmtpScript ScriptFor(const Case& c) {
+  SmtpScript script;
+  for (const StepInfo* step : Dialogue(c)) {
+    // After a DATA reply other than 354 the client sends no data, only QUIT.
+    if (step->step == Step::EndOfData && c.step->step == Step::Data && c.fault != Fault::OneBytePerSegment) continue;
+    if (step->readsCommand) script.ReadLine();
+    if (step->readsData) script.ReadData();
+    if (step != c.step) {
+      script.Send(step->reply);
+      continue;
+    }
+    switch (c.fault) {
+      case Fault::WrongCode:
+        script.Send(step->wrongReply);
+        break;
+      case Fault::Closed:
+        return script.Close();
+      case Fault::Reset:
+        return script.Reset();
+      case Fault::TimeOut:
+      case Fault::Cancelled:
+        return script.Silent();
+      case Fault::OneBytePerSegment:
+        script.SendInPieces(step->reply, 1);
+        break;
+      case Fault::HugeReply:
+        // One line of 70 KiB with the right code: longer than any reply may be.
+        script.Send(std::string(step->reply, 4) + std::string(70 * 1024, 'x') + "\r\n");
+        break;
+      case Fault::NotANumber:
+        script.Send("OK, go ahead\r\n");
+        break;
+    }
+  }
+  return script;
+}
+
+// The text GetLastError must return after the faulty step; empty when the
+// whole dialogue must succeed.
+std::string ExpectedError(const Case& c) {
+  if (c.fault == Fault::OneBytePerSegment) return "";
+  const bool rcpt = c.step->step == Step::Rcpt1 || c.step->step == Step::Rcpt2;
+  if (rcpt) {
+    // A failed RCPT TO does not end the transaction: the text is that of the
+    // last step that failed.
+    switch (c.fault) {
+      case Fault::WrongCode:
+        return "550:SMTP server error";
+      case Fault::NotANumber:
+        return "0:SMTP server error";
+      case Fault::Closed:
+      case Fault::Reset:
+        return "0:SMTP server not ready for data";
+      case Fault::TimeOut:
+        return "Timed out";
+      case Fault::Cancelled:
+        return "Socket Error";
+      case Fault::HugeReply:
+        // The rest of the oversized line is read as the next reply, so every
+        // later reply is one behind: DATA sees the reply to the next RCPT TO.
+        return c.step->step == Step::Rcpt1 ? "250:SMTP server not ready for data"
+                                           : "0:SMTP server not ready for data";
+      case Fault::OneBytePerSegment:
+        break;
+    }
+  }
+  if (c.step->step == Step::Greeting) return "Server didn't respond.";
+  const std::string message = c.step->message;
+  switch (c.fault) {
+    case Fault::WrongCode:
+      return std::string(c.step->wrongReply, 3) + ":" + message;
+    case Fault::Closed:
+    case Fault::HugeReply:
+    case Fault::NotANumber:
+      return "0:" + message;
+    case Fault::Reset:
+    case Fault::Cancelled:
+      return "Socket Error";
+    case Fault::TimeOut:
+      return "Timed out";
+    case Fault::OneBytePerSegment:
+      break;
+  }
+  return "";
+}
+
+// Whether the operation meeting the fault still succeeds: only a rejected or
+// unreadable RCPT TO reply lets the transaction go on to an accepted message.
+bool OperationSucceeds(const Case& c) {
+  if (c.fault == Fault::OneBytePerSegment) return true;
+  const bool rcpt = c.step->step == Step::Rcpt1 || c.step->step == Step::Rcpt2;
+  return rcpt && (c.fault == Fault::WrongCode || c.fault == Fault::NotANumber);
+}
+
+class CSMTPProbe : public CSMTP {
+public:
+  BOOL Connected() const { return m_bConnected; }
+  bool HoldsReplyBuffer() const { return m_pReplyBuffer != nullptr; }
+};
+
+std::atomic<int> g_brokenPipes{0};
+
+void CountBrokenPipe(int) {
+  ++g_brokenPipes;
+}
+
+class SmtpFaultMatrix : public ::testing::TestWithParam<Case> {
+protected:
+  static void SetUpTestSuite() {
+    struct sigaction action {};
+    action.sa_handler = CountBrokenPipe;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGPIPE, &action, &s_previous);
+  }
+  static void TearDownTestSuite() { sigaction(SIGPIPE, &s_previous, nullptr); }
+
+  static struct sigaction s_previous;
+};
+
+struct sigaction SmtpFaultMatrix::s_previous {};
+
+TEST_P(SmtpFaultMatrix, FailsAtTheStepWithItsTextAndEndsClosed) {
+  const Case& c = GetParam();
+  const std::string expected = ExpectedError(c);
+  const int pipesBefore = g_brokenPipes.load();
+  {
+    ScriptedSmtpServer server(ScriptFor(c));
+    CSMTPProbe smtp;
+    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), LogsIn(c) ? "user" : "",
+                   LogsIn(c) ? "secret" : "");
+    smtp.SetTimeout(c.fault == Fault::TimeOut ? 1 : 10);
+
+    std::thread canceller;
+    if (c.fault == Fault::Cancelled) {
+      canceller = std::thread([&] {
+        if (server.WaitUntilSilent()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        smtp.Cancel();
+      });
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const BOOL connected = smtp.Connect();
+    const bool succeeds = OperationSucceeds(c);
+    BOOL result = TRUE;
+    std::string error;  // GetLastError right after the operation that meets the fault
+    if (c.step->phase == Phase::Connect && !succeeds) {
+      result = connected;
+      error = smtp.GetLastError().str();
+      EXPECT_FALSE(smtp.Connected());
+      EXPECT_FALSE(smtp.HoldsReplyBuffer());
+    } else {
+      ASSERT_TRUE(connected) << smtp.GetLastError();
+      EXPECT_TRUE(smtp.Connected());
+      EXPECT_TRUE(smtp.HoldsReplyBuffer());
+      CMailMessage message;
+      message.m_sFrom = "alarm@example.com";
+      message.m_sSubject = "Alarm";
+      message.m_sBody = "Zone 4 open";
+      message.AddRecipient("to@example.com", "", CMailMessage::TO);
+      message.AddRecipient("cc@example.com", "", CMailMessage::CC);
+      const BOOL sent = smtp.SendMessage(&message);
+      if (c.step->phase == Phase::Send) {
+        result = sent;
+        error = smtp.GetLastError().str();
+      } else {
+        EXPECT_TRUE(sent) << smtp.GetLastError();
+      }
+      // A failed transaction leaves the connection open for QUIT.
+      EXPECT_TRUE(smtp.Connected());
+      EXPECT_TRUE(smtp.HoldsReplyBuffer());
+      const BOOL disconnected = smtp.Disconnect();
+      if (c.step->phase != Phase::Send) {
+        result = disconnected;
+        error = smtp.GetLastError().str();
+      }
+      EXPECT_FALSE(smtp.Connected());
+      EXPECT_FALSE(smtp.HoldsReplyBuffer());
+    }
+    EXPECT_EQ(result, succeeds ? TRUE : FALSE);
+    if (canceller.joinable()) canceller.join();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    if (c.step->step == Step::Greeting && c.fault == Fault::Reset && error == "Unable to connect to server") {
+      // A reset sent at once after the accept may reach the client while it
+      // still completes its connect; both texts name the failed step rightly.
+    } else {
+      EXPECT_EQ(error, expected.empty() ? "OK" : expected);
+    }
+    EXPECT_LT(seconds, 5.0);
+    if (c.fault == Fault::TimeOut) {
+      EXPECT_GE(seconds, 0.9);
+    }
+    // A failed Connect closes without QUIT; a finished dialogue ends with it.
+    const std::string received = server.Received();
+    const bool quitSent = received.find("QUIT\r\n") != std::string::npos;
+    if (c.step->phase == Phase::Connect && !succeeds) {
+      EXPECT_FALSE(quitSent) << received;
+    }
+    if (expected.empty()) {
+      EXPECT_TRUE(quitSent) << received;
+    }
+  }
+  EXPECT_EQ(g_brokenPipes.load(), pipesBefore) << "SIGPIPE raised";
+#ifdef TARVENKEL_LEAK_CHECK
+  EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
+}
+
+TEST_P(SmtpFaultMatrix, OneCallSendEndsClosed) {
+  const Case& c = GetParam();
+  const int pipesBefore = g_brokenPipes.load();
+  {
+    ScriptedSmtpServer server(ScriptFor(c));
+    CSMTPProbe smtp;
+    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), LogsIn(c) ? "user" : "",
+                   LogsIn(c) ? "secret" : "");
+    smtp.SetTimeout(c.fault == Fault::TimeOut ? 1 : 10);
+    std::thread canceller;
+    if (c.fault == Fault::Cancelled) {
+      canceller = std::thread([&] {
+        if (server.WaitUntilSilent()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        smtp.Cancel();
+      });
+    }
+    const auto start = std::chrono::steady_clock::now();
+    // Two recipients in the list: the same two RCPT TO as the message above.
+    const BOOL sent = smtp.SendMessage("to@example.com;cc@example.com", "Zone 4 open", "Alarm", nullptr);
+    if (canceller.joinable()) canceller.join();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // A QUIT that fails does not change the send's result.
+    EXPECT_EQ(sent, OperationSucceeds(c) || c.step->phase == Phase::Disconnect ? TRUE : FALSE) << smtp.GetLastError();
+    EXPECT_FALSE(smtp.Connected());
+    EXPECT_FALSE(smtp.HoldsReplyBuffer());
+    EXPECT_LT(seconds, 6.0);
+  }
+  EXPECT_EQ(g_brokenPipes.load(), pipesBefore) << "SIGPIPE raised";
+#ifdef TARVENKEL_LEAK_CHECK
+  EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryStepEveryFault, SmtpFaultMatrix, ::testing::ValuesIn(AllCases()),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return std::string(info.param.step->name) + "_" + info.param.faultName;
+                         });
+
+TEST(SmtpFaultMatrixSize, EveryStepMeetsEveryFault) {
+  const std::size_t count = AllCases().size();
+  std::printf("fault matrix: %zu steps x %zu faults = %zu cases\n", std::size(kSteps), std::size(kFaults), count);
+  EXPECT_EQ(count, std::size(kSteps) * std::size(kFaults));
+}
+
+}  // namespace
