@@ -253,6 +253,19 @@ BOOL CAsyncSocket::GetPeerName(CString& rPeerAddress, UINT& rPeerPort) const {
   return NameOf(addr, len, rPeerAddress, rPeerPort);
 }
 
+BOOL CAsyncSocket::SetSockOpt(int nOptionName, const void* lpOptionValue, int nOptionLen, int nLevel) {
+  auto handle = GetHandle();
+  if (!handle) {
+    SetLastError(ENOTSOCK);
+    return FALSE;
+  }
+  if (::setsockopt(handle->fd, nLevel, nOptionName, lpOptionValue, static_cast<socklen_t>(nOptionLen)) != 0) {
+    SetLastError(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
 CSocket::CSocket() = default;
 
 CSocket::~CSocket() {

@@ -75,6 +75,8 @@ public:
   BOOL GetSockName(CString& rSocketAddress, UINT& rSocketPort) const;
   BOOL GetPeerName(CString& rPeerAddress, UINT& rPeerPort) const;
 
+  BOOL SetSockOpt(int nOptionName, const void* lpOptionValue, int nOptionLen, int nLevel = SOL_SOCKET);
+
   BOOL IsOpen() const;
   long GetEventMask() const { return m_lEvent; }
   // The errno value of this thread's last failed socket call: ECANCELED after

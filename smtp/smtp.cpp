@@ -1,12 +1,20 @@
 #include "smtp/smtp.h"
 
+#include "framework/cmd_target.h"
 #include "framework/exception.h"
+#include "framework/string_array.h"
 #include "mail/base64.h"
+#include "mail/mail_message.h"
+#include "mail/mime_message.h"
+#include "smtp/dot_stuffer.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <new>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 
 namespace {
 
@@ -206,6 +214,10 @@ BOOL CSMTP::Connect() {
     abandon_connection();
     return FALSE;
   }
+  // Commands are whole lines and the data phase ends with a short write that
+  // is answered at once; waiting to coalesce them only adds delay.
+  const int noDelay = 1;
+  m_Socket.SetSockOpt(TCP_NODELAY, &noDelay, sizeof noDelay, IPPROTO_TCP);
   if (m_nSecurity == SECURITY_TLS && !start_tls()) {
     abandon_connection();
     return FALSE;
@@ -240,4 +252,118 @@ BOOL CSMTP::Disconnect() {
 void CSMTP::Cancel() {
   m_Socket.CancelBlockingCall();
   m_Socket.Close();
+}
+
+BOOL CSMTP::SendMessage(CMailMessage* msg) {
+  if (!m_bConnected) {
+    m_sLastError = "Must be connected";
+    return FALSE;
+  }
+  if (!FormatMailMessage(msg)) return FALSE;
+  return transmit_message(msg) ? TRUE : FALSE;
+}
+
+BOOL CSMTP::FormatMailMessage(CMailMessage* msg) {
+  if (msg->GetNumRecipients(CMailMessage::TO) == 0) {
+    m_sLastError = "No Recipients";
+    return FALSE;
+  }
+  msg->FormatMessage();
+  return TRUE;
+}
+
+CString CSMTP::cook_body(CMailMessage* msg) {
+  return CDotStuffer::Cook(msg->m_sBody);
+}
+
+namespace {
+
+const CMailMessage::RECIPIENTS_TYPE kRecipientKinds[] = {CMailMessage::TO, CMailMessage::CC, CMailMessage::BCC};
+
+bool HasLineBreak(const CString& s) {
+  return s.Find('\r') >= 0 || s.Find('\n') >= 0;
+}
+
+// The envelope addresses go into command lines: one holding CR or LF would
+// let its owner append commands of their own.
+bool EnvelopeIsSafe(CMailMessage* msg) {
+  if (HasLineBreak(msg->m_sFrom)) return false;
+  for (CMailMessage::RECIPIENTS_TYPE kind : kRecipientKinds) {
+    CString address;
+    CString name;
+    for (int i = 0; i < msg->GetNumRecipients(kind); ++i)
+      if (msg->GetRecipient(address, name, i, kind) && HasLineBreak(address)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+BOOL CSMTP::transmit_message(CMailMessage* msg) {
+  if (!m_bConnected) {
+    m_sLastError = "Must be connected";
+    return FALSE;
+  }
+  if (!EnvelopeIsSafe(msg)) {
+    m_sLastError = "Invalid address";
+    return FALSE;
+  }
+
+  CString command;
+  command.Format("MAIL From: <%s>\r\n", msg->m_sFrom);
+  send_text(command);
+  if (!get_response(RESPONSE_OK)) return FALSE;
+
+  for (CMailMessage::RECIPIENTS_TYPE kind : kRecipientKinds) {
+    for (int i = 0; i < msg->GetNumRecipients(kind); ++i) {
+      CString address;
+      CString name;
+      msg->GetRecipient(address, name, i, kind);
+      command.Format("RCPT TO: <%s>\r\n", address);
+      send_text(command);
+      // A refused recipient leaves its text in m_sLastError; the others
+      // still get the message.
+      get_response(RESPONSE_OK);
+    }
+  }
+
+  send_text("DATA\r\n");
+  if (!get_response(RESPONSE_DATA_READY)) return FALSE;
+  send_text(CDotStuffer::Cook(msg->m_sHeader));
+  send_text(cook_body(msg));
+  send_text("\r\n.\r\n");
+  return get_response(RESPONSE_OK);
+}
+
+BOOL CSMTP::SendMessage(CString sRecipients, CString sBody, CString sSubject, CStringArray* pAttachments) {
+  // The busy cursor is shown and taken away at once; nothing holds it while
+  // the mail is built or sent.
+  AfxGetApp()->BeginWaitCursor();
+  AfxGetApp()->EndWaitCursor();
+  if (sRecipients.IsEmpty()) return FALSE;
+  if (sSubject.IsEmpty()) sSubject = "Hello!";
+  if (sBody.IsEmpty()) sBody = "Hello!";
+
+  CMIMEMessage msg;
+  msg.m_sFrom = m_sSender;
+  msg.m_sSubject = sSubject;
+  msg.m_sBody = sBody;
+  msg.AddMultipleRecipients(sRecipients, CMailMessage::TO);
+  if (pAttachments != nullptr) {
+    for (int i = 0; i < pAttachments->GetSize(); ++i)
+      msg.AddMIMEPart(pAttachments->GetAt(i), APPLICATION_OCTETSTREAM, "", ENCODING_BASE64, TRUE);
+  }
+
+  if (!Connect()) return FALSE;
+  BOOL result = FALSE;
+  try {
+    result = SendMessage(&msg);
+  } catch (...) {
+    // An exception from formatting (out of memory) still leaves the object
+    // closed, as every other path does.
+    Disconnect();
+    throw;
+  }
+  Disconnect();
+  return result;
 }

@@ -2,9 +2,8 @@
 // holds the server parameters, opens the connection (in plain text, upgraded
 // with STARTTLS, or in TLS from the first byte), reads the greeting,
 // introduces itself, logs in with AUTH LOGIN or AUTH PLAIN when credentials
-// are set, checks
-// every reply against the reply the step expects, keeps the text of the last
-// failure for the host, and ends the conversation with QUIT.
+// are set, checks every reply against the reply the step expects, keeps the
+// text of the last failure for the host, and ends the conversation with QUIT.
 #pragma once
 
 #include "framework/socket.h"
@@ -14,10 +13,16 @@
 
 #include <vector>
 
+class CMailMessage;
+class CStringArray;
+
 class AFX_EXT_CLASS CSMTP {
 public:
   CSMTP();
   virtual ~CSMTP();
+  // Refuses a message without primary (TO) recipients with "No Recipients";
+  // otherwise has it format itself.
+  virtual BOOL FormatMailMessage(CMailMessage* msg);
   CSMTP(const CSMTP&) = delete;
   CSMTP& operator=(const CSMTP&) = delete;
 
@@ -65,7 +70,23 @@ public:
   void SetVerifyPeer(BOOL bVerify);
   BOOL GetVerifyPeer() const;
 
+  // Sends one message over the open connection: formats it, then runs the
+  // mail transaction. Non-zero when the server accepted the message.
+  BOOL SendMessage(CMailMessage* msg);
+  // Sends one notification in one call: builds a MIME message from the
+  // stored sender, the ";"-separated recipient list, the body and the subject
+  // ("Hello!" for an empty one), attaches the files, connects, sends and
+  // disconnects. 0 at once, with nothing sent, for an empty recipient list;
+  // otherwise the object ends the call closed, whatever happens.
+  BOOL SendMessage(CString sRecipients, CString sBody, CString sSubject, CStringArray* pAttachments);
+
 protected:
+  // Runs the mail transaction for a formatted message: MAIL From, one RCPT TO
+  // per recipient (TO, CC, BCC; a refused recipient does not stop it), DATA,
+  // the header block and the body made transparent, the end-of-data line.
+  // An address holding CR or LF fails it before anything is sent.
+  virtual BOOL transmit_message(CMailMessage* msg);
+
   struct response_code {
     int nCode;               // the reply code a step expects
     const char* szMessage;   // used in the error text when the reply differs
@@ -87,6 +108,8 @@ protected:
 private:
   // Reads one reply and compares its code with the table entry.
   BOOL get_response(UINT response_expected);
+  // The message's body made safe for the data phase (see CDotStuffer).
+  CString cook_body(CMailMessage* msg);
   // Reads one whole reply; FALSE with "Socket Error" or "Timed out" when the
   // receive fails. A connection closed before the reply ended, and a reply
   // that is malformed or too long, give code 0.

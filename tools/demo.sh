@@ -14,7 +14,9 @@ port=$(sed -n 's/^PORT //p' "$work/server.out")
 [ -n "$port" ] || { echo "the local SMTP server did not start:" >&2; cat "$work/server.err" >&2; exit 1; }
 echo "== local SMTP server listening on 127.0.0.1:$port (spool $work/spool)"
 
-"$build/tools/tarvenkel-demo" 127.0.0.1 "$port" demo secret "$work"
+status=0
+"$build/tools/tarvenkel-demo" 127.0.0.1 "$port" demo secret "$work" || status=$?
 
 echo "== what the server received"
-/usr/bin/python3 "$top/tools/show_spool.py" "$work/spool"
+/usr/bin/python3 "$top/tools/show_spool.py" "$work/spool" "$work" || status=$?
+exit "$status"

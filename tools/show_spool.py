@@ -1,6 +1,9 @@
 #!/usr/bin/python3
 """Prints the messages a local SMTP server stored in its spool folder, parsed
-with Python's email package: envelope, headers, and every MIME part."""
+with Python's email package: envelope, headers, and every MIME part.
+
+Usage: show_spool.py SPOOL [ORIGINALS]. With ORIGINALS, every attachment is
+decoded and compared with the file of the same name in that folder."""
 
 import email
 import email.policy
@@ -11,7 +14,23 @@ import os
 import sys
 
 
-def show(path):
+def compare(payload, name, originals):
+    """Says whether a decoded attachment equals its original file; False when it differs."""
+    original = os.path.join(originals, name)
+    if not os.path.exists(original):
+        print("     no original file %r to compare with" % original)
+        return True
+    with open(original, "rb") as f:
+        expected = f.read()
+    if payload == expected:
+        print("     identical to the original %s (%d bytes, sha256 %s)" % (
+            original, len(expected), hashlib.sha256(expected).hexdigest()[:16]))
+        return True
+    print("     DIFFERS from the original %s (%d bytes)" % (original, len(expected)))
+    return False
+
+
+def show(path, originals):
     stem = path[:-4]
     with open(stem + ".json") as f:
         envelope = json.load(f)
@@ -23,16 +42,20 @@ def show(path):
         if msg[key] is not None:
             print("   %s: %s" % (key, msg[key]))
     parts = msg.walk() if msg.is_multipart() else [msg]
+    same = True
     for index, part in enumerate(p for p in parts if not p.is_multipart()):
         payload = part.get_payload(decode=True) or b""
         name = part.get_filename()
         if name:
             print("   part %d: %s, attachment %r, %d bytes, sha256 %s" % (
                 index, part.get_content_type(), name, len(payload), hashlib.sha256(payload).hexdigest()[:16]))
+            if originals:
+                same = compare(payload, name, originals) and same
         else:
             print("   part %d: %s" % (index, part.get_content_type()))
             for line in payload.decode("latin-1").splitlines():
                 print("     | " + line)
+    return same
 
 
 def main():
@@ -40,9 +63,11 @@ def main():
     if not files:
         print("no message arrived")
         return 1
+    originals = sys.argv[2] if len(sys.argv) > 2 else None
+    same = True
     for path in files:
-        show(path)
-    return 0
+        same = show(path, originals) and same
+    return 0 if same else 1
 
 
 if __name__ == "__main__":

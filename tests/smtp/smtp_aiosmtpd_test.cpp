@@ -1,4 +1,5 @@
 // The SMTP session against a real server: Debian's aiosmtpd on 127.0.0.1.
+#include "mail/mail_message.h"
 #include "smtp/smtp.h"
 
 #include "tests/support/local_smtp_server.h"
@@ -64,4 +65,50 @@ TEST_F(SmtpAgainstAiosmtpd, WrongPasswordIsRefusedWith535) {
   smtp.SetParams("127.0.0.1", "alarm@example.com", s_login->port(), "demo", "secret");
   ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
   EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
+}
+
+// A plain message delivered end to end: what the server stored, parsed with
+// Python's email package, has the headers and every body line intact.
+TEST_F(SmtpAgainstAiosmtpd, PlainMessageArrivesIntact) {
+  CSMTP smtp;
+  smtp.SetTimeout(20);
+  smtp.SetParams("127.0.0.1", "alarm@example.com", s_login->port(), "demo", "secret");
+  CMailMessage msg;
+  msg.m_sFrom = "alarm@example.com";
+  msg.m_sSubject = "Pressure alarm on line 4";
+  msg.AddRecipient("to1@example.com", "First");
+  msg.AddRecipient("to2@example.com", "");
+  msg.AddRecipient("cc@example.com", "Copy", CMailMessage::CC);
+  msg.AddRecipient("bcc@example.com", "", CMailMessage::BCC);
+  msg.m_sBody =
+      "first line\r\n"
+      ".5 bar over limit\r\n"
+      ".\r\n"
+      "..two dots\r\n"
+      "bare\nLF lines\n"
+      ".\n"
+      "bare\rCR\r\n"
+      "last line";
+  ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
+  ASSERT_TRUE(smtp.SendMessage(&msg)) << smtp.GetLastError();
+  EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
+
+  std::vector<std::string> stored = s_login->Messages(1);
+  ASSERT_EQ(stored.size(), 1u);
+  tarvenkel::test::ParsedMessage parsed = tarvenkel::test::ParseMessage(stored[0]);
+  EXPECT_EQ(parsed.Header("From"), "alarm@example.com");
+  EXPECT_EQ(parsed.Header("To"), "First<to1@example.com>,<to2@example.com>");
+  EXPECT_EQ(parsed.Header("Cc"), "Copy<cc@example.com>");
+  EXPECT_EQ(parsed.Header("Bcc"), "<absent>");
+  EXPECT_EQ(parsed.Header("Subject"), "Pressure alarm on line 4");
+  ASSERT_EQ(parsed.parts.size(), 1u);
+  // Every line as written, line ends made CR LF, then the empty line that
+  // the end-of-data sequence adds after the body's own last line end.
+  EXPECT_EQ(parsed.parts[0],
+            "first line\r\n.5 bar over limit\r\n.\r\n..two dots\r\nbare\r\nLF lines\r\n.\r\nbare\r\nCR\r\n"
+            "last line\r\n\r\n");
+  // The blind copy got the message through the envelope only.
+  std::string envelope = tarvenkel::test::ReadFile(stored[0].substr(0, stored[0].size() - 4) + ".json");
+  EXPECT_NE(envelope.find("\"bcc@example.com\""), std::string::npos) << envelope;
+  EXPECT_NE(envelope.find("\"authenticated\": true"), std::string::npos) << envelope;
 }

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <filesystem>
 #include <stdexcept>
+#include <cstdio>
 #include <thread>
 
 #include <fcntl.h>
@@ -115,6 +116,33 @@ std::string LocalSmtpServer::AuthLog() const {
   std::error_code ec;
   std::string path = m_spool.file("spool/auth.log");
   return std::filesystem::exists(path, ec) ? ReadFile(path) : std::string();
+}
+
+std::string ParsedMessage::Header(const std::string& name) const {
+  const std::string prefix = name + ": ";
+  for (const std::string& line : lines)
+    if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
+  return "<absent>";
+}
+
+ParsedMessage ParseMessage(const std::string& emlPath) {
+  TempDir out;
+  std::string command = std::string(SystemPython()) + " '" + SourcePath("tests/smtp/parse_message.py") + "' '" +
+                        emlPath + "' '" + out.path() + "'";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
+  std::string text;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
+  if (::pclose(pipe) != 0) throw std::runtime_error("parse_message.py failed on " + emlPath);
+  ParsedMessage parsed;
+  std::size_t start = 0;
+  for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+    parsed.lines.push_back(text.substr(start, nl - start));
+  for (const std::string& line : parsed.lines)
+    if (line.rfind("part ", 0) == 0) parsed.parts.push_back(ReadFile(out.file("part-" + std::to_string(parsed.parts.size()) + ".bin")));
+  return parsed;
 }
 
 }  // namespace tarvenkel::test

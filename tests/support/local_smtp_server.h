@@ -11,6 +11,19 @@
 
 namespace tarvenkel::test {
 
+// A stored message as Python's email package sees it (tests/smtp/parse_message.py).
+struct ParsedMessage {
+  // "From: ...", "To: ...", "Cc: ...", "Bcc: ...", "Subject: ...", then
+  // "part N <type> <file name> <charset>" per leaf part, "defect ..." lines.
+  std::vector<std::string> lines;
+  // The decoded payload of every leaf part.
+  std::vector<std::string> parts;
+  // The value of one of the five headers, "<absent>" when missing.
+  std::string Header(const std::string& name) const;
+};
+// Parses a stored message; throws std::runtime_error when the parser fails.
+ParsedMessage ParseMessage(const std::string& emlPath);
+
 class LocalSmtpServer {
 public:
   // auth: "USER:PASSWORD" to require a login, empty for none. Throws

@@ -1,0 +1,29 @@
+// CAppOctetStream: the content agent for file attachments,
+// "application/octet-stream", written as base64 lines of 72 characters.
+#pragma once
+
+#include "mail/mime_content_agent.h"
+
+class CStdioFile;
+
+class AFX_EXT_CLASS CAppOctetStream : public CMIMEContentAgent {
+public:
+  explicit CAppOctetStream(int nContentType);
+  CAppOctetStream(const CAppOctetStream&) = default;
+  CAppOctetStream& operator=(const CAppOctetStream&) = default;
+  ~CAppOctetStream() override = default;
+
+  // Appends the sub-header and the base64 lines of the file named by
+  // szContent; 0 (nothing appended) when the file cannot be opened.
+  BOOL AppendPart(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath,
+                  CString& sDestination) override;
+  CString GetContentTypeString() override;
+
+protected:
+  // Content-Type with "; file=" and the name when bPath is set,
+  // Content-Transfer-Encoding and Content-Disposition lines. A name that is
+  // not a plain token is written as a quoted string.
+  CString build_sub_header(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath) override;
+  // Appends the file as base64, one line per 54 bytes read, then an empty line.
+  virtual void attach_file(CStdioFile* pFileAtt, int nEncoding, CString& sDestination);
+};

@@ -1,0 +1,37 @@
+// CMIMEContentAgent: writes one queued MIME part of its content type (its
+// sub-header and its content) into the body of a message being built. The
+// codes that select an agent and the transfer-encoding codes are here too.
+#pragma once
+
+#include "framework/string.h"
+#include "framework/win_types.h"
+
+// Content-type code of a MIME part; any other value may be queued.
+enum MIME_CONTENT_TYPE : int { TEXT_PLAIN = 0, APPLICATION_OCTETSTREAM = 1 };
+// Transfer-encoding code carried by a MIME part to its agent.
+enum MIME_ENCODING : int { ENCODING_7BIT = 0, ENCODING_BASE64 = 4 };
+
+class AFX_EXT_CLASS CMIMEContentAgent {
+public:
+  explicit CMIMEContentAgent(int nMIMEType) : m_nTypeCode(nMIMEType) {}
+  CMIMEContentAgent(const CMIMEContentAgent&) = default;
+  CMIMEContentAgent& operator=(const CMIMEContentAgent&) = default;
+  virtual ~CMIMEContentAgent() = default;
+
+  // 1 when nContentType is the code this agent handles, else 0.
+  BOOL QueryType(int nContentType) const { return nContentType == m_nTypeCode ? TRUE : FALSE; }
+
+  // Appends the part's sub-header and encoded content to sDestination;
+  // nonzero when the part was appended.
+  virtual BOOL AppendPart(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath,
+                          CString& sDestination) = 0;
+  // The MIME type text, e.g. "text/plain".
+  virtual CString GetContentTypeString() = 0;
+
+protected:
+  // The part's header lines, ending with the empty line before the content.
+  virtual CString build_sub_header(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath) = 0;
+
+private:
+  int m_nTypeCode;
+};

@@ -1,0 +1,113 @@
+#include "mail/mime_message.h"
+
+#include "mail/app_octet_stream.h"
+#include "mail/text_plain.h"
+
+CMIMEMessage::CMIMETypeManager CMIMEMessage::m_MIMETypeManager;
+
+CMIMEMessage::CMIMETypeManager::~CMIMETypeManager() {
+  CSingleLock lock(&m_csAccess, TRUE);
+  for (POSITION pos = m_AgentList.GetHeadPosition(); pos != nullptr;) delete m_AgentList.GetNext(pos);
+  m_AgentList.RemoveAll();
+}
+
+void CMIMEMessage::CMIMETypeManager::RegisterAgent(CMIMEContentAgent* pMIMEAgent) {
+  if (pMIMEAgent == nullptr) return;
+  CSingleLock lock(&m_csAccess, TRUE);
+  m_AgentList.AddTail(pMIMEAgent);
+}
+
+CMIMEContentAgent* CMIMEMessage::CMIMETypeManager::FindAgent(int nContentType) {
+  CSingleLock lock(&m_csAccess, TRUE);
+  CMIMEContentAgent* pAgent = nullptr;
+  for (POSITION pos = m_AgentList.GetHeadPosition(); pos != nullptr;) {
+    pAgent = m_AgentList.GetNext(pos);
+    if (pAgent->QueryType(nContentType)) break;
+  }
+  return pAgent;
+}
+
+int CMIMEMessage::CMIMETypeManager::GetAgentCount() {
+  CSingleLock lock(&m_csAccess, TRUE);
+  return static_cast<int>(m_AgentList.GetCount());
+}
+
+bool CMIMEMessage::CMIMETypeManager::claims(int nContentType) {
+  for (POSITION pos = m_AgentList.GetHeadPosition(); pos != nullptr;) {
+    if (m_AgentList.GetNext(pos)->QueryType(nContentType)) return true;
+  }
+  return false;
+}
+
+CMIMEMessage::CMIMEMessage()
+    : m_sPreamble("This is a multi-part message in MIME format."),
+      m_sBoundary("ZOLVANE_PaRt_BoUnDaRy_05151998"),
+      m_sContentType("multipart/mixed") {
+  // The check and the registration happen under one hold of the lock, so
+  // that messages constructed at the same time on several threads add one
+  // agent per code between them. The critical section lets the same thread
+  // enter again in RegisterAgent.
+  CSingleLock lock(&m_MIMETypeManager.m_csAccess, TRUE);
+  if (!m_MIMETypeManager.claims(TEXT_PLAIN)) register_mime_type(new CTextPlain(TEXT_PLAIN, GetCharsPerLine()));
+  if (!m_MIMETypeManager.claims(APPLICATION_OCTETSTREAM))
+    register_mime_type(new CAppOctetStream(APPLICATION_OCTETSTREAM));
+}
+
+CMIMEMessage::~CMIMEMessage() { m_PartList.RemoveAll(); }
+
+CMIMEMessage::CMIMETypeManager& CMIMEMessage::mime_type_manager() { return m_MIMETypeManager; }
+
+void CMIMEMessage::register_mime_type(CMIMEContentAgent* pMIMEAgent) {
+  if (pMIMEAgent != nullptr) m_MIMETypeManager.RegisterAgent(pMIMEAgent);
+}
+
+int CMIMEMessage::AddMIMEPart(LPCTSTR szContent, int nContentType, LPCTSTR szParameters, int nEncoding, BOOL bPath) {
+  CMIMEPart part;
+  part.m_nEncoding = nEncoding;
+  part.m_nContentType = nContentType;
+  part.m_sParameters = szParameters;
+  part.m_bPath = bPath;
+  part.m_sContent = szContent;
+  part.m_sContent.TrimLeft();
+  part.m_sContent.TrimRight();
+  if (nContentType == TEXT_PLAIN) m_PartList.AddHead(part);
+  else m_PartList.AddTail(part);
+  return 1;
+}
+
+void CMIMEMessage::prepare_header() {
+  CMailMessage::prepare_header();
+  add_header_line("MIME-Version: 1.0");
+  CString line;
+  line.Format("Content-Type: %s; boundary=%s", m_sContentType, m_sBoundary);
+  add_header_line(line);
+}
+
+void CMIMEMessage::prepare_body() {
+  if (!m_sBody.IsEmpty()) AddMIMEPart(m_sBody, TEXT_PLAIN, "", ENCODING_7BIT, FALSE);
+  m_sBody = m_sPreamble;
+  m_sBody += "\r\n\r\n";
+  append_mime_parts();
+  insert_message_end(m_sBody);
+  CMailMessage::prepare_body();
+}
+
+void CMIMEMessage::append_mime_parts() {
+  for (POSITION pos = m_PartList.GetHeadPosition(); pos != nullptr;) {
+    const CMIMEPart& part = m_PartList.GetNext(pos);
+    CMIMEContentAgent* pAgent = m_MIMETypeManager.FindAgent(part.m_nContentType);
+    if (pAgent == nullptr) continue;
+    insert_boundary(m_sBody);
+    pAgent->AppendPart(part.m_sContent, part.m_sParameters, part.m_nEncoding, part.m_bPath, m_sBody);
+  }
+}
+
+void CMIMEMessage::insert_boundary(CString& sText) {
+  if (sText.Right(2) != CString("\r\n")) sText += "\r\n";
+  sText.AppendFormat("--%s\r\n", m_sBoundary);
+}
+
+void CMIMEMessage::insert_message_end(CString& sText) {
+  if (sText.Right(2) != CString("\r\n")) sText += "\r\n";
+  sText.AppendFormat("--%s--\r\n", m_sBoundary);
+}

@@ -1,0 +1,85 @@
+// CMIMEMessage: a mail message whose body is a MIME multipart text. Queued
+// parts are written between boundary lines by content agents, found by
+// content-type code in a registry shared by every message of the process.
+#pragma once
+
+#include "framework/collections.h"
+#include "framework/critical_section.h"
+#include "mail/mail_message.h"
+#include "mail/mime_content_agent.h"
+
+class AFX_EXT_CLASS CMIMEMessage : public CMailMessage {
+public:
+  using enum MIME_CONTENT_TYPE;
+  using enum MIME_ENCODING;
+
+  // Registers a text agent and an attachment agent for codes that no agent
+  // in the registry claims yet.
+  CMIMEMessage();
+  ~CMIMEMessage() override;
+
+  // Queues a part: text parts (TEXT_PLAIN) go to the head of the list, every
+  // other part to the tail. The content is stored without surrounding white
+  // space. Always 1.
+  int AddMIMEPart(LPCTSTR szContent, int nContentType = APPLICATION_OCTETSTREAM, LPCTSTR szParameters = "",
+                  int nEncoding = ENCODING_BASE64, BOOL bPath = TRUE);
+
+  // The process-wide registry of content agents. It owns them and deletes
+  // them when it is destroyed.
+  class AFX_EXT_CLASS CMIMETypeManager {
+  public:
+    CMIMETypeManager() = default;
+    CMIMETypeManager(const CMIMETypeManager&) = delete;
+    CMIMETypeManager& operator=(const CMIMETypeManager&) = delete;
+    virtual ~CMIMETypeManager();
+
+    // Appends a non-null agent; no check for duplicates.
+    void RegisterAgent(CMIMEContentAgent* pMIMEAgent);
+    // The first registered agent that claims the code, else the most
+    // recently registered one; null only when the registry is empty.
+    CMIMEContentAgent* FindAgent(int nContentType);
+    // The number of registered agents.
+    int GetAgentCount();
+
+  private:
+    friend class CMIMEMessage;
+    // True when some registered agent claims the code; the caller holds m_csAccess.
+    bool claims(int nContentType);
+
+    CCriticalSection m_csAccess;
+    CList<CMIMEContentAgent*, CMIMEContentAgent*> m_AgentList;
+  };
+
+protected:
+  class CMIMEPart {
+  public:
+    int m_nEncoding = ENCODING_7BIT;
+    int m_nContentType = TEXT_PLAIN;
+    CString m_sParameters;
+    BOOL m_bPath = FALSE;
+    CString m_sContent;
+  };
+
+  // Adds the MIME-Version and multipart Content-Type lines.
+  void prepare_header() override;
+  // Queues the plain body as the first text part, then writes preamble,
+  // parts and closing boundary into m_sBody.
+  void prepare_body() override;
+  // Writes each queued part that has an agent, after its boundary line.
+  virtual void append_mime_parts();
+
+  void insert_boundary(CString& sText);
+  void insert_message_end(CString& sText);
+  // Hands a non-null agent to the registry.
+  void register_mime_type(CMIMEContentAgent* pMIMEAgent);
+  // The registry, for messages that add content types of their own.
+  static CMIMETypeManager& mime_type_manager();
+
+  CString m_sPreamble;
+  CString m_sBoundary;
+  CString m_sContentType;
+  CList<CMIMEPart, const CMIMEPart&> m_PartList;
+
+private:
+  static CMIMETypeManager m_MIMETypeManager;
+};

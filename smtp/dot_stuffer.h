@@ -1,0 +1,38 @@
+// Transparency for the data phase of a mail transaction: every line end
+// (CR LF, a bare LF, a bare CR) goes out as CR LF, and every line that begins
+// with "." gets one more "." in front, which the receiving server strips
+// again. So the end-of-data line CR LF . CR LF can only appear where the
+// client sends it, and lines that begin with a dot arrive intact.
+//
+// The filter is a stream: text may be fed in pieces split anywhere (a CR at
+// the end of one piece and an LF at the start of the next are one line end).
+// It runs in linear time.
+#pragma once
+
+#include "framework/string.h"
+
+#include <cstddef>
+#include <string>
+
+class AFX_EXT_CLASS CDotStuffer {
+public:
+  // Appends the filtered form of nLength bytes to out.
+  void Write(const char* pData, std::size_t nLength, std::string& out);
+  void Write(const char* pData, std::size_t nLength, CString& out);
+  // Ends the text: a CR held back at the end goes out as CR LF. The filter
+  // then starts again at the beginning of a line.
+  void Finish(std::string& out);
+  void Finish(CString& out);
+
+  // The whole text filtered in one go.
+  static CString Cook(const CString& sText);
+
+private:
+  template <typename Sink>
+  void write(const char* pData, std::size_t nLength, Sink& out);
+  template <typename Sink>
+  void finish(Sink& out);
+
+  bool m_bLineStart = true;  // the next byte begins a line
+  bool m_bPendingCR = false;  // a CR was seen; an LF right after it belongs to it
+};

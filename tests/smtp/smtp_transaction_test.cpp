@@ -1,0 +1,176 @@
+// The mail transaction against the scripted server: the exact transcript,
+// refused recipients, every failure of the transaction, and the messages
+// that are refused before anything is sent.
+#include "mail/mail_message.h"
+#include "smtp/smtp.h"
+
+#include "tests/support/scripted_smtp_server.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include <unistd.h>
+
+using tarvenkel::test::ScriptedSmtpServer;
+using tarvenkel::test::SmtpScript;
+
+namespace {
+
+std::string Helo() {
+  char name[80] = {};
+  ::gethostname(name, sizeof name - 1);
+  return "HELO " + std::string(name) + "\r\n";
+}
+
+// A script that greets and accepts HELO; the transaction steps follow.
+SmtpScript Opened() {
+  return SmtpScript().Send("220 ready\r\n").Reply("250 hello\r\n");
+}
+
+// A whole transaction for the four recipients of Message(), the second
+// RCPT TO answered with the given reply, then QUIT.
+SmtpScript Accepting(const std::string& secondRecipientReply) {
+  return Opened()
+      .Reply("250 sender ok\r\n")
+      .Reply("250 ok\r\n")
+      .Reply(secondRecipientReply)
+      .Reply("250 ok\r\n")
+      .Reply("250 ok\r\n")
+      .Reply("354 go ahead\r\n")
+      .ReadData()
+      .Send("250 queued\r\n")
+      .Reply("221 bye\r\n");
+}
+
+std::unique_ptr<CSMTP> Connected(const ScriptedSmtpServer& server) {
+  auto smtp = std::make_unique<CSMTP>();
+  smtp->SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+  smtp->SetTimeout(10);
+  EXPECT_TRUE(smtp->Connect()) << smtp->GetLastError();
+  return smtp;
+}
+
+// A message with two TO recipients, one CC and one BCC, added out of order.
+std::unique_ptr<CMailMessage> Message() {
+  auto msg = std::make_unique<CMailMessage>();
+  msg->m_sFrom = "alarm@example.com";
+  msg->m_sSubject = "Pressure alarm";
+  msg->AddRecipient("bcc@example.com", "", CMailMessage::BCC);
+  msg->AddRecipient("to1@example.com", "First");
+  msg->AddRecipient("cc@example.com", "Copy", CMailMessage::CC);
+  msg->AddRecipient("to2@example.com", "");
+  msg->m_sBody = "a\r\n.\r\n.5 bar over limit\nb";
+  return msg;
+}
+
+const std::string kEnvelope =
+    "MAIL From: <alarm@example.com>\r\n"
+    "RCPT TO: <to1@example.com>\r\n"
+    "RCPT TO: <to2@example.com>\r\n"
+    "RCPT TO: <cc@example.com>\r\n"
+    "RCPT TO: <bcc@example.com>\r\n";
+
+}  // namespace
+
+TEST(SmtpTransaction, ExactTranscriptWithRecipientsInKindOrder) {
+  ScriptedSmtpServer server(Accepting("250 ok\r\n"));
+  auto smtp = Connected(server);
+  auto msg = Message();
+  ASSERT_TRUE(smtp->SendMessage(msg.get())) << smtp->GetLastError();
+  EXPECT_TRUE(smtp->Disconnect());
+  EXPECT_EQ(smtp->GetLastError().str(), "OK");
+  // The header block has no bare line ends, so it goes out unchanged.
+  ASSERT_EQ(msg->m_sHeader.Find("Bcc"), -1);
+  EXPECT_EQ(server.Received(), Helo() + kEnvelope + "DATA\r\n" + msg->m_sHeader.str() +
+                                   "a\r\n..\r\n..5 bar over limit\r\nb\r\n" + "\r\n.\r\n" + "QUIT\r\n");
+}
+
+TEST(SmtpTransaction, ARefusedRecipientDoesNotStopTheSend) {
+  ScriptedSmtpServer server(Accepting("550 5.1.1 no such user\r\n"));
+  auto smtp = Connected(server);
+  auto msg = Message();
+  EXPECT_TRUE(smtp->SendMessage(msg.get()));
+  EXPECT_EQ(smtp->GetLastError().str(), "550:SMTP server error");
+  EXPECT_TRUE(smtp->Disconnect());
+  EXPECT_NE(server.Received().find("\r\n.\r\nQUIT\r\n"), std::string::npos);
+}
+
+// Every failure of the transaction returns 0 with its text and leaves the
+// connection open, so that Disconnect still sends QUIT.
+TEST(SmtpTransaction, EachFailureOfTheTransaction) {
+  struct Case {
+    SmtpScript script;
+    std::string error;
+    std::string lastCommand;  // the last thing sent before QUIT
+  };
+  const std::string rcpt250 = "250 ok\r\n";
+  Case cases[] = {
+      {Opened().Reply("550 sender refused\r\n").Reply("221 bye\r\n"), "550:SMTP server error",
+       "MAIL From: <alarm@example.com>\r\n"},
+      {Opened().Reply(rcpt250).Reply("550 a\r\n").Reply("550 b\r\n").Reply("550 c\r\n").Reply("550 d\r\n")
+           .Reply("554 no valid recipients\r\n").Reply("221 bye\r\n"),
+       "554:SMTP server not ready for data", "DATA\r\n"},
+      {Opened().Reply(rcpt250).Reply(rcpt250).Reply(rcpt250).Reply(rcpt250).Reply(rcpt250)
+           .Reply("503 bad sequence\r\n").Reply("221 bye\r\n"),
+       "503:SMTP server not ready for data", "DATA\r\n"},
+      {Opened().Reply(rcpt250).Reply(rcpt250).Reply(rcpt250).Reply(rcpt250).Reply(rcpt250)
+           .Reply("354 go\r\n").ReadData().Send("554 rejected as spam\r\n").Reply("221 bye\r\n"),
+       "554:SMTP server error", "\r\n.\r\n"},
+  };
+  for (Case& c : cases) {
+    ScriptedSmtpServer server(c.script);
+    auto smtp = Connected(server);
+    auto msg = Message();
+    EXPECT_FALSE(smtp->SendMessage(msg.get()));
+    EXPECT_EQ(smtp->GetLastError().str(), c.error);
+    EXPECT_TRUE(smtp->Disconnect()) << smtp->GetLastError();
+    std::string received = server.Received();
+    const std::string tail = c.lastCommand + "QUIT\r\n";
+    ASSERT_GE(received.size(), tail.size());
+    EXPECT_EQ(received.substr(received.size() - tail.size()), tail);
+  }
+  // A connection reset during the transaction: the receive fails.
+  ScriptedSmtpServer server(Opened().ReadLine().Reset());
+  auto smtp = Connected(server);
+  auto msg = Message();
+  EXPECT_FALSE(smtp->SendMessage(msg.get()));
+  EXPECT_EQ(smtp->GetLastError().str(), "Socket Error");
+  EXPECT_FALSE(smtp->Disconnect());  // QUIT cannot be answered; closed anyway
+  EXPECT_TRUE(smtp->Disconnect());
+}
+
+TEST(SmtpTransaction, MessagesRefusedBeforeAnythingIsSent) {
+  {
+    CSMTP smtp;
+    auto msg = Message();
+    EXPECT_FALSE(smtp.SendMessage(msg.get()));
+    EXPECT_EQ(smtp.GetLastError().str(), "Must be connected");
+    EXPECT_TRUE(msg->m_sHeader.IsEmpty());  // not formatted
+  }
+  ScriptedSmtpServer server(Opened().Reply("221 bye\r\n"));
+  auto smtp = Connected(server);
+
+  CMailMessage onlyCopies;
+  onlyCopies.m_sFrom = "alarm@example.com";
+  onlyCopies.AddRecipient("cc@example.com", "", CMailMessage::CC);
+  onlyCopies.AddRecipient("bcc@example.com", "", CMailMessage::BCC);
+  EXPECT_FALSE(smtp->SendMessage(&onlyCopies));
+  EXPECT_EQ(smtp->GetLastError().str(), "No Recipients");
+
+  // Addresses that would inject commands into the envelope.
+  auto badSender = Message();
+  badSender->m_sFrom = "alarm@example.com>\r\nRCPT TO: <victim@example.com";
+  EXPECT_FALSE(smtp->SendMessage(badSender.get()));
+  EXPECT_EQ(smtp->GetLastError().str(), "Invalid address");
+  const CMailMessage::RECIPIENTS_TYPE kinds[] = {CMailMessage::TO, CMailMessage::CC, CMailMessage::BCC};
+  for (CMailMessage::RECIPIENTS_TYPE kind : kinds) {
+    auto badRecipient = Message();
+    badRecipient->AddRecipient("x@example.com>\nDATA", "", kind);
+    EXPECT_FALSE(smtp->SendMessage(badRecipient.get()));
+    EXPECT_EQ(smtp->GetLastError().str(), "Invalid address");
+  }
+  EXPECT_TRUE(smtp->Disconnect());
+  EXPECT_EQ(server.Received(), Helo() + "QUIT\r\n");
+}
