@@ -1,7 +1,9 @@
 // The protected session against Debian's aiosmtpd with TLS, using a test CA
 // and server certificates made for the run: STARTTLS and implicit TLS, each
 // with AUTH LOGIN and AUTH PLAIN; certificates from an unknown CA or for
-// another name rejected; a server without STARTTLS.
+// another name rejected; a server without STARTTLS; a notification with a
+// large attachment sent in one call over TLS.
+#include "framework/string_array.h"
 #include "smtp/smtp.h"
 
 #include "tests/support/local_smtp_server.h"
@@ -9,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -174,4 +177,36 @@ TEST_F(SmtpOverTls, UnreadableCAFile) {
   smtp.SetParams("127.0.0.1", "alarm@example.com", s_implicit->port(), "demo", "secret");
   EXPECT_FALSE(smtp.Connect());
   EXPECT_EQ(smtp.GetLastError().Left(58).str(), "TLS handshake failed: cannot load the CA file /nonexistent");
+}
+
+TEST_F(SmtpOverTls, NotificationWithALargeAttachmentInOneCall) {
+  // Some megabytes of random bytes: many TLS records, and sends that fill
+  // the socket buffer and must wait for the server to read.
+  tarvenkel::test::TempDir dir;
+  std::string payload(3 * 1024 * 1024 + 17, '\0');
+  std::mt19937 random(7);
+  for (char& c : payload) c = static_cast<char>(random());
+  const std::string path = dir.file("trend.bin");
+  tarvenkel::test::WriteFile(path, payload);
+
+  for (CSMTP::SECURITY_MODE mode : {CSMTP::SECURITY_STARTTLS, CSMTP::SECURITY_TLS}) {
+    SCOPED_TRACE(mode);
+    LocalSmtpServer& server = mode == CSMTP::SECURITY_STARTTLS ? *s_startTls : *s_implicit;
+    const std::size_t before = server.Messages(0, 0).size();
+    CSMTP smtp;
+    smtp.SetTimeout(60);
+    smtp.SetSecurity(mode);
+    smtp.SetCAFile(s_certs->CAFile().c_str());
+    smtp.SetParams("localhost", "alarm@example.com", server.port(), "demo", "secret");
+    CStringArray attachments;
+    attachments.Add(path.c_str());
+    ASSERT_TRUE(smtp.SendMessage("ops@example.com", "Trend data attached.", "Trend", &attachments))
+        << smtp.GetLastError();
+    std::vector<std::string> stored = server.Messages(before + 1);
+    ASSERT_EQ(stored.size(), before + 1);
+    tarvenkel::test::ParsedMessage parsed = tarvenkel::test::ParseMessage(stored.back());
+    EXPECT_EQ(parsed.Header("Subject"), "Trend");
+    ASSERT_EQ(parsed.parts.size(), 2u);
+    EXPECT_EQ(parsed.parts[1] == payload, true) << "attachment of " << parsed.parts[1].size() << " bytes differs";
+  }
 }
