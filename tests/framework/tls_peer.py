@@ -5,7 +5,9 @@ Usage: tls_peer.py CERT KEY MODE. Prints "PORT <n>", accepts one client,
 completes the handshake, sends "hello\\r\\n", and then, by MODE:
   silent  reads until the client closes and prints "READ <bytes>";
   reset   resets the connection at once (no closing alert, RST);
-  close   sends its closing alert and waits for the client to close.
+  close   sends its closing alert and waits for the client to close;
+  sni     prints "SNI <name>" (or "SNI -" when the client sent none) and
+          waits for the client to close.
 """
 
 import socket
@@ -18,6 +20,8 @@ def main():
     cert, key, mode = sys.argv[1:4]
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
+    names = []
+    context.sni_callback = lambda _socket, name, _context: names.append(name)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.bind(("127.0.0.1", 0))
     listener.listen(1)
@@ -41,6 +45,12 @@ def main():
     elif mode == "reset":
         raw.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         raw.close()
+    elif mode == "sni":
+        print("SNI %s" % (names[0] if names and names[0] else "-"), flush=True)
+        try:
+            conn.recv(1)
+        except (ssl.SSLError, OSError):
+            pass
     elif mode == "close":
         raw = conn.unwrap()
         try:

@@ -65,12 +65,12 @@ protected:
   static void TearDownTestSuite() { delete s_certs; }
 
   // A socket connected to the peer with TLS started and "hello" read.
-  static void Open(CSocket& socket, const TlsPeer& peer) {
+  static void Open(CSocket& socket, const TlsPeer& peer, const char* host = "127.0.0.1") {
     ASSERT_TRUE(socket.Create());
     socket.SetTimeout(10000);
-    ASSERT_TRUE(socket.Connect("127.0.0.1", static_cast<UINT>(peer.port())));
+    ASSERT_TRUE(socket.Connect(host, static_cast<UINT>(peer.port())));
     CTlsClientSettings settings;
-    settings.sServerName = "127.0.0.1";
+    settings.sServerName = host;
     settings.sCAFile = s_certs->CAFile().c_str();
     CString reason;
     ASSERT_TRUE(socket.StartTLS(settings)) << socket.GetTLSFailure(&reason) << " " << reason;
@@ -185,4 +185,21 @@ TEST_F(TlsSocket, VerificationNeedsAName) {
   // Without verification no name is needed.
   settings.bVerifyPeer = FALSE;
   EXPECT_TRUE(socket.StartTLS(settings)) << socket.GetTLSFailure(&reason) << " " << reason;
+}
+
+TEST_F(TlsSocket, ServerNameIsSentForNamesOnly) {
+  {
+    TlsPeer peer(*s_certs, "sni");
+    CSocket socket;
+    Open(socket, peer, "localhost");
+    socket.Close();
+    EXPECT_EQ(peer.Finish(), "SNI localhost\n");
+  }
+  {
+    TlsPeer peer(*s_certs, "sni");
+    CSocket socket;
+    Open(socket, peer, "127.0.0.1");
+    socket.Close();
+    EXPECT_EQ(peer.Finish(), "SNI -\n");
+  }
 }
