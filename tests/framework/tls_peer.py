@@ -4,7 +4,7 @@
 Usage: tls_peer.py CERT KEY MODE. Prints "PORT <n>", accepts one client,
 completes the handshake, sends "hello\\r\\n", and then, by MODE:
   silent  reads until the client closes and prints "READ <bytes>";
-  reset   resets the connection at once (no closing alert, RST);
+  reset   reads one byte, then resets the connection (no closing alert, RST);
   close   sends its closing alert and waits for the client to close;
   sni     prints "SNI <name>" (or "SNI -" when the client sent none) and
           waits for the client to close.
@@ -43,8 +43,10 @@ def main():
             pass
         print("READ %d" % total, flush=True)
     elif mode == "reset":
-        raw.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        raw.close()
+        conn.recv(1)
+        # wrap_socket took over the descriptor: the TLS socket closes it.
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        conn.close()
     elif mode == "sni":
         print("SNI %s" % (names[0] if names and names[0] else "-"), flush=True)
         try:
