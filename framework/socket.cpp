@@ -1,6 +1,7 @@
 #include "framework/socket.h"
 
 #include "framework/blocking_wait.h"
+#include "framework/socket_handle.h"
 #include "framework/socket_trace.h"
 
 #include <cerrno>
@@ -14,59 +15,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-
-namespace tarvenkel::detail {
-
-// The descriptor of one open socket and the wake-up descriptor of its
-// blocking calls. Both close when the last reference goes.
-struct SocketHandle {
-  int fd = -1;
-  int wakeFd = -1;
-  int type = SOCK_STREAM;
-  bool bound = false;
-  std::atomic<bool> cancelRequested{false};
-  std::atomic<bool> closed{false};
-
-  SocketHandle() = default;
-  SocketHandle(const SocketHandle&) = delete;
-  SocketHandle& operator=(const SocketHandle&) = delete;
-  ~SocketHandle() {
-    if (fd >= 0) ::close(fd);
-    if (wakeFd >= 0) ::close(wakeFd);
-  }
-
-  void Wake() {
-    std::uint64_t one = 1;
-    while (::write(wakeFd, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-  }
-  void RequestCancel() {
-    cancelRequested.store(true);
-    Wake();
-  }
-  void MarkClosed() {
-    closed.store(true);
-    Wake();
-  }
-  // True when the socket was closed or a cancel is pending; a pending cancel
-  // is consumed. A closed handle stays cancelled for good.
-  bool TakeCancel() {
-    if (closed.load()) return true;
-    if (!cancelRequested.exchange(false)) return false;
-    std::uint64_t count;
-    while (::read(wakeFd, &count, sizeof count) < 0 && errno == EINTR) {
-    }
-    return true;
-  }
-  // Clears a wake-up that no pending cancel stands behind (left by a cancel
-  // that was consumed before its write landed).
-  void DrainStaleWake() {
-    std::uint64_t count;
-    if (!closed.load() && !cancelRequested.load()) (void)::read(wakeFd, &count, sizeof count);
-  }
-};
-
-}  // namespace tarvenkel::detail
 
 using tarvenkel::detail::SocketHandle;
 
@@ -330,11 +278,14 @@ void CSocket::CancelBlockingCall() {
 }
 
 BOOL CSocket::wait_for(SocketHandle& handle, short events) {
+  return wait_for(handle, events, GetTimeout());
+}
+
+BOOL CSocket::wait_for(SocketHandle& handle, short events, int timeout) {
   if (handle.TakeCancel()) {
     SetLastError(ECANCELED);
     return FALSE;
   }
-  int timeout = GetTimeout();
   ++m_nBlocking;
   AfxWaitResult result = AfxBlockingWait(handle.fd, events, timeout > 0 ? timeout : -1, handle.wakeFd);
   --m_nBlocking;
@@ -396,6 +347,7 @@ int CSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
     SetLastError(ENOTSOCK);
     return SOCKET_ERROR;
   }
+  if (handle->tls) return tls_receive(*handle, lpBuf, nBufLen);
   for (;;) {
     if (handle->TakeCancel()) {
       SetLastError(ECANCELED);
@@ -421,6 +373,7 @@ int CSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
     SetLastError(ENOTSOCK);
     return SOCKET_ERROR;
   }
+  if (handle->tls) return tls_send(*handle, lpBuf, nBufLen);
   const char* p = static_cast<const char*>(lpBuf);
   int left = nBufLen;
   while (left > 0) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "framework/string.h"
+#include "framework/tls_settings.h"
 #include "framework/win_types.h"
 
 #include <atomic>
@@ -120,14 +121,38 @@ public:
   void SetTimeout(int nMilliseconds) { m_nTimeoutMs.store(nMilliseconds); }
   int GetTimeout() const { return m_nTimeoutMs.load(); }
 
+  // Starts TLS as the client on the connected socket and runs the handshake,
+  // which blocks like Receive: the time-out limits the whole handshake and
+  // CancelBlockingCall ends it. From then on Receive and Send carry their
+  // bytes through TLS (flags are ignored there) until the socket is closed.
+  // On failure GetTLSFailure says which step failed and why; the socket
+  // stays open but is of no further use.
+  BOOL StartTLS(const CTlsClientSettings& settings);
+  // Whether Receive and Send go through TLS.
+  BOOL IsSecure() const;
+  // The step the last StartTLS failed at (TLS_FAILURE_NONE after a success)
+  // and, when it failed, the reason: OpenSSL's text for the handshake, the
+  // verifier's text for the certificate, or "timed out" / "cancelled".
+  TLS_FAILURE GetTLSFailure(CString* pReason = nullptr) const;
+
 protected:
   BOOL ConnectHelper(const struct sockaddr* lpSockAddr, int nSockAddrLen) override;
 
 private:
   // Waits until the handle's descriptor is ready for events; FALSE with the
-  // last error set on cancellation, time-out or failure.
+  // last error set on cancellation, time-out or failure. The first form
+  // waits at most the socket's time-out, the second nMilliseconds (0 or
+  // less: no limit).
   BOOL wait_for(tarvenkel::detail::SocketHandle& handle, short events);
+  BOOL wait_for(tarvenkel::detail::SocketHandle& handle, short events, int nMilliseconds);
+  // Receive and Send over the handle's TLS session.
+  int tls_receive(tarvenkel::detail::SocketHandle& handle, void* lpBuf, int nBufLen);
+  int tls_send(tarvenkel::detail::SocketHandle& handle, const void* lpBuf, int nBufLen);
+  // Records why StartTLS failed; always FALSE.
+  BOOL tls_failed(TLS_FAILURE nFailure, const CString& sReason);
 
   std::atomic<int> m_nTimeoutMs{0};
   std::atomic<int> m_nBlocking{0};
+  TLS_FAILURE m_nTlsFailure = TLS_FAILURE_NONE;
+  CString m_sTlsFailureReason;
 };

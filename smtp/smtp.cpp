@@ -153,13 +153,18 @@ void CSMTP::abandon_connection() {
 }
 
 BOOL CSMTP::introduce(const CString& sName, BOOL bExtended) {
+  m_Extensions.clear();
   CString command;
   if (bExtended) {
     command.Format("EHLO %s\r\n", sName);
     send_text(command);
     CSMTPReply reply;
     if (!read_reply(reply)) return FALSE;
-    if (reply.nCode == response_table[RESPONSE_OK].nCode) return TRUE;
+    if (reply.nCode == response_table[RESPONSE_OK].nCode) {
+      // The first line greets; each further one names an extension.
+      if (!reply.lines.empty()) m_Extensions.assign(reply.lines.begin() + 1, reply.lines.end());
+      return TRUE;
+    }
     // A server that does not know EHLO rejects it with 5xx; it may still
     // accept HELO and the login after it.
     if (reply.nCode / 100 != 5) {
@@ -173,6 +178,7 @@ BOOL CSMTP::introduce(const CString& sName, BOOL bExtended) {
 }
 
 BOOL CSMTP::login() {
+  if (use_auth_plain()) return login_plain();
   CBase64 base64;
   send_text("AUTH LOGIN\r\n");
   if (!get_response(RESPONSE_AUTH_CONTINUE)) return FALSE;
@@ -212,6 +218,10 @@ BOOL CSMTP::Connect() {
   // is answered at once; waiting to coalesce them only adds delay.
   const int noDelay = 1;
   m_Socket.SetSockOpt(TCP_NODELAY, &noDelay, sizeof noDelay, IPPROTO_TCP);
+  if (m_nSecurity == SECURITY_TLS && !start_tls()) {
+    abandon_connection();
+    return FALSE;
+  }
   if (!get_response(RESPONSE_READY)) {
     m_sLastError = "Server didn't respond.";
     abandon_connection();
@@ -219,7 +229,10 @@ BOOL CSMTP::Connect() {
   }
 
   const BOOL bLogin = !m_sUser.IsEmpty() || !m_sPassword.IsEmpty();
-  if (!introduce(local_name(), bLogin) || (bLogin && !login())) {
+  const BOOL bStartTLS = m_nSecurity == SECURITY_STARTTLS;
+  const CString sName = local_name();
+  if (!introduce(sName, bLogin || bStartTLS) || (bStartTLS && !upgrade_with_starttls(sName)) ||
+      (bLogin && !login())) {
     abandon_connection();
     return FALSE;
   }

@@ -1,14 +1,17 @@
 // CSMTP: the client end of one conversation with one SMTP mail server. It
-// holds the server parameters, opens the connection, reads the greeting,
-// introduces itself, logs in with AUTH LOGIN when credentials are set, checks
-// every reply against the reply the step expects, keeps the text of the last
-// failure for the host, and ends the conversation with QUIT.
+// holds the server parameters, opens the connection (in plain text, upgraded
+// with STARTTLS, or in TLS from the first byte), reads the greeting,
+// introduces itself, logs in with AUTH LOGIN or AUTH PLAIN when credentials
+// are set, checks every reply against the reply the step expects, keeps the
+// text of the last failure for the host, and ends the conversation with QUIT.
 #pragma once
 
 #include "framework/socket.h"
 #include "framework/string.h"
 #include "framework/win_types.h"
 #include "smtp/reply_reader.h"
+
+#include <vector>
 
 class CMailMessage;
 class CStringArray;
@@ -45,6 +48,27 @@ public:
   // Abandons the blocking socket call in progress and closes the socket; may
   // be called from another thread or from a handler running inside the wait.
   void Cancel();
+
+  // How the connection is protected. SECURITY_NONE (the default) speaks
+  // plain text throughout; SECURITY_STARTTLS says EHLO, upgrades with
+  // STARTTLS and says EHLO again before the login (usually port 587);
+  // SECURITY_TLS speaks TLS from the first byte (usually port 465). Used by
+  // the next Connect.
+  enum SECURITY_MODE {
+    SECURITY_NONE = 0,
+    SECURITY_STARTTLS = 1,
+    SECURITY_TLS = 2,
+  };
+  void SetSecurity(SECURITY_MODE nMode);
+  SECURITY_MODE GetSecurity() const;
+  // A PEM file of the certificates to trust instead of the system's store;
+  // empty for the system's store (the default).
+  void SetCAFile(CString sPath);
+  CString GetCAFile() const;
+  // FALSE accepts any server certificate for any name; TRUE (the default)
+  // checks it against the trusted certificates and the host of SetParams.
+  void SetVerifyPeer(BOOL bVerify);
+  BOOL GetVerifyPeer() const;
 
   // Sends one message over the open connection: formats it, then runs the
   // mail transaction. Non-zero when the server accepted the message.
@@ -99,6 +123,19 @@ private:
   // HELO when the server rejects EHLO), HELO otherwise.
   BOOL introduce(const CString& sName, BOOL bExtended);
   BOOL login();
+  // Runs the TLS handshake on the connected socket; FALSE with a text that
+  // names the step that failed.
+  BOOL start_tls();
+  // Upgrades the plain connection after EHLO: STARTTLS, the handshake, and
+  // EHLO again over TLS.
+  BOOL upgrade_with_starttls(const CString& sName);
+  // Whether the last EHLO reply lists the extension (in any case).
+  BOOL server_offers(const char* szKeyword) const;
+  // Whether the login should be AUTH PLAIN: the server lists PLAIN among its
+  // mechanisms and not LOGIN.
+  BOOL use_auth_plain() const;
+  // Logs in with AUTH PLAIN, the whole identity in one line.
+  BOOL login_plain();
   // Closes the socket and releases the reply buffer after a failed Connect.
   void abandon_connection();
 
@@ -117,4 +154,11 @@ protected:
 private:
   UINT m_nTimeout;
   CReplyReader m_ReplyReader;
+
+  SECURITY_MODE m_nSecurity = SECURITY_NONE;
+  CString m_sCAFile;
+  BOOL m_bVerifyPeer = TRUE;
+  // The extension lines of the last EHLO reply (after the greeting line);
+  // empty after HELO.
+  std::vector<CString> m_Extensions;
 };

@@ -45,11 +45,16 @@ class SpoolHandler:
         return "250 OK stored as %04d" % self.count
 
 
-def make_authenticator(user, password):
+def make_authenticator(user, password, log_path):
     def authenticator(server, session, envelope, mechanism, auth_data):
-        if isinstance(auth_data, LoginPassword):
-            if auth_data.login.decode() == user and auth_data.password.decode() == password:
-                return AuthResult(success=True)
+        ok = (isinstance(auth_data, LoginPassword) and auth_data.login.decode() == user
+              and auth_data.password.decode() == password)
+        # One line per login: the mechanism, whether it ran inside TLS, the outcome.
+        secure = server.transport is not None and server.transport.get_extra_info("ssl_object") is not None
+        with open(log_path, "a") as log:
+            log.write("%s %s %s\n" % (mechanism, "tls" if secure else "plain", "ok" if ok else "refused"))
+        if ok:
+            return AuthResult(success=True)
         return AuthResult(success=False, handled=False)
     return authenticator
 
@@ -64,7 +69,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--port", type=int, default=0, help="port to listen on; 0 picks a free one")
     parser.add_argument("--spool", required=True, help="folder for received messages")
-    parser.add_argument("--auth", help="USER:PASSWORD to require AUTH LOGIN or PLAIN")
+    parser.add_argument("--auth", help="USER:PASSWORD to require AUTH LOGIN or PLAIN; each login is "
+                        "logged to auth.log in the spool")
+    parser.add_argument("--auth-exclude", action="append", default=[], metavar="MECHANISM",
+                        help="a login mechanism not to offer (LOGIN, PLAIN); may be repeated")
     parser.add_argument("--tls-cert", help="certificate for STARTTLS or implicit TLS")
     parser.add_argument("--tls-key", help="key of that certificate")
     parser.add_argument("--implicit-tls", action="store_true", help="TLS from the first byte")
@@ -73,17 +81,22 @@ def main():
 
     os.makedirs(args.spool, exist_ok=True)
     kwargs = {}
-    if args.auth:
-        user, _, password = args.auth.partition(":")
-        kwargs.update(authenticator=make_authenticator(user, password), auth_require_tls=False)
     context = None
     if args.tls_cert:
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-        context.load_cert_chain(args.tls_cert, args.tls_key)
+        context.load_cert_chain(args.tls_cert, args.tls_key or args.tls_cert)
     if context is not None and args.implicit_tls:
         kwargs["ssl_context"] = context
     elif context is not None:
         kwargs["tls_context"] = context
+    if args.auth:
+        user, _, password = args.auth.partition(":")
+        # A server that offers STARTTLS takes no login before it, as real
+        # submission servers do. (aiosmtpd counts only STARTTLS as TLS, so an
+        # implicit-TLS server must not ask for it.)
+        kwargs.update(authenticator=make_authenticator(user, password, os.path.join(args.spool, "auth.log")),
+                      auth_require_tls=context is not None and not args.implicit_tls,
+                      auth_exclude_mechanism=args.auth_exclude)
 
     port = args.port or free_port()
     controller = Controller(SpoolHandler(args.spool), hostname="127.0.0.1", port=port,

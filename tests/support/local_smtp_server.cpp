@@ -25,7 +25,7 @@ constexpr int kStartTimeoutMs = 20000;
 
 }  // namespace
 
-LocalSmtpServer::LocalSmtpServer(const std::string& auth) {
+LocalSmtpServer::LocalSmtpServer(const std::string& auth, const std::vector<std::string>& extraArgs) {
   int in[2];
   int out[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -37,6 +37,7 @@ LocalSmtpServer::LocalSmtpServer(const std::string& auth) {
     args.push_back("--auth");
     args.push_back(auth);
   }
+  args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -109,6 +110,12 @@ std::vector<std::string> LocalSmtpServer::Messages(std::size_t count, int timeou
     if (found.size() >= count || std::chrono::steady_clock::now() >= deadline) return found;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+std::string LocalSmtpServer::AuthLog() const {
+  std::error_code ec;
+  std::string path = m_spool.file("spool/auth.log");
+  return std::filesystem::exists(path, ec) ? ReadFile(path) : std::string();
 }
 
 std::string ParsedMessage::Header(const std::string& name) const {

@@ -28,7 +28,10 @@ class LocalSmtpServer {
 public:
   // auth: "USER:PASSWORD" to require a login, empty for none. Throws
   // std::runtime_error when the server does not come up within 20 s.
-  explicit LocalSmtpServer(const std::string& auth = "");
+  explicit LocalSmtpServer(const std::string& auth = "") : LocalSmtpServer(auth, {}) {}
+  // extraArgs: further options of the server script (--tls-cert FILE,
+  // --tls-key FILE, --implicit-tls, --auth-exclude MECHANISM).
+  LocalSmtpServer(const std::string& auth, const std::vector<std::string>& extraArgs);
   ~LocalSmtpServer();
   LocalSmtpServer(const LocalSmtpServer&) = delete;
   LocalSmtpServer& operator=(const LocalSmtpServer&) = delete;
@@ -38,6 +41,8 @@ public:
   // The paths of the stored messages (NNNN.eml), in arrival order, once at
   // least count have arrived or timeoutMs has passed.
   std::vector<std::string> Messages(std::size_t count = 1, int timeoutMs = 5000) const;
+  // One line per login so far: "MECHANISM tls|plain ok|refused".
+  std::string AuthLog() const;
 
 private:
   // Ends the server process: end of its input, SIGTERM, SIGKILL after 5 s.

@@ -1,0 +1,249 @@
+// The protected dialogue against a scripted server, which speaks no TLS:
+// what travels in plain text before the handshake, the choice of login
+// mechanism from the EHLO reply, a server without STARTTLS, one that injects
+// bytes after its 220, and a handshake that never gets an answer, ended by
+// the time-out or by Cancel.
+#include "smtp/smtp.h"
+
+#include "tests/support/scripted_smtp_server.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
+
+using tarvenkel::test::ScriptedSmtpServer;
+using tarvenkel::test::SmtpScript;
+
+namespace {
+
+std::string HostName() {
+  char name[80] = {};
+  ::gethostname(name, sizeof name - 1);
+  return name;
+}
+
+const std::string kGreeting = "220 test.example ESMTP ready\r\n";
+const std::string kEhlo = "EHLO " + HostName() + "\r\n";
+// base64 of "user", of "secret", and of "\0user\0secret"
+const std::string kUserLine = "dXNlcg==\r\n";
+const std::string kPasswordLine = "c2VjcmV0\r\n";
+const std::string kPlainLogin = "AUTH PLAIN AHVzZXIAc2VjcmV0\r\n";
+
+std::unique_ptr<CSMTP> ClientOf(const ScriptedSmtpServer& server, CSMTP::SECURITY_MODE mode,
+                                const char* user = "user", const char* password = "secret") {
+  auto smtp = std::make_unique<CSMTP>();
+  smtp->SetParams("127.0.0.1", "alarm@example.com", server.port(), user, password);
+  smtp->SetSecurity(mode);
+  smtp->SetTimeout(10);
+  return smtp;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A TLS handshake record: content type 22, protocol major version 3.
+bool IsTlsHandshakeRecord(const std::string& bytes) {
+  return bytes.size() >= 5 && bytes[0] == '\x16' && bytes[1] == '\x03';
+}
+
+}  // namespace
+
+TEST(SmtpSecurity, Defaults) {
+  CSMTP smtp;
+  EXPECT_EQ(smtp.GetSecurity(), CSMTP::SECURITY_NONE);
+  EXPECT_TRUE(smtp.GetVerifyPeer());
+  EXPECT_EQ(smtp.GetCAFile().str(), "");
+  smtp.SetSecurity(CSMTP::SECURITY_TLS);
+  smtp.SetCAFile("/etc/ssl/certs/ca-certificates.crt");
+  smtp.SetVerifyPeer(FALSE);
+  EXPECT_EQ(smtp.GetSecurity(), CSMTP::SECURITY_TLS);
+  EXPECT_EQ(smtp.GetCAFile().str(), "/etc/ssl/certs/ca-certificates.crt");
+  EXPECT_FALSE(smtp.GetVerifyPeer());
+}
+
+TEST(SmtpSecurity, NoCredentialTravelsBeforeTheHandshake) {
+  // The server offers STARTTLS and AUTH LOGIN in plain text, agrees to
+  // STARTTLS, and then never answers the client's hello in TLS.
+  ScriptedSmtpServer server(SmtpScript()
+                                .Send(kGreeting)
+                                .Reply("250-test.example\r\n250-STARTTLS\r\n250 AUTH LOGIN PLAIN\r\n")
+                                .Reply("220 go ahead\r\n")
+                                .Silent());
+  auto smtp = ClientOf(server, CSMTP::SECURITY_STARTTLS);
+  smtp->SetTimeout(1);
+  EXPECT_FALSE(smtp->Connect());
+  EXPECT_EQ(smtp->GetLastError().str(), "TLS handshake failed: timed out");
+  EXPECT_TRUE(smtp->Disconnect());  // closed: nothing more is sent
+  EXPECT_EQ(smtp->GetLastError().str(), "TLS handshake failed: timed out");
+
+  const std::string received = server.Received();
+  const std::string plain = kEhlo + "STARTTLS\r\n";
+  ASSERT_TRUE(StartsWith(received, plain)) << received;
+  // Everything after STARTTLS is the start of the handshake.
+  EXPECT_TRUE(IsTlsHandshakeRecord(received.substr(plain.size())));
+  for (const std::string& secret : {std::string("AUTH"), kUserLine, kPasswordLine, std::string("user"),
+                                    std::string("secret"), std::string("AHVzZXIAc2VjcmV0")})
+    EXPECT_EQ(received.find(secret), std::string::npos) << secret;
+}
+
+TEST(SmtpSecurity, AServerWithoutStartTlsGetsNoCredentials) {
+  struct Case {
+    const char* name;
+    SmtpScript script;
+    std::string sent;
+  };
+  Case cases[] = {
+      {"EHLO lists no STARTTLS",
+       SmtpScript().Send(kGreeting).Reply("250-test.example\r\n250 AUTH LOGIN\r\n").Silent(), kEhlo},
+      // A server that knows no EHLO cannot know STARTTLS either.
+      {"EHLO refused", SmtpScript().Send(kGreeting).Reply("502 what?\r\n").Reply("250 hello\r\n").Silent(),
+       kEhlo + "HELO " + HostName() + "\r\n"},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedSmtpServer server(c.script);
+    auto smtp = ClientOf(server, CSMTP::SECURITY_STARTTLS);
+    EXPECT_FALSE(smtp->Connect());
+    EXPECT_EQ(smtp->GetLastError().str(), "Server does not offer STARTTLS");
+    EXPECT_EQ(server.Received(), c.sent);
+  }
+}
+
+TEST(SmtpSecurity, StartTlsRefusedOrFollowedByInjectedReplies) {
+  const std::string offer = "250-test.example\r\n250 STARTTLS\r\n";
+  struct Case {
+    const char* name;
+    std::string reply;
+    std::string error;
+  };
+  Case cases[] = {
+      {"refused", "454 TLS not available now\r\n", "454:SMTP server refused STARTTLS"},
+      // Bytes behind the 220 came in plain text; taken as TLS replies they
+      // would let a man in the middle answer the commands sent over TLS.
+      {"injected", "220 go ahead\r\n250 AUTH LOGIN\r\n", "TLS handshake failed: the server sent data before the handshake"},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedSmtpServer server(SmtpScript().Send(kGreeting).Reply(offer).Reply(c.reply).Silent());
+    auto smtp = ClientOf(server, CSMTP::SECURITY_STARTTLS);
+    EXPECT_FALSE(smtp->Connect());
+    EXPECT_EQ(smtp->GetLastError().str(), c.error);
+    EXPECT_EQ(server.Received(), kEhlo + "STARTTLS\r\n");
+  }
+}
+
+TEST(SmtpSecurity, HandshakeClosedByTheServer) {
+  ScriptedSmtpServer server(SmtpScript().ReadLine().Close());
+  auto smtp = ClientOf(server, CSMTP::SECURITY_TLS);
+  EXPECT_FALSE(smtp->Connect());
+  EXPECT_TRUE(StartsWith(smtp->GetLastError().str(), "TLS handshake failed: ")) << smtp->GetLastError();
+  EXPECT_GT(smtp->GetLastError().GetLength(), 22);  // with OpenSSL's or the socket's reason
+}
+
+TEST(SmtpSecurity, ImplicitTlsHandshakeEndedByTheTimeout) {
+  // The server accepts TCP and never speaks.
+  ScriptedSmtpServer server(SmtpScript().Silent());
+  auto smtp = ClientOf(server, CSMTP::SECURITY_TLS);
+  smtp->SetTimeout(1);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(smtp->Connect());
+  double took = SecondsSince(start);
+  EXPECT_GE(took, 0.9);
+  EXPECT_LT(took, 5.0);
+  EXPECT_EQ(smtp->GetLastError().str(), "TLS handshake failed: timed out");
+  // From the first byte on, nothing but TLS went out.
+  EXPECT_TRUE(IsTlsHandshakeRecord(server.Received()));
+  EXPECT_TRUE(smtp->Disconnect());
+}
+
+TEST(SmtpSecurity, HandshakeEndedByCancelFromAnotherThread) {
+  struct Case {
+    CSMTP::SECURITY_MODE mode;
+    SmtpScript script;
+  };
+  Case cases[] = {
+      {CSMTP::SECURITY_TLS, SmtpScript().Silent()},
+      {CSMTP::SECURITY_STARTTLS,
+       SmtpScript().Send(kGreeting).Reply("250-test.example\r\n250 STARTTLS\r\n").Reply("220 go ahead\r\n").Silent()},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ScriptedSmtpServer server(c.script);
+    auto smtp = ClientOf(server, c.mode);
+    smtp->SetTimeout(300);
+    auto start = std::chrono::steady_clock::now();
+    std::thread canceller([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      smtp->Cancel();
+    });
+    EXPECT_FALSE(smtp->Connect());
+    canceller.join();
+    EXPECT_LT(SecondsSince(start), 5.0);
+    EXPECT_EQ(smtp->GetLastError().str(), "TLS handshake failed: cancelled");
+    EXPECT_TRUE(smtp->Disconnect());
+    EXPECT_EQ(smtp->GetLastError().str(), "TLS handshake failed: cancelled");
+  }
+}
+
+TEST(SmtpSecurity, LoginMechanismFollowsTheEhloReply) {
+  const std::string loginDialogue = "AUTH LOGIN\r\n" + kUserLine + kPasswordLine;
+  struct Case {
+    const char* extensions;
+    std::string login;
+  };
+  Case cases[] = {
+      {"250 AUTH PLAIN CRAM-MD5\r\n", kPlainLogin},
+      {"250-AUTH plain\r\n250 SIZE 1000\r\n", kPlainLogin},  // keywords in any case
+      {"250 AUTH=PLAIN\r\n", kPlainLogin},                    // the old form
+      {"250 AUTH LOGIN PLAIN\r\n", loginDialogue},
+      {"250-AUTH PLAIN\r\n250 AUTH=LOGIN\r\n", loginDialogue},
+      {"250 SIZE 1000\r\n", loginDialogue},           // no mechanisms listed
+      {"250 AUTH CRAM-MD5\r\n", loginDialogue},       // none we know: as before
+      {"250 XAUTH PLAIN\r\n", loginDialogue},         // not the AUTH keyword
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.extensions);
+    SmtpScript script;
+    script.Send(kGreeting).Reply("250-test.example\r\n" + std::string(c.extensions));
+    if (c.login == kPlainLogin)
+      script.Reply("235 ok\r\n");
+    else
+      script.Reply("334 VXNlcm5hbWU6\r\n").Reply("334 UGFzc3dvcmQ6\r\n").Reply("235 ok\r\n");
+    script.Reply("221 bye\r\n");
+    ScriptedSmtpServer server(script);
+    auto smtp = ClientOf(server, CSMTP::SECURITY_NONE);
+    ASSERT_TRUE(smtp->Connect()) << smtp->GetLastError();
+    EXPECT_TRUE(smtp->Disconnect()) << smtp->GetLastError();
+    EXPECT_EQ(server.Received(), kEhlo + c.login + "QUIT\r\n");
+  }
+}
+
+TEST(SmtpSecurity, AuthPlainRefusedOrWithEmptyCredentials) {
+  {
+    ScriptedSmtpServer server(
+        SmtpScript().Send(kGreeting).Reply("250-test.example\r\n250 AUTH PLAIN\r\n").Reply("535 no\r\n").Silent());
+    auto smtp = ClientOf(server, CSMTP::SECURITY_NONE);
+    EXPECT_FALSE(smtp->Connect());
+    EXPECT_EQ(smtp->GetLastError().str(), "535:SMTP AUTH FAILED");
+    EXPECT_EQ(server.Received(), kEhlo + kPlainLogin);
+  }
+  {
+    // An empty user with a password: two NULs around nothing, then the password.
+    ScriptedSmtpServer server(
+        SmtpScript().Send(kGreeting).Reply("250-test.example\r\n250 AUTH PLAIN\r\n").Reply("235 ok\r\n").Silent());
+    auto smtp = ClientOf(server, CSMTP::SECURITY_NONE, "", "secret");
+    ASSERT_TRUE(smtp->Connect()) << smtp->GetLastError();
+    smtp->Cancel();
+    EXPECT_EQ(server.Received(), kEhlo + "AUTH PLAIN AABzZWNyZXQ=\r\n");
+  }
+}

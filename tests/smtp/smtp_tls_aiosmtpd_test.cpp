@@ -1,0 +1,212 @@
+// The protected session against Debian's aiosmtpd with TLS, using a test CA
+// and server certificates made for the run: STARTTLS and implicit TLS, each
+// with AUTH LOGIN and AUTH PLAIN; certificates from an unknown CA or for
+// another name rejected; a server without STARTTLS; a notification with a
+// large attachment sent in one call over TLS.
+#include "framework/string_array.h"
+#include "smtp/smtp.h"
+
+#include "tests/support/local_smtp_server.h"
+#include "tests/support/test_certificates.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+using tarvenkel::test::LocalSmtpServer;
+using tarvenkel::test::TestCertificates;
+
+namespace {
+
+class SmtpOverTls : public testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    s_certs = new TestCertificates();
+    const std::vector<std::string> tls = {"--tls-cert", s_certs->ServerCert(), "--tls-key", s_certs->ServerKey()};
+    const std::vector<std::string> plainOnly = {"--auth-exclude", "LOGIN"};
+    s_startTls = new LocalSmtpServer("demo:secret", tls);
+    s_startTlsPlainOnly = new LocalSmtpServer("demo:secret", Join(tls, plainOnly));
+    s_implicit = new LocalSmtpServer("demo:secret", Join(tls, {"--implicit-tls"}));
+    s_implicitPlainOnly = new LocalSmtpServer("demo:secret", Join(Join(tls, {"--implicit-tls"}), plainOnly));
+    s_otherName = new LocalSmtpServer(
+        "demo:secret", {"--tls-cert", s_certs->OtherNameCert(), "--tls-key", s_certs->OtherNameKey(), "--implicit-tls"});
+    s_noTls = new LocalSmtpServer("demo:secret");
+  }
+  static void TearDownTestSuite() {
+    for (LocalSmtpServer* server : {s_startTls, s_startTlsPlainOnly, s_implicit, s_implicitPlainOnly, s_otherName, s_noTls})
+      delete server;
+    delete s_certs;
+  }
+
+  static std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  }
+
+  // Connects, logs in and disconnects with the test CA trusted; returns the
+  // lines the server logged for that login.
+  static std::string LoginThrough(LocalSmtpServer& server, CSMTP::SECURITY_MODE mode, const char* host = "127.0.0.1") {
+    const std::string before = server.AuthLog();
+    CSMTP smtp;
+    smtp.SetTimeout(20);
+    smtp.SetSecurity(mode);
+    smtp.SetCAFile(s_certs->CAFile().c_str());
+    smtp.SetParams(host, "alarm@example.com", server.port(), "demo", "secret");
+    EXPECT_TRUE(smtp.Connect()) << smtp.GetLastError();
+    EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
+    EXPECT_EQ(smtp.GetLastError().str(), "OK");
+    return server.AuthLog().substr(before.size());
+  }
+
+  // Connect fails with the text, and the object is left closed.
+  static void ExpectRefused(CSMTP& smtp, const std::string& error) {
+    EXPECT_FALSE(smtp.Connect());
+    EXPECT_EQ(smtp.GetLastError().str(), error);
+    EXPECT_TRUE(smtp.Disconnect());  // nothing open: no QUIT, no new error
+    EXPECT_EQ(smtp.GetLastError().str(), error);
+  }
+
+  static TestCertificates* s_certs;
+  static LocalSmtpServer* s_startTls;
+  static LocalSmtpServer* s_startTlsPlainOnly;
+  static LocalSmtpServer* s_implicit;
+  static LocalSmtpServer* s_implicitPlainOnly;
+  static LocalSmtpServer* s_otherName;
+  static LocalSmtpServer* s_noTls;
+};
+
+TestCertificates* SmtpOverTls::s_certs = nullptr;
+LocalSmtpServer* SmtpOverTls::s_startTls = nullptr;
+LocalSmtpServer* SmtpOverTls::s_startTlsPlainOnly = nullptr;
+LocalSmtpServer* SmtpOverTls::s_implicit = nullptr;
+LocalSmtpServer* SmtpOverTls::s_implicitPlainOnly = nullptr;
+LocalSmtpServer* SmtpOverTls::s_otherName = nullptr;
+LocalSmtpServer* SmtpOverTls::s_noTls = nullptr;
+
+}  // namespace
+
+TEST_F(SmtpOverTls, StartTlsThenLogin) {
+  // The STARTTLS servers take no login in plain text, so a login that
+  // succeeds went through TLS; the server's log says so as well.
+  EXPECT_EQ(LoginThrough(*s_startTls, CSMTP::SECURITY_STARTTLS), "LOGIN tls ok\n");
+  EXPECT_EQ(LoginThrough(*s_startTlsPlainOnly, CSMTP::SECURITY_STARTTLS), "PLAIN tls ok\n");
+  // By name: the certificate's DNS name and the name sent with the hello.
+  EXPECT_EQ(LoginThrough(*s_startTls, CSMTP::SECURITY_STARTTLS, "localhost"), "LOGIN tls ok\n");
+}
+
+TEST_F(SmtpOverTls, ImplicitTlsThenLogin) {
+  EXPECT_EQ(LoginThrough(*s_implicit, CSMTP::SECURITY_TLS), "LOGIN tls ok\n");
+  EXPECT_EQ(LoginThrough(*s_implicitPlainOnly, CSMTP::SECURITY_TLS), "PLAIN tls ok\n");
+  EXPECT_EQ(LoginThrough(*s_implicitPlainOnly, CSMTP::SECURITY_TLS, "localhost"), "PLAIN tls ok\n");
+}
+
+TEST_F(SmtpOverTls, WithoutCredentialsAndWithAWrongPassword) {
+  for (LocalSmtpServer* server : {s_startTls, s_implicit}) {
+    CSMTP smtp;
+    smtp.SetTimeout(20);
+    smtp.SetSecurity(server == s_startTls ? CSMTP::SECURITY_STARTTLS : CSMTP::SECURITY_TLS);
+    smtp.SetCAFile(s_certs->CAFile().c_str());
+    smtp.SetParams("127.0.0.1", "alarm@example.com", server->port(), "", "");
+    ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
+    EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
+    smtp.SetParams("127.0.0.1", "alarm@example.com", server->port(), "demo", "wrong");
+    ExpectRefused(smtp, "535:SMTP AUTH FAILED");
+  }
+}
+
+TEST_F(SmtpOverTls, CertificateFromAnUnknownCAIsRejected) {
+  for (CSMTP::SECURITY_MODE mode : {CSMTP::SECURITY_STARTTLS, CSMTP::SECURITY_TLS}) {
+    LocalSmtpServer& server = mode == CSMTP::SECURITY_STARTTLS ? *s_startTls : *s_implicit;
+    const std::string before = server.AuthLog();
+    CSMTP smtp;
+    smtp.SetTimeout(20);
+    smtp.SetSecurity(mode);
+    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "demo", "secret");
+    // The system's trust store does not know the test CA ...
+    ExpectRefused(smtp, "Server certificate rejected: unable to get local issuer certificate");
+    // ... nor does a CA file of another CA.
+    smtp.SetCAFile(s_certs->OtherCAFile().c_str());
+    ExpectRefused(smtp, "Server certificate rejected: unable to get local issuer certificate");
+    EXPECT_EQ(server.AuthLog(), before);
+    // Without verification the same server is accepted.
+    smtp.SetVerifyPeer(FALSE);
+    ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
+    EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
+  }
+}
+
+TEST_F(SmtpOverTls, CertificateForAnotherNameIsRejected) {
+  CSMTP smtp;
+  smtp.SetTimeout(20);
+  smtp.SetSecurity(CSMTP::SECURITY_TLS);
+  smtp.SetCAFile(s_certs->CAFile().c_str());
+  smtp.SetParams("127.0.0.1", "alarm@example.com", s_otherName->port(), "demo", "secret");
+  ExpectRefused(smtp, "Server certificate rejected: IP address mismatch");
+  smtp.SetParams("localhost", "alarm@example.com", s_otherName->port(), "demo", "secret");
+  ExpectRefused(smtp, "Server certificate rejected: hostname mismatch");
+  EXPECT_EQ(s_otherName->AuthLog(), "");
+  smtp.SetVerifyPeer(FALSE);
+  ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
+  EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
+  EXPECT_EQ(s_otherName->AuthLog(), "LOGIN tls ok\n");
+}
+
+TEST_F(SmtpOverTls, ServerWithoutTls) {
+  CSMTP smtp;
+  smtp.SetTimeout(20);
+  smtp.SetCAFile(s_certs->CAFile().c_str());
+  smtp.SetParams("127.0.0.1", "alarm@example.com", s_noTls->port(), "demo", "secret");
+  smtp.SetSecurity(CSMTP::SECURITY_STARTTLS);
+  ExpectRefused(smtp, "Server does not offer STARTTLS");
+  EXPECT_EQ(s_noTls->AuthLog(), "");
+  // Speaking TLS to a plain server: the server's plain answer is no TLS.
+  smtp.SetSecurity(CSMTP::SECURITY_TLS);
+  EXPECT_FALSE(smtp.Connect());
+  EXPECT_EQ(smtp.GetLastError().Left(22).str(), "TLS handshake failed: ");
+  EXPECT_GT(smtp.GetLastError().GetLength(), 22);
+  EXPECT_EQ(s_noTls->AuthLog(), "");
+}
+
+TEST_F(SmtpOverTls, UnreadableCAFile) {
+  CSMTP smtp;
+  smtp.SetTimeout(20);
+  smtp.SetSecurity(CSMTP::SECURITY_TLS);
+  smtp.SetCAFile("/nonexistent/ca.pem");
+  smtp.SetParams("127.0.0.1", "alarm@example.com", s_implicit->port(), "demo", "secret");
+  EXPECT_FALSE(smtp.Connect());
+  EXPECT_EQ(smtp.GetLastError().Left(58).str(), "TLS handshake failed: cannot load the CA file /nonexistent");
+}
+
+TEST_F(SmtpOverTls, NotificationWithALargeAttachmentInOneCall) {
+  // Some megabytes of random bytes: many TLS records, and sends that fill
+  // the socket buffer and must wait for the server to read.
+  tarvenkel::test::TempDir dir;
+  std::string payload(3 * 1024 * 1024 + 17, '\0');
+  std::mt19937 random(7);
+  for (char& c : payload) c = static_cast<char>(random());
+  const std::string path = dir.file("trend.bin");
+  tarvenkel::test::WriteFile(path, payload);
+
+  for (CSMTP::SECURITY_MODE mode : {CSMTP::SECURITY_STARTTLS, CSMTP::SECURITY_TLS}) {
+    SCOPED_TRACE(mode);
+    LocalSmtpServer& server = mode == CSMTP::SECURITY_STARTTLS ? *s_startTls : *s_implicit;
+    const std::size_t before = server.Messages(0, 0).size();
+    CSMTP smtp;
+    smtp.SetTimeout(60);
+    smtp.SetSecurity(mode);
+    smtp.SetCAFile(s_certs->CAFile().c_str());
+    smtp.SetParams("localhost", "alarm@example.com", server.port(), "demo", "secret");
+    CStringArray attachments;
+    attachments.Add(path.c_str());
+    ASSERT_TRUE(smtp.SendMessage("ops@example.com", "Trend data attached.", "Trend", &attachments))
+        << smtp.GetLastError();
+    std::vector<std::string> stored = server.Messages(before + 1);
+    ASSERT_EQ(stored.size(), before + 1);
+    tarvenkel::test::ParsedMessage parsed = tarvenkel::test::ParseMessage(stored.back());
+    EXPECT_EQ(parsed.Header("Subject"), "Trend");
+    ASSERT_EQ(parsed.parts.size(), 2u);
+    EXPECT_EQ(parsed.parts[1] == payload, true) << "attachment of " << parsed.parts[1].size() << " bytes differs";
+  }
+}
