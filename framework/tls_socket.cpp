@@ -7,6 +7,7 @@
 #include "framework/socket.h"
 
 #include "framework/socket_handle.h"
+#include "framework/socket_trace.h"
 
 #include <cerrno>
 #include <chrono>
@@ -354,7 +355,10 @@ int CSocket::tls_receive(SocketHandle& handle, void* lpBuf, int nBufLen) {
     ERR_clear_error();
     size_t got = 0;
     int rc = SSL_read_ex(session.ssl(), lpBuf, static_cast<size_t>(nBufLen), &got);
-    if (rc == 1) return static_cast<int>(got);
+    if (rc == 1) {
+      AfxSocketTrace(FALSE, lpBuf, static_cast<int>(got));
+      return static_cast<int>(got);
+    }
     int error = SSL_get_error(session.ssl(), rc);
     if (error == SSL_ERROR_ZERO_RETURN) {
       session.peerClosed = true;
@@ -391,6 +395,7 @@ int CSocket::tls_send(SocketHandle& handle, const void* lpBuf, int nBufLen) {
     size_t written = 0;
     int rc = SSL_write_ex(session.ssl(), p, static_cast<size_t>(left), &written);
     if (rc == 1) {
+      AfxSocketTrace(TRUE, p, static_cast<int>(written));
       p += written;
       left -= static_cast<int>(written);
       continue;

@@ -46,6 +46,11 @@ const char kUsage[] =
     "                        from the environment variable TARVENKEL_PASSWORD\n"
     "                        or from --password-file, never from the command line\n"
     "  --password-file FILE  read the password from the first line of FILE\n"
+    "  --starttls            upgrade to TLS with STARTTLS before logging in\n"
+    "                        (port 587 unless given)\n"
+    "  --tls                 speak TLS from the first byte (port 465 unless given)\n"
+    "  --cafile FILE         trust the certificate authorities in FILE instead of\n"
+    "                        the system's store\n"
     "  --timeout SECONDS     longest wait for the connection or one reply\n"
     "                        (default 300; 0 waits for ever)\n"
     "  --dry-run             print the formatted message instead of sending it\n"
@@ -61,7 +66,12 @@ const char kUsage[] =
 struct Options {
   std::string host;
   unsigned port = 25;
+  bool hasPort = false;
   bool hasServer = false;
+  bool startTls = false;
+  bool implicitTls = false;
+  std::string caFile;
+  bool hasCaFile = false;
   std::string from;
   bool hasFrom = false;
   std::vector<std::string> to, cc, bcc;
@@ -146,6 +156,7 @@ bool parse_server(const std::string& text, Options& options, std::string& error)
       return false;
     }
     options.port = static_cast<unsigned>(value);
+    options.hasPort = true;
   }
   return true;
 }
@@ -250,6 +261,8 @@ bool parse_arguments(int argc, char** argv, Options& options, std::string& error
                  : name == "verbose" ? &options.verbose
                  : name == "help"    ? &options.help
                  : name == "version" ? &options.version
+                 : name == "starttls" ? &options.startTls
+                 : name == "tls"      ? &options.implicitTls
                                      : nullptr;
     if (flag) {
       if (inline_value) {
@@ -261,7 +274,7 @@ bool parse_arguments(int argc, char** argv, Options& options, std::string& error
     }
 
     static const char* const kValued[] = {"server", "from",    "to",   "cc",            "bcc",    "subject",
-                                          "body",   "attach",  "user", "password-file", "timeout"};
+                                          "body",   "attach",  "user", "password-file", "timeout", "cafile"};
     bool known = false;
     for (const char* valued : kValued) known = known || name == valued;
     if (!known) {
@@ -293,6 +306,8 @@ bool parse_arguments(int argc, char** argv, Options& options, std::string& error
       ok = set_once(name, options.hasUser, options.user, value, error);
     } else if (name == "password-file") {
       ok = set_once(name, options.hasPasswordFile, options.passwordFile, value, error);
+    } else if (name == "cafile") {
+      ok = set_once(name, options.hasCaFile, options.caFile, value, error);
     } else if (name == "timeout") {
       std::string text;
       unsigned long seconds = 0;
@@ -503,6 +518,9 @@ int send(const Options& options, const Prepared& prepared) {
   smtp.SetParams(options.host.c_str(), options.from.c_str(), static_cast<int>(options.port), options.user.c_str(),
                  options.password.c_str());
   if (options.hasTimeout) smtp.SetTimeout(options.timeout);
+  if (options.startTls) smtp.SetSecurity(CSMTP::SECURITY_STARTTLS);
+  if (options.implicitTls) smtp.SetSecurity(CSMTP::SECURITY_TLS);
+  if (options.hasCaFile) smtp.SetCAFile(options.caFile.c_str());
 
   BOOL accepted = FALSE;
   CString failure;
@@ -563,6 +581,13 @@ int main(int argc, char** argv) {
   if (prepared.to.empty()) return usage_error("missing --to LIST (at least one recipient)");
   for (const std::string& path : options.attachments)
     if (!check_attachment(path, error)) return usage_error(error);
+  if (options.startTls && options.implicitTls) return usage_error("give either --starttls or --tls, not both");
+  if (options.hasCaFile && !options.startTls && !options.implicitTls)
+    return usage_error("--cafile needs --starttls or --tls");
+  if (options.hasCaFile && access(options.caFile.c_str(), R_OK) != 0)
+    return usage_error("--cafile '" + options.caFile + "': " + std::strerror(errno));
+  if (!options.hasPort && options.startTls) options.port = 587;
+  if (!options.hasPort && options.implicitTls) options.port = 465;
 
   if (options.hasPasswordFile && !options.hasUser) return usage_error("--password-file needs --user");
   if (options.hasUser) {

@@ -5,6 +5,7 @@
 #include "record/version.h"
 #include "tests/support/local_smtp_server.h"
 #include "tests/support/scripted_smtp_server.h"
+#include "tests/support/test_certificates.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -153,6 +154,9 @@ TEST_F(TarvenkelSendUsage, EveryMistakeExitsWithTwoAndSaysWhatIsWrong) {
   };
   const std::vector<Case> cases = {
       {with({"--frobnicate"}), "unknown option '--frobnicate'"},
+      {with({"--starttls", "--tls"}), "give either --starttls or --tls, not both"},
+      {with({"--cafile", "/etc/hostname"}), "--cafile needs --starttls or --tls"},
+      {with({"--tls", "--cafile", "/nonexistent/ca.pem"}), "--cafile '/nonexistent/ca.pem'"},
       {with({"stray"}), "unexpected argument 'stray'"},
       {with({"--subject"}), "option '--subject' needs a value"},
       {with({"--verbose=yes"}), "option '--verbose' takes no value"},
@@ -431,6 +435,28 @@ TEST_F(TarvenkelSendToServer, SilentServerEndsAtTheTimeout) {
                           "--timeout", "1"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.err.find("Server didn't respond."), std::string::npos) << outcome.err;
+}
+
+
+TEST_F(TarvenkelSendToServer, StartTlsAndImplicitTlsLogInOverAVerifiedConnection) {
+  TestCertificates certs;
+  for (const char* mode : {"--starttls", "--tls"}) {
+    std::vector<std::string> serverArgs = {"--tls-cert", certs.ServerCert(), "--tls-key", certs.ServerKey()};
+    if (std::string(mode) == "--tls") serverArgs.push_back("--implicit-tls");
+    LocalSmtpServer server("ops:pump-3-secret", serverArgs);
+    std::vector<std::string> args = {"--server", Server(server.port()), "--from", "a@plant.example", "--to",
+                                     "b@plant.example", "--body", "over TLS", "--user", "ops", mode};
+    Outcome untrusted = Send(args, "", {"TARVENKEL_PASSWORD=pump-3-secret"});
+    EXPECT_EQ(untrusted.status, 1) << mode;
+    EXPECT_NE(untrusted.err.find("Server certificate rejected"), std::string::npos) << mode << untrusted.err;
+
+    args.insert(args.end(), {"--cafile", certs.CAFile()});
+    Outcome trusted = Send(args, "", {"TARVENKEL_PASSWORD=pump-3-secret"});
+    EXPECT_EQ(trusted.status, 0) << mode << trusted.err;
+    auto messages = server.Messages(1);
+    ASSERT_EQ(messages.size(), 1u) << mode;
+    EXPECT_NE(ReadFile(messages[0]).find("over TLS"), std::string::npos);
+  }
 }
 
 }  // namespace
