@@ -20,3 +20,6 @@ status=0
 echo "== what the server received"
 /usr/bin/python3 "$top/tools/show_spool.py" "$work/spool" "$work" || status=$?
 exit "$status"
+
+echo "== the drawing gallery"
+"$build/tools/tarvenkel-gallery" "$work/gallery.png" && echo "   written to $work/gallery.png"
