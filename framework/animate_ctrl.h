@@ -25,6 +25,7 @@ public:
   CAnimateCtrl() = default;
   ~CAnimateCtrl() override;
 
+  using CWnd::Create;
   BOOL Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID);
   // Opens clip resource nID (ACS_AUTOPLAY starts it); 0 closes the clip.
   BOOL Open(UINT nID);

@@ -40,6 +40,7 @@ public:
 
   // Creates the dialog modeless from template nIDTemplate, found through the
   // chain of modules. FALSE if the template is missing or malformed.
+  using CWnd::Create;
   BOOL Create(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
   // Creates the dialog modeless from template bytes; controls belong to hInstance.
   BOOL CreateIndirect(const void* lpDialogTemplate, DWORD nSize, CWnd* pParentWnd = nullptr,

@@ -65,6 +65,7 @@ public:
   ~CStatusBar() override;
 
   // Creates the bar along the bottom of its parent's client area.
+  using CWnd::Create;
   BOOL Create(CWnd* pParentWnd, DWORD dwStyle = WS_CHILD | WS_VISIBLE | CBRS_BOTTOM,
               UINT nID = AFX_IDW_STATUS_BAR);
   // One pane per id; ID_SEPARATOR makes a stretching pane. Texts start empty.
