@@ -3,6 +3,7 @@
 #pragma once
 
 #include "framework/exception.h"
+#include "framework/file.h"
 #include "framework/string.h"
 #include "framework/win_types.h"
 
@@ -11,21 +12,9 @@
 
 class AFX_EXT_CLASS CStdioFile {
 public:
-  enum OpenFlags : UINT {
-    modeRead = 0x0000,
-    modeWrite = 0x0001,
-    modeReadWrite = 0x0002,
-    shareCompat = 0x0000,
-    shareExclusive = 0x0010,
-    shareDenyWrite = 0x0020,
-    shareDenyRead = 0x0030,
-    shareDenyNone = 0x0040,
-    modeNoInherit = 0x0080,
-    modeCreate = 0x1000,
-    modeNoTruncate = 0x2000,
-    typeText = 0x4000,
-    typeBinary = 0x8000,
-  };
+  // The open-mode word is the framework's, the same bits as CFile's.
+  using OpenFlags = CFile::OpenFlags;
+  using enum CFile::OpenFlags;
 
   CStdioFile();
   CStdioFile(const CStdioFile&) = delete;

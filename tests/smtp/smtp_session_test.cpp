@@ -14,16 +14,11 @@
 
 #include <unistd.h>
 
+using tarvenkel::test::HostName;
 using tarvenkel::test::ScriptedSmtpServer;
 using tarvenkel::test::SmtpScript;
 
 namespace {
-
-std::string HostName() {
-  char name[80] = {};
-  ::gethostname(name, sizeof name - 1);
-  return name;
-}
 
 const std::string kGreeting = "220 test.example ESMTP ready\r\n";
 const std::string kHelo = "HELO " + HostName() + "\r\n";

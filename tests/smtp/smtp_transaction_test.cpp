@@ -19,9 +19,7 @@ using tarvenkel::test::SmtpScript;
 namespace {
 
 std::string Helo() {
-  char name[80] = {};
-  ::gethostname(name, sizeof name - 1);
-  return "HELO " + std::string(name) + "\r\n";
+  return "HELO " + tarvenkel::test::HostName() + "\r\n";
 }
 
 // A script that greets and accepts HELO; the transaction steps follow.

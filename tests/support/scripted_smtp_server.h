@@ -4,6 +4,8 @@
 // falls silent at a chosen step. It records every byte the client sent.
 #pragma once
 
+#include <unistd.h>
+
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -12,6 +14,13 @@
 #include <vector>
 
 namespace tarvenkel::test {
+
+// This machine's host name as the client sends it after HELO or EHLO.
+inline std::string HostName() {
+  char name[80] = {};
+  ::gethostname(name, sizeof name - 1);
+  return name;
+}
 
 class SmtpScript {
 public:
