@@ -4,7 +4,9 @@
 // The reader is strict and bounded: a reply that has not ended within 64 KiB
 // fails (a hostile server must not exhaust memory), the stored text of a line
 // is capped, and a line that is not a well-formed reply line ends the reply as
-// malformed, with code 0.
+// malformed, with code 0. The rest of a reply that was too long is skipped as
+// it arrives, without being stored, so the reply after it is read as the
+// answer to the next command rather than a piece of the long one.
 #pragma once
 
 #include "framework/string.h"
@@ -32,7 +34,8 @@ public:
   // Adds received bytes.
   void Append(const char* pData, std::size_t nLength);
   // Takes the next whole reply out of the bytes received so far. TooLong
-  // discards everything buffered: the stream has lost its framing.
+  // gives up the reply being read: what is buffered of it is dropped, and its
+  // remaining lines are skipped by later calls up to the line that ends it.
   Result Take(CSMTPReply& reply);
   // Forgets all bytes and any partly read reply (a new connection).
   void Reset();
@@ -43,9 +46,18 @@ private:
   // Adds one line (without its line end) to the reply being read; true when
   // it ended the reply.
   bool add_line(const char* pLine, std::size_t nLength);
+  // Gives up the reply being read and starts skipping the rest of it; the
+  // lines already read are dropped.
+  void start_skipping();
+  // While skipping: drops the lines already read and the middle of the line
+  // being read, keeping its first four bytes (code and separator) and its
+  // last (a CR before the line end), which are all that decide whether the
+  // line ends the reply.
+  void drop_skipped();
 
   std::string m_buffer;
   std::size_t m_nLineStart = 0;  // start of the line being read
   std::size_t m_nScanned = 0;    // bytes of that line already searched for LF
   CSMTPReply m_reply;            // lines of the reply read so far
+  bool m_bSkipping = false;      // the reply being read was too long
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -99,5 +100,48 @@ TEST(ReplyReader, RepliesBeyond64KiBFailAndLinesAreCapped) {
     }
     EXPECT_EQ(result, CReplyReader::Result::TooLong);
     EXPECT_LE(reader.Pending(), CReplyReader::kMaxReplyBytes);
+  }
+}
+
+// A reply given up for its length must not leave pieces behind: the reply
+// after it is the answer to the next command, however the bytes arrive.
+TEST(ReplyReader, TheReplyAfterATooLongOneIsReadIntact) {
+  std::string manyLines;
+  while (manyLines.size() <= CReplyReader::kMaxReplyBytes) manyLines += "250-" + std::string(60, 'b') + "\r\n";
+  const std::string tooLong[] = {
+      "250 " + std::string(70 * 1024, 'c') + "\r\n",    // one endless final line
+      "250-" + std::string(70 * 1024, 'd') + "\r\n250 done\r\n",  // an endless continuation
+      manyLines + "250 end\r\n",                         // many short lines
+      manyLines + "250-" + std::string(70 * 1024, 'e') + "\r\n250 end\r\n",
+  };
+  const std::string next = "550 5.1.1 no such user\r\n354 go ahead\r\n";
+  for (const std::string& first : tooLong) {
+    const std::string stream = first + next;
+    for (std::size_t piece : {1u, 3u, 1024u, 4096u, 100000u}) {
+      CReplyReader reader;
+      std::vector<CSMTPReply> replies;
+      int tooLongCount = 0;
+      for (std::size_t at = 0; at < stream.size(); at += piece) {
+        reader.Append(stream.data() + at, std::min(piece, stream.size() - at));
+        for (;;) {
+          CSMTPReply reply;
+          const CReplyReader::Result result = reader.Take(reply);
+          if (result == CReplyReader::Result::Incomplete) break;
+          if (result == CReplyReader::Result::TooLong) {
+            ++tooLongCount;
+            // What stays is at most the bytes of this receive after the
+            // line that went too far, or the head of the line being skipped.
+            EXPECT_LE(reader.Pending(), std::max<std::size_t>(piece, 5u)) << "piece " << piece;
+            continue;
+          }
+          replies.push_back(reply);
+        }
+      }
+      EXPECT_EQ(tooLongCount, 1) << "piece " << piece;
+      ASSERT_EQ(replies.size(), 2u) << "piece " << piece;
+      EXPECT_EQ(replies[0].nCode, 550);
+      EXPECT_EQ(replies[0].lines.at(0).str(), "5.1.1 no such user");
+      EXPECT_EQ(replies[1].nCode, 354);
+    }
   }
 }
