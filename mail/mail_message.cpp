@@ -129,8 +129,15 @@ void CMailMessage::add_header_line(LPCTSTR szHeaderLine) {
   std::string line = szHeaderLine ? szHeaderLine : "";
   for (std::size_t i = 0; i < line.size(); ++i) {
     if (line[i] != '\r' && line[i] != '\n') continue;
-    const bool fold = line[i] == '\r' && i + 2 < line.size() && line[i + 1] == '\n' &&
-                      (line[i + 2] == ' ' || line[i + 2] == '\t');
+    bool fold = line[i] == '\r' && i + 2 < line.size() && line[i + 1] == '\n' &&
+                (line[i + 2] == ' ' || line[i + 2] == '\t');
+    if (fold) {
+      // A continuation line of blanks only is no fold: a reader may take it
+      // for the empty line that ends the header block.
+      std::size_t j = i + 2;
+      while (j < line.size() && (line[j] == ' ' || line[j] == '\t')) ++j;
+      fold = j < line.size() && line[j] != '\r' && line[j] != '\n';
+    }
     if (fold) {
       ++i;
       continue;
