@@ -1,5 +1,7 @@
 #include "mail/mail_message.h"
 
+#include "mail/header_text.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -126,25 +128,7 @@ void CMailMessage::prepare_header() {
 }
 
 void CMailMessage::add_header_line(LPCTSTR szHeaderLine) {
-  std::string line = szHeaderLine ? szHeaderLine : "";
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if (line[i] != '\r' && line[i] != '\n') continue;
-    bool fold = line[i] == '\r' && i + 2 < line.size() && line[i + 1] == '\n' &&
-                (line[i + 2] == ' ' || line[i + 2] == '\t');
-    if (fold) {
-      // A continuation line of blanks only is no fold: a reader may take it
-      // for the empty line that ends the header block.
-      std::size_t j = i + 2;
-      while (j < line.size() && (line[j] == ' ' || line[j] == '\t')) ++j;
-      fold = j < line.size() && line[j] != '\r' && line[j] != '\n';
-    }
-    if (fold) {
-      ++i;
-      continue;
-    }
-    line[i] = ' ';
-  }
-  m_sHeader += CString(std::string_view(line));
+  m_sHeader += CString(std::string_view(tarvenkel::HeaderText(szHeaderLine ? szHeaderLine : "")));
   m_sHeader += "\r\n";
 }
 

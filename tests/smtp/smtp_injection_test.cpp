@@ -46,6 +46,7 @@ enum class Field {
   Body,
   AttachmentName,  // the file name of an attached file
   AttachmentDir,   // a folder on the attached file's path
+  TextParameters,  // the Content-Type parameters of a queued text part
 };
 
 const char* PathName(Path p) {
@@ -69,6 +70,7 @@ const char* FieldName(Field f) {
     case Field::Body: return "body";
     case Field::AttachmentName: return "attachment-name";
     case Field::AttachmentDir: return "attachment-dir";
+    case Field::TextParameters: return "text-parameters";
   }
   return "?";
 }
@@ -121,6 +123,11 @@ const std::vector<const char*> kFileNamePayloads = {
 const std::vector<const char*> kFolderPayloads = {
     "logs^X-Injected: yes",
     "logs^Content-Disposition: inline",
+};
+
+const std::vector<const char*> kParameterPayloads = {
+    "; charset=us-ascii^Content-Disposition: attachment; filename=evil.exe",
+    "; charset=us-ascii^^spoofed text",
 };
 
 const char* const kAttachmentBytes = "pump log\n7.3 bar\n";
@@ -340,6 +347,7 @@ protected:
     add(Field::Body, kBodyPayloads, all, CMailMessage::TO);
     add(Field::AttachmentName, kFileNamePayloads, mime, CMailMessage::TO);
     add(Field::AttachmentDir, kFolderPayloads, mime, CMailMessage::TO);
+    add(Field::TextParameters, kParameterPayloads, {Path::SessionMime}, CMailMessage::TO);
 
     for (Case& c : cases) SetExpectations(c);
     return cases;
@@ -386,6 +394,7 @@ protected:
       case Field::Body: body = c.value; break;
       case Field::AttachmentName: fileName = c.value; break;
       case Field::AttachmentDir: fileName = "report.txt"; break;
+      case Field::TextParameters: break;
     }
 
     c.headers = {{"From", "alarm@example.com"}, {"To", to}, {"Cc", cc}, {"Date", std::nullopt},
@@ -396,6 +405,8 @@ protected:
       c.parts = {{"text/plain", "-", "Content-Type,Content-Transfer-Encoding", NormalBody(body)},
                  {"application/octet-stream", Collapse(fileName),
                   "Content-Type,Content-Transfer-Encoding,Content-Disposition", kAttachmentBytes}};
+      if (c.field == Field::TextParameters)
+        c.parts.insert(c.parts.begin() + 1, {"text/plain", "-", "Content-Type,Content-Transfer-Encoding", "Shift note"});
     } else {
       c.parts = {{"text/plain", "-", "-", NormalBody(body)}};
     }
@@ -437,6 +448,8 @@ protected:
     if (c.path == Path::SessionMime) {
       auto mimeMsg = std::make_unique<CMIMEMessage>();
       mimeMsg->AddMIMEPart(attachment.c_str(), APPLICATION_OCTETSTREAM, "", ENCODING_BASE64, TRUE);
+      if (c.field == Field::TextParameters)
+        mimeMsg->AddMIMEPart("Shift note", TEXT_PLAIN, c.value.c_str(), ENCODING_7BIT, FALSE);
       msg = std::move(mimeMsg);
     } else {
       msg = std::make_unique<CMailMessage>();
