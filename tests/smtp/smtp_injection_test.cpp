@@ -1,12 +1,12 @@
 // Hostile line breaks in every text a caller hands the mail path: CR, LF,
 // CR LF and a header fold inside the sender, the recipient addresses and
 // names (To, Cc, Bcc; one at a time and as a ";" list), the subject, the
-// mailer, the body and the attachment path. Every case is sent to Debian's
-// aiosmtpd, through a session (Connect, SendMessage, Disconnect) and through
-// the one-call send, and the spool is then read with Python's email package:
-// no command and no header line may appear that the caller did not ask for,
-// the envelope holds exactly the intended recipients, and exactly one message
-// is stored per accepted case.
+// mailer, the body, the attachment path and the parameters of a queued text
+// part. Every case is sent to Debian's aiosmtpd, through a session (Connect,
+// SendMessage, Disconnect) and through the one-call send, and the spool is
+// then read with Python's email package: no command and no header line may
+// appear that the caller did not ask for, the envelope holds exactly the
+// intended recipients, and exactly one message is stored per accepted case.
 #include "framework/string_array.h"
 #include "mail/mail_message.h"
 #include "mail/mime_message.h"
@@ -26,7 +26,6 @@
 #include <vector>
 
 using tarvenkel::test::LocalSmtpServer;
-using tarvenkel::test::ReadFile;
 using tarvenkel::test::SourcePath;
 using tarvenkel::test::SystemPython;
 using tarvenkel::test::TempDir;
