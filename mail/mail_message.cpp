@@ -1,5 +1,7 @@
 #include "mail/mail_message.h"
 
+#include "mail/header_text.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -126,18 +128,7 @@ void CMailMessage::prepare_header() {
 }
 
 void CMailMessage::add_header_line(LPCTSTR szHeaderLine) {
-  std::string line = szHeaderLine ? szHeaderLine : "";
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if (line[i] != '\r' && line[i] != '\n') continue;
-    const bool fold = line[i] == '\r' && i + 2 < line.size() && line[i + 1] == '\n' &&
-                      (line[i + 2] == ' ' || line[i + 2] == '\t');
-    if (fold) {
-      ++i;
-      continue;
-    }
-    line[i] = ' ';
-  }
-  m_sHeader += CString(std::string_view(line));
+  m_sHeader += CString(std::string_view(tarvenkel::HeaderText(szHeaderLine ? szHeaderLine : "")));
   m_sHeader += "\r\n";
 }
 

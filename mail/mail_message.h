@@ -46,8 +46,9 @@ protected:
   virtual void end_header();
   virtual void start_header();
   // Appends the line and CR LF to the header. A CR LF followed by a blank or
-  // a tab (a fold) is kept; every other CR or LF becomes a blank, so that no
-  // value can start a header line of its own.
+  // a tab and then by more than blanks on that line (a fold) is kept; every
+  // other CR or LF becomes a blank, so that no value can start a header line
+  // of its own or end the header block early.
   virtual void add_header_line(LPCTSTR szHeaderLine);
 
   // The text after "Date: ": the current local time with English names and a

@@ -73,7 +73,21 @@ int CMIMEMessage::AddMIMEPart(LPCTSTR szContent, int nContentType, LPCTSTR szPar
   return 1;
 }
 
+void CMIMEMessage::choose_boundary() {
+  const auto occurs = [this](const CString& delimiter) {
+    if (m_sBody.Find(delimiter) >= 0) return true;
+    for (POSITION pos = m_PartList.GetHeadPosition(); pos != nullptr;) {
+      const CMIMEPart& part = m_PartList.GetNext(pos);
+      if (part.m_sContent.Find(delimiter) >= 0 || part.m_sParameters.Find(delimiter) >= 0) return true;
+    }
+    return false;
+  };
+  const CString base = m_sBoundary;
+  for (int n = 1; occurs("--" + m_sBoundary); ++n) m_sBoundary.Format("%s_%d", base, n);
+}
+
 void CMIMEMessage::prepare_header() {
+  choose_boundary();
   CMailMessage::prepare_header();
   add_header_line("MIME-Version: 1.0");
   CString line;

@@ -81,6 +81,12 @@ protected:
   CList<CMIMEPart, const CMIMEPart&> m_PartList;
 
 private:
+  // A text that held a line "--" + boundary would end its part there and
+  // start one of its writer's choosing. So while the body or a queued part
+  // contains "--" + boundary anywhere, the boundary gets a suffix "_1",
+  // "_2", ...; other messages keep the usual one.
+  void choose_boundary();
+
   // Built when the module loads and destroyed when it unloads, by the
   // module's start-up sequence, which owns the object behind this reference.
   static CMIMETypeManager& m_MIMETypeManager;

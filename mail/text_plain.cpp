@@ -1,5 +1,7 @@
 #include "mail/text_plain.h"
 
+#include "mail/header_text.h"
+
 #include <algorithm>
 #include <string>
 #include <string_view>
@@ -10,7 +12,10 @@ CString CTextPlain::GetContentTypeString() { return CString("text/plain"); }
 
 CString CTextPlain::build_sub_header(LPCTSTR, LPCTSTR szParameters, int, BOOL) {
   CString header;
-  header.Format("Content-Type: %s%s\r\n", GetContentTypeString(), szParameters ? szParameters : "");
+  // The parameters are caller text on the Content-Type line: a line break in
+  // them must not start a header line of the part.
+  const std::string parameters = tarvenkel::HeaderText(szParameters ? szParameters : "");
+  header.Format("Content-Type: %s%s\r\n", GetContentTypeString(), parameters.c_str());
   header += "Content-Transfer-Encoding: ";
   header += "7Bit";
   header += "\r\n\r\n";

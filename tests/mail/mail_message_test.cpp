@@ -100,6 +100,20 @@ TEST(MailHeader, LineBreaksInValuesCannotStartNewHeaderLines) {
   EXPECT_EQ(HeaderLines(n.m_sHeader)[4], "Subject: end  ");
 }
 
+// A fold whose continuation line would hold only blanks is no fold: such a
+// line can be read as the empty line that ends the header block.
+TEST(MailHeader, FoldsLeavingBlankLinesBecomeBlanks) {
+  CMailMessage m;
+  m.m_sSubject = "a\r\n \r\n\tBcc: v@y";
+  m.m_sMailer = "M\r\n \t";
+  m.FormatMessage();
+  const auto lines = HeaderLines(m.m_sHeader);
+  ASSERT_EQ(lines.size(), 8u);  // six lines, one kept fold continuation, the empty line
+  EXPECT_EQ(lines[4], "Subject: a   ");
+  EXPECT_EQ(lines[5], "\tBcc: v@y");
+  EXPECT_EQ(lines[6], "X-Mailer: M   \t");
+}
+
 TEST(MailHeader, FormattingAgainRebuildsTheHeader) {
   CMailMessage m;
   m.m_sSubject = "first";

@@ -109,6 +109,20 @@ TEST(MimeParts, UnclaimedCodeIsWrittenByTheAttachmentAgent) {
             kPreamble + kBoundary + "\r\n" + AttachHead("seven.dat") + "YWJj\r\n\r\n" + kBoundary + "--\r\n");
 }
 
+// A text holding the boundary delimiter would split its part; the message
+// then uses a longer boundary that no text holds.
+TEST(MimeLayout, BoundaryInATextGetsASuffix) {
+  CMIMEMessage m;
+  m.m_sBody = ("ok\r\n" + kBoundary + "\r\nContent-Type: text/html\r\n\r\nspoof").c_str();
+  m.AddMIMEPart(("note " + kBoundary + "_1").c_str(), TEXT_PLAIN, "", ENCODING_7BIT, FALSE);
+  m.FormatMessage();
+  const std::string chosen = kBoundary + "_2";
+  EXPECT_NE(m.m_sHeader.str().find("boundary=ZOLVANE_PaRt_BoUnDaRy_05151998_2\r\n"), std::string::npos);
+  EXPECT_EQ(m.m_sBody.str(), kPreamble + chosen + "\r\n" + kTextHead + "ok\r\n" + kBoundary +
+                                 "\r\nContent-Type: text/html\r\n\r\nspoof\r\n" + chosen + "\r\n" + kTextHead +
+                                 "note " + kBoundary + "_1\r\n" + chosen + "--\r\n");
+}
+
 TEST(MimeRegistry, HoldsOneAgentPerCodeHoweverManyMessages) {
   { CMIMEMessage first; }
   const int count = Inspectable::AgentCount();

@@ -86,6 +86,11 @@ TEST(TextPlainAgent, SubHeaderDeclares7BitWhateverTheEncoding) {
   EXPECT_EQ(w.SubHeader("", 0), "Content-Type: text/plain\r\nContent-Transfer-Encoding: 7Bit\r\n\r\n");
   EXPECT_EQ(w.SubHeader("; charset=us-ascii", 4),
             "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7Bit\r\n\r\n");
+  // Line breaks in the parameters become blanks (a fold stays one), so
+  // that they add no header line to the part.
+  EXPECT_EQ(w.SubHeader("; charset=us-ascii\r\nContent-Disposition: attachment\n;\r\n\tformat=flowed", 0),
+            "Content-Type: text/plain; charset=us-ascii  Content-Disposition: attachment ;\r\n\tformat=flowed\r\n"
+            "Content-Transfer-Encoding: 7Bit\r\n\r\n");
   EXPECT_EQ(w.GetContentTypeString().str(), "text/plain");
   EXPECT_EQ(w.QueryType(TEXT_PLAIN), 1);
   EXPECT_EQ(w.QueryType(APPLICATION_OCTETSTREAM), 0);
