@@ -7,7 +7,8 @@ The rules, applied to a copy that Doxygen reads (line numbers are kept):
   class it starts with ("CArchive: a buffered ..."), when that class is
   defined at file level and has no comment of its own.
 - A comment block directly above a declaration (no blank line between)
-  documents that declaration. Above a run of constants (constexpr or #define
+  documents that declaration, and the overloads of the same name declared
+  on the lines right under it. Above a run of constants (constexpr or #define
   lines, up to the next blank line or comment) it documents each of them.
 - A comment after a declaration on the same line (and its continuation lines
   aligned under it) documents that declaration.
@@ -55,6 +56,15 @@ def split_code_comment(line):
             continue
         i += 1
     return line, None
+
+
+def declared_name(line):
+    """The name of the function a line declares, or None."""
+    code = split_code_comment(line)[0].strip()
+    if not code or code.startswith(('//', '#', 'return', '}')):
+        return None
+    m = re.search(r'(operator\s*[^\s(]+|~?\w+)\s*\(', code)
+    return m.group(1) if m else None
 
 
 def strip_literals(code):
@@ -108,6 +118,14 @@ def main(path):
                 for k in block:
                     indent = lines[k][:len(lines[k]) - len(lines[k].lstrip())]
                     out[k] = indent + '///' + escape(comment_text(lines[k]))
+                # Overloads declared right under the first: each gets the comment.
+                name = declared_name(lines[j])
+                e = j
+                while name and e + 1 < n and declared_name(lines[e + 1]) == name:
+                    e += 1
+                    if split_code_comment(lines[e])[1] is None:
+                        out[e] = lines[e] + ' ///< ' + ' '.join(
+                            escape(comment_text(lines[k])).strip() for k in block)
                 # A run of constants under one comment: each gets the comment.
                 if CONSTANT.match(lines[j]):
                     e = j
