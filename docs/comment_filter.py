@@ -11,7 +11,7 @@ The rules, applied to a copy that Doxygen reads (line numbers are kept):
   on the lines right under it. Above a run of constants (constexpr or #define
   lines, up to the next blank line or comment) it documents each of them.
 - A comment after a declaration on the same line (and its continuation lines
-  aligned under it) documents that declaration.
+  aligned under it) documents that declaration, every variable of it.
 - A comment followed by a blank line is a note about the section, not the
   documentation of anything; comments inside function bodies are left alone.
 - A defaulted special member (= default) without a comment is documented as
@@ -24,7 +24,7 @@ import sys
 
 SPECIAL = re.compile(r'([\\@<>&#%$*])')
 SCOPE_START = re.compile(r'^(?:template\s*<.*>\s*)?(?:class|struct|union|enum|namespace|extern)\b')
-DEFAULTED = re.compile(r'\)\s*(?:const\s*)?(?:override\s*)?=\s*default\s*;')
+DEFAULTED = re.compile(r'\)\s*(?:const\s*)?(?:noexcept\s*)?(?:override\s*)?=\s*default\s*;')
 CONSTANT = re.compile(r'^\s*(?:(?:static|inline)\s+)*constexpr\s[^(]*=|^\s*#\s*define\s+\w+\s')
 
 
@@ -65,6 +65,24 @@ def declared_name(line):
         return None
     m = re.search(r'(operator\s*[^\s(]+|~?\w+)\s*\(', code)
     return m.group(1) if m else None
+
+
+def share_among_declarators(code, text):
+    """For a line that declares several variables ("short x = 0, y = 0;"),
+    gives each declarator but the last the trailing comment's text."""
+    stripped = code.strip()
+    if '(' in stripped or not stripped.endswith(';') or stripped.startswith(('enum', 'using', 'template', '#')):
+        return code
+    depth, pieces, start = 0, [], 0
+    for k, c in enumerate(code):
+        if c in '{[<':
+            depth += 1
+        elif c in '}]>':
+            depth -= 1
+        elif c == ',' and depth == 0:
+            pieces.append(code[start:k] + ' /**< ' + text + ' */')
+            start = k
+    return ''.join(pieces) + code[start:]
 
 
 def strip_literals(code):
@@ -143,7 +161,7 @@ def main(path):
         if comment is not None and at_scope() and code.strip() and not comment.startswith(('///', '//!')) \
                 and not comment[2:].strip().startswith('NOLINT'):
             column = len(code)
-            out[i] = code + '///<' + escape(comment[2:])
+            out[i] = share_among_declarators(code, escape(comment[2:]).strip()) + '///<' + escape(comment[2:])
             # Continuation lines aligned under the trailing comment.
             k = i + 1
             while k < n and lines[k].strip().startswith('//') and lines[k].index('//') == column:
