@@ -25,6 +25,7 @@ import sys
 SPECIAL = re.compile(r'([\\@<>&#%$*])')
 SCOPE_START = re.compile(r'^(?:template\s*<.*>\s*)?(?:class|struct|union|enum|namespace|extern)\b')
 DEFAULTED = re.compile(r'\)\s*(?:const\s*)?(?:noexcept\s*)?(?:override\s*)?=\s*default\s*;')
+USING_MEMBER = re.compile(r'^\s*using\s+\w+::\w+\s*;')
 CONSTANT = re.compile(r'^\s*(?:(?:static|inline)\s+)*constexpr\s[^(]*=|^\s*#\s*define\s+\w+\s')
 
 
@@ -100,6 +101,7 @@ def main(path):
     header_done = False
     header_used = False
     header_name = None
+    prefixes = {}     # line index: documentation to put in front of it
     i = 0
     n = len(lines)
 
@@ -132,6 +134,14 @@ def main(path):
                 continue
             header_done = True
             follows_code = j < n and lines[j].strip() != '' and not lines[j].strip().startswith('#pragma')
+            if follows_code and USING_MEMBER.match(lines[j]) and j + 1 < n and lines[j + 1].strip() \
+                    and not lines[j + 1].strip().startswith('//'):
+                # A comment above "using Base::Name;" and the declaration under
+                # it is about that declaration.
+                text = ' '.join(escape(comment_text(lines[k])).strip() for k in block)
+                prefixes[j + 1] = '/** ' + text + ' */ '
+                i = j
+                continue
             if follows_code:
                 for k in block:
                     indent = lines[k][:len(lines[k]) - len(lines[k].lstrip())]
@@ -206,6 +216,9 @@ def main(path):
         statement += ' '
         i += 1
 
+    for k, prefix in prefixes.items():
+        indent = out[k][:len(out[k]) - len(out[k].lstrip())]
+        out[k] = indent + prefix + out[k].lstrip()
     sys.stdout.write('\n'.join(out))
 
 

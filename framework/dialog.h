@@ -47,8 +47,8 @@ public:
 
   // Creates the dialog modeless from template nIDTemplate, found through the
   // chain of modules. FALSE if the template is missing or malformed.
-  BOOL Create(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
   using CWnd::Create;
+  BOOL Create(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
   // Creates the dialog modeless from template bytes; controls belong to
   // hInstance. FALSE if the object already has a window, the template is
   // malformed, or a window cannot be created.
