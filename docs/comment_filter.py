@@ -102,6 +102,7 @@ def main(path):
     header_used = False
     header_name = None
     prefixes = {}     # line index: documentation to put in front of it
+    in_macro = False  # the previous line continues a #define
     i = 0
     n = len(lines)
 
@@ -181,7 +182,10 @@ def main(path):
         elif comment is None and at_scope() and DEFAULTED.search(code) and not (
                 i > 0 and lines[i - 1].strip().startswith('//')):
             out[i] = line + ' ///< The compiler-generated operation.'
-        if stripped.startswith('#'):
+        if stripped.startswith('#') or in_macro:
+            # Preprocessor lines, with their continuation lines, hold no
+            # braces of the program.
+            in_macro = line.rstrip().endswith('\\')
             i += 1
             continue
         # Track braces to know whether the next comment is inside a body.
