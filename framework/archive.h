@@ -12,7 +12,9 @@ public:
 
   // An archive over pFile in load or store mode with a buffer of nBufSize
   // bytes (at least 16); lpBuf, when given, is used as the buffer and must
-  // stay valid for the archive's life.
+  // stay valid for the archive's life. A smaller buffer is not used (one of
+  // 16 bytes is allocated); allocation throws CMemoryException*. Exceptions
+  // name the archive by the file's path.
   CArchive(CFile* pFile, UINT nMode, int nBufSize = 4096, void* lpBuf = nullptr);
   // Flushes a storing archive that was not closed (errors are swallowed:
   // call Close to see them).

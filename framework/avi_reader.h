@@ -32,7 +32,8 @@ public:
   DWORD GetFramePeriod() const { return m_nFramePeriod; }
   // The palette as 0x00RRGGBB values, always 256 entries (unused ones black).
   const DWORD* GetPalette() const { return m_palette; }
-  // The colour index of pixel (x, y) of a frame, y counted from the top row.
+  // The colour index of pixel (x, y) of a frame, y counted from the top row;
+  // 0 for a frame or pixel outside the clip.
   BYTE GetPixel(int nFrame, int x, int y) const;
   // The colour of pixel (x, y) of a frame as 0x00RRGGBB.
   DWORD GetPixelRGB(int nFrame, int x, int y) const { return m_palette[GetPixel(nFrame, x, y)]; }

@@ -26,7 +26,7 @@ constexpr UINT BS_NULL = 1;   // a brush that fills nothing
 
 // A device context that draws on pSurface, with the stock black pen, white
 // brush and system font selected, opaque background, black text, origin 0, 0.
-// The surface must outlive the device context.
+// The surface must outlive the device context. Null for a null surface.
 AFX_API_EXPORT HDC CreateSurfaceDC(CSurface* pSurface);
 // Deletes a device context made by CreateSurfaceDC; FALSE for a handle that
 // is not a live device context.

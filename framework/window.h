@@ -336,12 +336,17 @@ private:
 // The dispatch of one message to a window's attached object.
 AFX_API_EXPORT LRESULT AfxCallWndProc(CWnd* pWnd, HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Window classes: a name (or a predefined atom) and the procedure of its windows.
+// Window classes: a name (or a predefined atom) and the procedure of its
+// windows. FALSE for an empty name, a null procedure or a name already taken.
 AFX_API_EXPORT BOOL AfxRegisterWindowClass(LPCSTR lpszClassName, WNDPROC pfnWndProc, WORD nAtom = 0);
 // The name of the predefined class with this atom, or null.
 AFX_API_EXPORT LPCSTR AfxClassNameFromAtom(WORD nAtom);
 
-// The window API by handle.
+// The window API by handle. CreateWindowExA makes a window of a registered
+// class (a child of hWndParent with WS_CHILD, else top-level), sends
+// WM_NCCREATE and WM_CREATE, and returns it; null for an unknown class, a
+// parent that is not live, or when the window refuses WM_NCCREATE (0) or
+// WM_CREATE (-1).
 AFX_API_EXPORT HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
                                     int x, int y, int nWidth, int nHeight, HWND hWndParent, UINT nID,
                                     HINSTANCE hInstance, LPVOID lpParam);
@@ -461,6 +466,8 @@ AFX_API_EXPORT BOOL AfxPumpMessage();
 AFX_API_EXPORT int AfxRunMessageLoop();
 // Idle work: sends WM_IDLEUPDATECMDUI (wParam TRUE) to every descendant of
 // every visible top-level window, so that control bars update their panes.
+// Only for lCount 0, the first idle call of a period. Always FALSE: no more
+// idle work is wanted.
 AFX_API_EXPORT BOOL AfxOnIdle(LONG lCount);
 
 // Observes every message as it is sent to a window procedure, before it

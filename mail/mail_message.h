@@ -22,7 +22,8 @@ public:
   // Adds one recipient of the kind; any other kind stores nothing. Always 1.
   int AddRecipient(LPCTSTR szEmailAddress, LPCTSTR szFriendlyName = "", RECIPIENTS_TYPE type = TO);
   // Adds one recipient per ";"-separated piece ("name <address>" or
-  // "address"); 0 at the first piece with a "<" but no ">" after it.
+  // "address"); 1 when every piece was added, 0 at the first piece with a
+  // "<" but no ">" after it (the pieces before it stay added).
   int AddMultipleRecipients(LPCTSTR szRecipients = nullptr, RECIPIENTS_TYPE type = TO);
   // Copies the recipient at nIndex of the kind; 0 (outputs untouched) when there is none.
   int GetRecipient(CString& sEmailAddress, CString& sFriendlyName, int nIndex = 0, RECIPIENTS_TYPE type = TO);

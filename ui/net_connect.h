@@ -16,7 +16,8 @@ public:
 
   enum { IDD = IDD_NETCONNECT };
 
-  // Creates the window modeless; the template makes it visible at once.
+  // Creates the window modeless; the template makes it visible at once. When
+  // the template cannot be found or used, no window is made (m_hWnd stays null).
   void Create(CWnd* pParent);
   // Replaces the status line and shows it at once. Before Create the text is
   // kept and shown when the window is created.
