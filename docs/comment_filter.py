@@ -5,7 +5,8 @@ documentation, so the headers keep their plain comments.
 The rules, applied to a copy that Doxygen reads (line numbers are kept):
 - The comment block at the top of the file documents the file, and also the
   class it starts with ("CArchive: a buffered ..."), when that class is
-  defined at file level and has no comment of its own.
+  defined at file level and has no comment of its own. Lines indented
+  further than the text around them are a code sample.
 - A comment block directly above a declaration (no blank line between)
   documents that declaration, and the overloads of the same name declared
   on the lines right under it. Above a run of constants (constexpr or #define
@@ -26,11 +27,41 @@ SPECIAL = re.compile(r'([\\@<>&#%$*])')
 SCOPE_START = re.compile(r'^(?:template\s*<.*>\s*)?(?:class|struct|union|enum|namespace|extern)\b')
 DEFAULTED = re.compile(r'\)\s*(?:const\s*)?(?:noexcept\s*)?(?:override\s*)?=\s*default\s*;')
 USING_MEMBER = re.compile(r'^\s*using\s+\w+::\w+\s*;')
+NOT_A_DECLARATION = re.compile(r'^\s*(?:[{}]|#\s*(?:include|if|ifdef|ifndef|else|elif|endif)\b|namespace\b|'
+                               r'(?:public|protected|private)\s*:|.*\{\s*$)')
 CONSTANT = re.compile(r'^\s*(?:(?:static|inline)\s+)*constexpr\s[^(]*=|^\s*#\s*define\s+\w+\s')
 
 
+def escape_lines(texts):
+    """Escapes the markup characters of comment lines. Text in double quotes
+    is left alone: Doxygen shows quoted text as it is, across lines too."""
+    out, quoted = [], False
+    for text in texts:
+        pieces = text.split('"')
+        for k in range(len(pieces)):
+            if k > 0:
+                quoted = not quoted
+            if not quoted:
+                pieces[k] = SPECIAL.sub(r'\\\1', pieces[k])
+        out.append('"'.join(pieces))
+    return out
+
+
 def escape(text):
-    return SPECIAL.sub(r'\\\1', text)
+    return escape_lines([text])[0]
+
+
+def doc_lines(texts):
+    """Comment lines as /// lines. Lines indented further than the text
+    around them (code samples) become a code block, shown as written."""
+    prose = [k for k, t in enumerate(texts) if not t.startswith('  ')]
+    escaped = dict(zip(prose, escape_lines([texts[k] for k in prose])))
+    return ['///' + (escaped[k] if k in escaped else '    ' + t) for k, t in enumerate(texts)]
+
+
+def joined(texts):
+    """Comment lines as one escaped line."""
+    return escape(' '.join(t.strip() for t in texts))
 
 
 def split_code_comment(line):
@@ -102,6 +133,8 @@ def main(path):
     header_used = False
     header_name = None
     prefixes = {}     # line index: documentation to put in front of it
+    trailer = []      # documentation appended to the file
+    header_texts = []
     in_macro = False  # the previous line continues a #define
     i = 0
     n = len(lines)
@@ -125,9 +158,9 @@ def main(path):
                     not lines[k].strip() for k in range(0, i)):
                 header = block
                 header_done = True
-                for k in block:
-                    indent = lines[k][:len(lines[k]) - len(lines[k].lstrip())]
-                    out[k] = indent + '///' + escape(comment_text(lines[k]))
+                header_texts = [comment_text(lines[k]) for k in block]
+                for k, text in zip(block, doc_lines(header_texts)):
+                    out[k] = text
                 out[block[-1]] += ' \\file'
                 first = re.match(r'\s*(\w+)', comment_text(lines[block[0]]))
                 header_name = first.group(1) if first else None
@@ -139,28 +172,27 @@ def main(path):
                     and not lines[j + 1].strip().startswith('//'):
                 # A comment above "using Base::Name;" and the declaration under
                 # it is about that declaration.
-                text = ' '.join(escape(comment_text(lines[k])).strip() for k in block)
+                text = joined(comment_text(lines[k]) for k in block)
                 prefixes[j + 1] = '/** ' + text + ' */ '
                 i = j
                 continue
             if follows_code:
-                for k in block:
+                for k, text in zip(block, escape_lines([comment_text(lines[k]) for k in block])):
                     indent = lines[k][:len(lines[k]) - len(lines[k].lstrip())]
-                    out[k] = indent + '///' + escape(comment_text(lines[k]))
+                    out[k] = indent + '///' + text
                 # Overloads declared right under the first: each gets the comment.
                 name = declared_name(lines[j])
                 e = j
                 while name and e + 1 < n and declared_name(lines[e + 1]) == name:
                     e += 1
                     if split_code_comment(lines[e])[1] is None:
-                        out[e] = lines[e] + ' ///< ' + ' '.join(
-                            escape(comment_text(lines[k])).strip() for k in block)
+                        out[e] = lines[e] + ' ///< ' + joined(comment_text(lines[k]) for k in block)
                 # A run of constants under one comment: each gets the comment.
                 if CONSTANT.match(lines[j]):
                     e = j
                     while e + 1 < n and CONSTANT.match(lines[e + 1]):
                         e += 1
-                    text = ' '.join(escape(comment_text(lines[k])).strip() for k in block)
+                    text = joined(comment_text(lines[k]) for k in block)
                     for k in range(j + 1, e + 1):
                         if split_code_comment(lines[k])[1] is None:
                             out[k] = lines[k] + ' ///< ' + text
@@ -170,7 +202,7 @@ def main(path):
             header_done = True
         code, comment = split_code_comment(line)
         if comment is not None and at_scope() and code.strip() and not comment.startswith(('///', '//!')) \
-                and not comment[2:].strip().startswith('NOLINT'):
+                and not comment[2:].strip().startswith('NOLINT') and not NOT_A_DECLARATION.match(code):
             column = len(code)
             out[i] = share_among_declarators(code, escape(comment[2:]).strip()) + '///<' + escape(comment[2:])
             # Continuation lines aligned under the trailing comment.
@@ -205,8 +237,9 @@ def main(path):
                         start -= 1
                     above = lines[start - 1].strip() if start > 0 else ''
                     if not above.startswith('//'):
-                        text = ' '.join(escape(comment_text(lines[k])).strip() or '<p>' for k in header)
-                        out[start] = '/** ' + text + ' */ ' + out[start]
+                        # Documented at the end of the file, so that line
+                        # numbers stay as they are.
+                        trailer = ['/// \\class ' + header_name] + doc_lines(header_texts)
                         header_used = True
                 statement = ''
             elif c == '}':
@@ -220,6 +253,9 @@ def main(path):
         statement += ' '
         i += 1
 
+    if trailer:
+        out.append('')
+        out.extend(trailer)
     for k, prefix in prefixes.items():
         indent = out[k][:len(out[k]) - len(out[k].lstrip())]
         out[k] = indent + prefix + out[k].lstrip()
