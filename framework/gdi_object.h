@@ -42,7 +42,9 @@ public:
 class AFX_EXT_CLASS CPen : public CGdiObject {
 public:
   CPen() = default;
-  // Throws CMemoryException if the pen cannot be made.
+  // A pen as CreatePen makes it. Throws CMemoryException* if the handle
+  // cannot be attached; the handle layer's own allocation failure arrives
+  // as std::bad_alloc.
   CPen(int nPenStyle, int nWidth, COLORREF crColor);
   // Makes and wraps a pen (PS_NULL draws nothing, any other style draws
   // solid); FALSE if a handle is held already.
@@ -57,7 +59,7 @@ public:
 class AFX_EXT_CLASS CBrush : public CGdiObject {
 public:
   CBrush() = default;
-  // A solid brush; throws CMemoryException if it cannot be made.
+  // A solid brush, failing like the CPen constructor.
   explicit CBrush(COLORREF crColor);
   // Makes and wraps a solid brush; FALSE if it cannot be made or a handle is
   // held already.
