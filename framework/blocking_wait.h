@@ -24,8 +24,11 @@ public:
 // service them, so a worker thread's socket wait never runs window code.
 // A source may be added or removed from inside its own Service.
 AFX_API_EXPORT void AfxAddWaitSource(CWaitSource*);
+// Removes a source of this thread; a source that is not there is ignored.
 AFX_API_EXPORT void AfxRemoveWaitSource(CWaitSource*);
 
+// How AfxBlockingWait ended: fd ready, time-out, wake descriptor readable,
+// or poll failed (or fd is not a valid descriptor).
 enum class AfxWaitResult { Ready, TimedOut, Cancelled, Error };
 
 // Blocks until fd is ready for events (POLLIN/POLLOUT), timeoutMs runs out (-1: never), or wakeFd becomes

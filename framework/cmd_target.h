@@ -13,6 +13,7 @@ public:
 
   // Shows the busy cursor through the application object until EndWaitCursor.
   void BeginWaitCursor();
+  // Ends one BeginWaitCursor; the cursor goes back to normal when none is left open.
   void EndWaitCursor();
   // Shows the busy cursor again after something (a dialog) replaced it.
   void RestoreWaitCursor();
@@ -22,6 +23,7 @@ public:
 // cursor; nWaitCount is the number of waits still open after the change.
 using AFX_WAIT_CURSOR_HANDLER = void (*)(int nCode, int nWaitCount);
 
+// The application object: the host's, or the framework's default one.
 class AFX_EXT_CLASS CWinApp : public CCmdTarget {
 public:
   // An application object constructed by the host becomes the current one
@@ -29,12 +31,14 @@ public:
   explicit CWinApp(LPCTSTR lpszAppName = nullptr);
   ~CWinApp() override;
 
-  // Counts open waits and tells the installed handler; without a handler it
-  // only counts, since there is no cursor to show.
+  // Counts open waits (nCode +1 opens one, -1 closes one, never below 0, 0
+  // restores) and tells the installed handler; without a handler it only
+  // counts, since there is no cursor to show.
   virtual void DoWaitCursor(int nCode);
+  // The number of waits open now.
   int GetWaitCursorCount() const;
 
-  LPCTSTR m_pszAppName;
+  LPCTSTR m_pszAppName;  // the name given to the constructor; not copied, may be null
 
 private:
   struct DefaultTag {};

@@ -6,12 +6,14 @@
 
 #include <string>
 
+// The code page number of UTF-8.
 constexpr UINT CP_UTF8 = 65001;
 
 // Sets the code page that 8-bit text is decoded from (936, GBK, by default;
 // CP_UTF8 for hosts that hold UTF-8). Returns FALSE, changing nothing, when the
 // system cannot decode that code page.
 AFX_API_EXPORT BOOL AfxSetAnsiCodePage(UINT nCodePage);
+// The code page in force.
 AFX_API_EXPORT UINT AfxGetAnsiCodePage();
 
 namespace tarvenkel {

@@ -11,39 +11,42 @@
 #include "framework/string.h"
 #include "framework/win_types.h"
 
-#define DS_SETFONT 0x40L
-#define DS_MODALFRAME 0x80L
+#define DS_SETFONT 0x40L     // style: the template names a font (point size and face)
+#define DS_MODALFRAME 0x80L  // style: a dialog frame
 
 // A name in a template: either a string or an ordinal.
 struct AFX_EXT_CLASS CTemplateName {
   WORD nOrdinal = 0;       // non-zero: the name is this ordinal
   std::u16string strText;  // otherwise this text (empty: no name)
 
+  // TRUE when the name is an ordinal.
   BOOL IsOrdinal() const { return nOrdinal != 0; }
   bool operator==(const CTemplateName&) const = default;
 };
 
+// One control of a template.
 struct AFX_EXT_CLASS CDialogItemTemplate {
-  DWORD style = 0;
-  DWORD dwExtendedStyle = 0;
-  short x = 0, y = 0, cx = 0, cy = 0;
-  WORD id = 0;
-  CTemplateName className;
-  CTemplateName title;
-  std::vector<BYTE> creationData;
+  DWORD style = 0;                     // the control's window style
+  DWORD dwExtendedStyle = 0;           // its extended style
+  short x = 0, y = 0, cx = 0, cy = 0;  // position and size, in dialog units
+  WORD id = 0;                         // the control's id
+  CTemplateName className;             // its window class (a name or a predefined ordinal)
+  CTemplateName title;                 // its text, or a resource ordinal
+  std::vector<BYTE> creationData;      // bytes handed to the control at creation
 };
 
+// A whole template: the dialog's own fields and its controls.
 class AFX_EXT_CLASS CDialogTemplate {
 public:
-  DWORD style = 0;
-  DWORD dwExtendedStyle = 0;
-  short x = 0, y = 0, cx = 0, cy = 0;
-  CTemplateName menu;
-  CTemplateName className;
-  std::u16string strCaption;
+  DWORD style = 0;                     // the dialog's window style (DS_SETFONT: a font follows)
+  DWORD dwExtendedStyle = 0;           // its extended style
+  short x = 0, y = 0, cx = 0, cy = 0;  // position and size, in dialog units
+  CTemplateName menu;                  // the menu; empty for none
+  CTemplateName className;             // the window class; empty for the dialog class
+  std::u16string strCaption;           // the caption
   WORD wPointSize = 0;        // with DS_SETFONT only
   std::u16string strFaceName; // with DS_SETFONT only
-  std::vector<CDialogItemTemplate> items;
+  std::vector<CDialogItemTemplate> items;  // the controls, in order
 
   // The template in its binary layout.
   std::vector<BYTE> Write() const;

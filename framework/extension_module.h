@@ -10,11 +10,11 @@
 // The framework's record of one extension module; a module keeps one as a
 // zero-initialised static object and never reads its fields itself.
 struct AFX_EXTENSION_MODULE {
-  BOOL bInitialized;
-  HMODULE hModule;
-  HMODULE hResource;
-  CRuntimeClass* pFirstSharedClass;
-  CObjectFactory* pFirstSharedFactory;
+  BOOL bInitialized;                    // registered by AfxInitExtensionModule
+  HMODULE hModule;                      // the module's handle
+  HMODULE hResource;                    // the module searched for its resources
+  CRuntimeClass* pFirstSharedClass;     // the module's own classes
+  CObjectFactory* pFirstSharedFactory;  // the module's own factories
 };
 
 // Registers the module hModule: takes the classes and factories that its
@@ -32,18 +32,20 @@ AFX_API_EXPORT void AfxTermExtensionModule(AFX_EXTENSION_MODULE& state, BOOL bAl
 // AfxTermExtensionModule.
 class AFX_EXT_CLASS CDynLinkLibrary : public CObject {
 public:
+  // The entry of a registered module, with its classes and factories.
   CDynLinkLibrary(AFX_EXTENSION_MODULE& state, BOOL bSystem = FALSE);
+  // An entry for a module's resources only.
   CDynLinkLibrary(HINSTANCE hModule, HINSTANCE hResource);
   // Unlinks the entry from the chain.
   ~CDynLinkLibrary() override;
 
-  HMODULE m_hModule;
-  HMODULE m_hResource;
-  CRuntimeClass* m_pClassList;
-  CObjectFactory* m_pFactoryList;
+  HMODULE m_hModule;               // the module
+  HMODULE m_hResource;             // the module searched for its resources
+  CRuntimeClass* m_pClassList;     // its classes, searched by AfxFindRuntimeClass
+  CObjectFactory* m_pFactoryList;  // its factories, searched by AfxFindObjectFactory
   // A system module's resources are searched after every other module's.
   BOOL m_bSystem;
-  CDynLinkLibrary* m_pNextDLL;
+  CDynLinkLibrary* m_pNextDLL;     // the next entry of the chain
 
 private:
   void link_into_chain();
@@ -58,6 +60,7 @@ AFX_API_EXPORT BOOL AfxIsModuleLinked(HMODULE hModule);
 AFX_API_EXPORT void AfxTraceModuleStep(LPCSTR lpszStep);
 // Replaces the content of steps with the traced steps, oldest first.
 AFX_API_EXPORT void AfxGetModuleSteps(CStringArray& steps);
+// Empties the trace.
 AFX_API_EXPORT void AfxClearModuleSteps();
 // Also writes each step, as it is traced, as one line to the descriptor nFd
 // (-1 stops it), so that steps taken while the process exits can be watched.

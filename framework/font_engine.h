@@ -18,14 +18,16 @@ namespace tarvenkel::gdi {
 // One rendered glyph: an 8-bit coverage bitmap placed relative to the pen
 // position on the baseline (nTop pixels above it), and the pen advance.
 struct CGlyph {
-  int nAdvance = 0;
-  int nLeft = 0;
-  int nTop = 0;
-  int nWidth = 0;
-  int nRows = 0;
-  std::vector<BYTE> coverage;
+  int nAdvance = 0;            // pen advance in pixels
+  int nLeft = 0;               // bitmap's left edge, right of the pen position
+  int nTop = 0;                // bitmap's top row, above the baseline
+  int nWidth = 0;              // bitmap width in pixels
+  int nRows = 0;               // bitmap height in pixels
+  std::vector<BYTE> coverage;  // nRows rows of nWidth bytes, 0 (none) to 255 (full)
 };
 
+// A logical font resolved to a chain of faces (the primary one and fallbacks
+// for characters it lacks) at one size; made by RealiseFont only.
 class CFontInstance {
 public:
   ~CFontInstance();
@@ -36,13 +38,19 @@ public:
   const CGlyph& GetGlyph(char32_t ch);
   // Metrics as GDI reports them: height = ascent + descent, internal leading = height - em.
   void GetMetrics(TEXTMETRICA* ptm) const { *ptm = m_metrics; }
+  // The em size in pixels (from lfHeight; 12 when it is 0; at most 4096).
   int GetEmPixels() const { return m_nEm; }
+  // Whether the logical font asks for underlined text.
   BOOL IsUnderline() const { return m_bUnderline; }
+  // Whether the logical font asks for struck-out text.
   BOOL IsStrikeOut() const { return m_bStrikeOut; }
   // Family and file of the primary face ("" when no font could be loaded).
   const std::string& GetFamilyName() const { return m_sFamily; }
+  // The font file of the primary face ("" when none could be loaded).
   const std::string& GetFilePath() const { return m_sFile; }
+  // Bold asked for but the face is not bold: glyphs are emboldened.
   BOOL IsSyntheticBold() const { return m_bEmbolden; }
+  // Italic asked for but the face is upright: glyphs are slanted.
   BOOL IsSyntheticItalic() const { return m_bOblique; }
 
 private:

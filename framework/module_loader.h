@@ -14,7 +14,8 @@ AFX_API_EXPORT HINSTANCE AfxLoadLibrary(LPCSTR lpszPath);
 // Drops one reference taken by AfxLoadLibrary; the last one unloads the
 // library. FALSE for a handle AfxLoadLibrary did not return.
 AFX_API_EXPORT BOOL AfxFreeLibrary(HINSTANCE hModule);
-// The address of an exported symbol of a module loaded by AfxLoadLibrary.
+// The address of an exported symbol of a module loaded by AfxLoadLibrary;
+// null for another module or a symbol it does not export.
 AFX_API_EXPORT void* AfxGetProcAddress(HINSTANCE hModule, LPCSTR lpszSymbol);
 // Why the last AfxLoadLibrary of this thread failed.
 AFX_API_EXPORT CString AfxGetLoadLibraryError();

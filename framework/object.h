@@ -9,13 +9,15 @@ class CObject;
 class CArchive;
 class CDumpContext;
 
+// The description of one class: its name, size, schema, how to create an
+// object of it, and its base class.
 struct AFX_EXT_CLASS CRuntimeClass {
-  LPCSTR m_lpszClassName;
-  int m_nObjectSize;
+  LPCSTR m_lpszClassName;  // the class's name
+  int m_nObjectSize;       // sizeof an object of the class
   UINT m_wSchema;  // 0xFFFF: the class has no schema
-  CObject* (*m_pfnCreateObject)();
-  CRuntimeClass* (*m_pfnGetBaseClass)();
-  CRuntimeClass* m_pNextClass;
+  CObject* (*m_pfnCreateObject)();        // makes a new object; null: no dynamic creation
+  CRuntimeClass* (*m_pfnGetBaseClass)();  // the base class's description; null for CObject
+  CRuntimeClass* m_pNextClass;            // next entry of the class list it was entered in
 
   // A new object of this class, or null if the class cannot be created dynamically.
   CObject* CreateObject() const;
@@ -26,22 +28,31 @@ struct AFX_EXT_CLASS CRuntimeClass {
 // Where Dump writes: a sink for diagnostic text.
 class AFX_EXT_CLASS CDumpContext {
 public:
+  // Writes the text ("(null)" for a null pointer) to standard error.
   CDumpContext& operator<<(LPCSTR psz);
+  // Writes the number in decimal to standard error.
   CDumpContext& operator<<(int n);
 };
 
 class AFX_EXT_CLASS CObject {
 public:
+  // The description of the object's class; a class declared with
+  // DECLARE_DYNCREATE returns its own.
   virtual CRuntimeClass* GetRuntimeClass() const;
   virtual ~CObject() = default;
+  // Stores or loads the object; CObject's does nothing.
   virtual void Serialize(CArchive& ar);
+  // Checks the object's invariants; CObject's checks nothing.
   virtual void AssertValid() const;
+  // Writes a line naming the object's class to dc.
   virtual void Dump(CDumpContext& dc) const;
 
+  // TRUE if the object's class is pClass or derives from it.
   BOOL IsKindOf(const CRuntimeClass* pClass) const;
+  // TRUE if the object's class has a schema number.
   BOOL IsSerializable() const;
 
-  static CRuntimeClass classCObject;
+  static CRuntimeClass classCObject;  // CObject's own description
 
 protected:
   CObject() = default;
@@ -51,6 +62,7 @@ private:
   CObject& operator=(const CObject&) = delete;
 };
 
+// The CRuntimeClass* of a class declared with DECLARE_DYNCREATE (or CObject).
 #define RUNTIME_CLASS(class_name) (&class_name::class##class_name)
 
 // Declares the runtime-class description and dynamic creation of a class.
@@ -74,8 +86,10 @@ private:
   CRuntimeClass* class_name::GetRuntimeClass() const { return RUNTIME_CLASS(class_name); }
 
 // Allocation through the framework's allocator; blocks handed between host and
-// module must come from here and go back here.
+// module must come from here and go back here. Never null: throws
+// CMemoryException* when the memory cannot be had.
 AFX_API_EXPORT void* AfxAllocMemory(std::size_t nBytes);
+// Releases a block from AfxAllocMemory; null is ignored.
 AFX_API_EXPORT void AfxFreeMemory(void* p);
 // Fault injection for tests: AfxAllocMemory refuses (throws CMemoryException*)
 // any single request larger than nMaxBytes; 0 lifts the limit.

@@ -10,6 +10,7 @@
 // Registers bytes as resource (type, id) of the module hModule (static storage; not copied).
 // A second registration of the same (module, type, id) replaces the first.
 AFX_API_EXPORT void AfxRegisterResource(HINSTANCE hModule, LPCSTR lpszType, UINT nID, const void* pData, DWORD nSize);
+// Drops every resource registered for hModule.
 AFX_API_EXPORT void AfxUnregisterResources(HINSTANCE hModule);
 // The HINSTANCE of the loaded object (executable or shared library) containing the address (dladdr).
 AFX_API_EXPORT HINSTANCE AfxGetModuleHandleOf(const void* address);

@@ -20,9 +20,9 @@
 #include <sys/socket.h>
 #include <unistd.h>  // gethostname
 
-using SOCKET = int;
-#define INVALID_SOCKET (-1)
-#define SOCKET_ERROR (-1)
+using SOCKET = int;  // a socket descriptor
+#define INVALID_SOCKET (-1)  // no socket
+#define SOCKET_ERROR (-1)    // what a failed call returns
 
 // Network event notifications a socket is created for (all of them: 63).
 enum : long {
@@ -45,6 +45,8 @@ namespace tarvenkel::detail {
 struct SocketHandle;
 }
 
+// A socket whose calls never block. Failures return FALSE or SOCKET_ERROR
+// and leave the errno value in GetLastError.
 class AFX_EXT_CLASS CAsyncSocket {
 public:
   CAsyncSocket();
@@ -55,12 +57,17 @@ public:
   // Creates the socket (IPv4 unless lpszSocketAddress is an IPv6 literal),
   // non-blocking, and binds it when a port or an address is given. lEvent is
   // kept for GetEventMask; this framework delivers no event notifications.
+  // Closes a socket the object already had. FALSE when the address does not
+  // resolve or the socket cannot be made or bound.
   BOOL Create(UINT nSocketPort = 0, int nSocketType = SOCK_STREAM,
               long lEvent = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
               LPCTSTR lpszSocketAddress = nullptr);
   // Connects to a host name, a dotted IPv4 address or an IPv6 address (bare or
   // in brackets), trying every address the name resolves to in turn. An
-  // unbound socket switches to the address family of each attempt.
+  // unbound socket switches to the address family of each attempt. FALSE on
+  // a closed socket, an empty host or a port over 65535 (EINVAL), a name
+  // that does not resolve, or when every attempt failed; a non-blocking
+  // attempt in progress fails with EWOULDBLOCK.
   BOOL Connect(LPCTSTR lpszHostAddress, UINT nHostPort);
   // Closes the socket; harmless on a closed socket. A call blocked on it
   // returns failure.
@@ -69,15 +76,21 @@ public:
   // One non-blocking receive or send; SOCKET_ERROR with EWOULDBLOCK in
   // GetLastError when it would block. Send never raises SIGPIPE.
   virtual int Receive(void* lpBuf, int nBufLen, int nFlags = 0);
+  // The send half of the above: the count sent, which may be less than nBufLen.
   virtual int Send(const void* lpBuf, int nBufLen, int nFlags = 0);
 
-  // The numeric address and port of the local or the remote end.
+  // The numeric address and port of the local end; FALSE on a closed or
+  // unbound socket.
   BOOL GetSockName(CString& rSocketAddress, UINT& rSocketPort) const;
+  // The numeric address and port of the remote end; FALSE when not connected.
   BOOL GetPeerName(CString& rPeerAddress, UINT& rPeerPort) const;
 
+  // setsockopt on the socket; FALSE with the errno value on failure.
   BOOL SetSockOpt(int nOptionName, const void* lpOptionValue, int nOptionLen, int nLevel = SOL_SOCKET);
 
+  // TRUE between Create and Close.
   BOOL IsOpen() const;
+  // The lEvent of Create.
   long GetEventMask() const { return m_lEvent; }
   // The errno value of this thread's last failed socket call: ECANCELED after
   // CancelBlockingCall or Close, ETIMEDOUT after a time-out.
@@ -86,7 +99,9 @@ public:
 protected:
   // Starts (and for a blocking socket completes) one connection attempt.
   virtual BOOL ConnectHelper(const struct sockaddr* lpSockAddr, int nSockAddrLen);
+  // The shared handle; null while closed.
   std::shared_ptr<tarvenkel::detail::SocketHandle> GetHandle() const;
+  // Sets this thread's GetLastError value.
   static void SetLastError(int nError);
 
 private:
@@ -98,6 +113,8 @@ private:
   long m_lEvent = 0;
 };
 
+// A socket whose calls block, through AfxBlockingWait, until done, cancelled
+// or timed out.
 class AFX_EXT_CLASS CSocket : public CAsyncSocket {
 public:
   CSocket();
@@ -114,11 +131,13 @@ public:
   // that finds no call blocked ends the next blocking call instead, so one
   // that races with the start of a call is not lost.
   void CancelBlockingCall();
+  // TRUE while a blocking call waits on this socket.
   BOOL IsBlocking() const { return m_nBlocking.load() > 0; }
 
   // The longest wait of one connection attempt, one Receive, or one stretch of
   // a Send without progress, in milliseconds; 0 or less: no limit (default).
   void SetTimeout(int nMilliseconds) { m_nTimeoutMs.store(nMilliseconds); }
+  // The limit of SetTimeout, in milliseconds.
   int GetTimeout() const { return m_nTimeoutMs.load(); }
 
   // Starts TLS as the client on the connected socket and runs the handshake,

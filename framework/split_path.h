@@ -6,19 +6,19 @@
 #include "framework/win_types.h"
 
 #ifndef _MAX_PATH
-#define _MAX_PATH 260
+#define _MAX_PATH 260  // longest path, terminator included
 #endif
 #ifndef _MAX_DRIVE
-#define _MAX_DRIVE 3
+#define _MAX_DRIVE 3  // size of the drive buffer
 #endif
 #ifndef _MAX_DIR
-#define _MAX_DIR 256
+#define _MAX_DIR 256  // size of the directory buffer
 #endif
 #ifndef _MAX_FNAME
-#define _MAX_FNAME 256
+#define _MAX_FNAME 256  // size of the file-name buffer
 #endif
 #ifndef _MAX_EXT
-#define _MAX_EXT 256
+#define _MAX_EXT 256  // size of the extension buffer
 #endif
 
 // Any output may be null. Each output is zero-terminated and cut to fit its

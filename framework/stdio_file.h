@@ -14,7 +14,7 @@ class AFX_EXT_CLASS CStdioFile {
 public:
   // The open-mode word is the framework's, the same bits as CFile's.
   using OpenFlags = CFile::OpenFlags;
-  using enum CFile::OpenFlags;
+  using enum CFile::OpenFlags;  // CFile's open-mode values, usable here as CStdioFile::modeRead etc.
 
   CStdioFile();
   CStdioFile(const CStdioFile&) = delete;
@@ -45,7 +45,9 @@ public:
 
   // The size of the file in bytes, pending output included.
   std::uint64_t GetLength();
+  // TRUE while a file is open.
   BOOL IsOpen() const { return m_hFile >= 0; }
+  // The path given to Open.
   const CString& GetFilePath() const { return m_strFileName; }
 
   // The descriptor, -1 while closed.

@@ -9,5 +9,6 @@ public:
   CStringArray() = default;
   // Appends a zero-terminated text; returns its index.
   INT_PTR Add(LPCTSTR psz) { return CArray::Add(CString(psz)); }
+  // Appends a string; returns its index.
   INT_PTR Add(const CString& s) { return CArray::Add(s); }
 };

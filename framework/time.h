@@ -9,9 +9,12 @@
 class AFX_EXT_CLASS CTime {
 public:
   CTime() = default;
+  // The time t seconds after the epoch.
   explicit CTime(std::time_t t) : m_time(t) {}
 
+  // Now, to the second.
   static CTime GetCurrentTime();
+  // Seconds since the epoch.
   std::time_t GetTime() const { return m_time; }
 
   // The time converted to local time and formatted by strftime with pattern,

@@ -5,6 +5,7 @@
 #include "framework/string.h"
 #include "framework/win_types.h"
 
+// The checks of one TLS client connection.
 struct CTlsClientSettings {
   // The host name or numeric address the server's certificate must be issued
   // for (an IPv6 address may come in brackets). A name is also sent to the
@@ -17,6 +18,7 @@ struct CTlsClientSettings {
   BOOL bVerifyPeer = TRUE;
 };
 
+// The step at which starting TLS failed.
 enum TLS_FAILURE {
   TLS_FAILURE_NONE = 0,
   TLS_SETUP_FAILED,          // no TLS context (a CA file that cannot be read, a socket not open)

@@ -5,41 +5,41 @@
 #include <cstddef>
 #include <cstdint>
 
-using BOOL = int;
-using BYTE = std::uint8_t;
-using WORD = std::uint16_t;
-using DWORD = std::uint32_t;
-using UINT = unsigned int;
-using LONG = std::int32_t;
-using ULONG = std::uint32_t;
-using SHORT = std::int16_t;
-using CHAR = char;
-using TCHAR = char;
-using LPSTR = char*;
-using LPCSTR = const char*;
-using LPTSTR = char*;
-using LPCTSTR = const char*;
-using LPVOID = void*;
-using LPCVOID = const void*;
-using LPBYTE = BYTE*;
-using UINT_PTR = std::uintptr_t;
-using INT_PTR = std::intptr_t;
-using LONG_PTR = std::intptr_t;
-using WPARAM = std::uintptr_t;
-using LPARAM = std::intptr_t;
-using LRESULT = std::intptr_t;
+using BOOL = int;                 // a truth value: 0 is false, anything else true
+using BYTE = std::uint8_t;        // 8 bits, unsigned
+using WORD = std::uint16_t;       // 16 bits, unsigned
+using DWORD = std::uint32_t;      // 32 bits, unsigned
+using UINT = unsigned int;        // unsigned int
+using LONG = std::int32_t;        // 32 bits, signed
+using ULONG = std::uint32_t;      // 32 bits, unsigned
+using SHORT = std::int16_t;       // 16 bits, signed
+using CHAR = char;                // an 8-bit character
+using TCHAR = char;               // the text character: 8-bit in this framework
+using LPSTR = char*;              // a writable zero-terminated text
+using LPCSTR = const char*;       // a zero-terminated text
+using LPTSTR = char*;             // a writable zero-terminated text of TCHAR
+using LPCTSTR = const char*;      // a zero-terminated text of TCHAR
+using LPVOID = void*;             // any pointer
+using LPCVOID = const void*;      // any pointer to constant data
+using LPBYTE = BYTE*;             // a pointer to bytes
+using UINT_PTR = std::uintptr_t;  // an unsigned integer the size of a pointer
+using INT_PTR = std::intptr_t;    // a signed integer the size of a pointer
+using LONG_PTR = std::intptr_t;   // a signed integer the size of a pointer
+using WPARAM = std::uintptr_t;    // a message's first parameter
+using LPARAM = std::intptr_t;     // a message's second parameter
+using LRESULT = std::intptr_t;    // a message's result
 
 #ifndef TRUE
-#define TRUE 1
+#define TRUE 1  // the BOOL true value that functions return
 #endif
 #ifndef FALSE
-#define FALSE 0
+#define FALSE 0  // the BOOL false value
 #endif
 
 // Module and instance handles are opaque pointers, as on the original platform.
 struct HINSTANCE__;
-using HINSTANCE = HINSTANCE__*;
-using HMODULE = HINSTANCE;
+using HINSTANCE = HINSTANCE__*;  // a loaded module (executable or shared library)
+using HMODULE = HINSTANCE;       // the same handle
 
 // Classes and functions the module exports to its host. Default ELF visibility
 // already exports them; the macro keeps the declarations self-describing.

@@ -8,6 +8,7 @@ class CStdioFile;
 
 class AFX_EXT_CLASS CAppOctetStream : public CMIMEContentAgent {
 public:
+  // An agent for the content-type code nContentType.
   explicit CAppOctetStream(int nContentType);
   CAppOctetStream(const CAppOctetStream&) = default;
   CAppOctetStream& operator=(const CAppOctetStream&) = default;
@@ -17,6 +18,7 @@ public:
   // szContent; 0 (nothing appended) when the file cannot be opened.
   BOOL AppendPart(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath,
                   CString& sDestination) override;
+  // "application/octet-stream".
   CString GetContentTypeString() override;
 
 protected:

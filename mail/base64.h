@@ -34,13 +34,13 @@ protected:
   // completed byte at szOutput[i], advancing i.
   void write_bits(UINT nBits, int nNumBits, LPTSTR szOutput, int& i);
 
-  int m_nInputLength = 0;
-  int m_nBitCount = 0;
-  UINT m_nBitBuffer = 0;
-  const unsigned char* m_pInput = nullptr;
+  int m_nInputLength = 0;                   // bytes of m_pInput that read_bits may take
+  int m_nBitCount = 0;                      // valid low bits in m_nBitBuffer
+  UINT m_nBitBuffer = 0;                    // bits read or written but not yet used
+  const unsigned char* m_pInput = nullptr;  // the input read_bits walks
 
   // Built when the module loads and destroyed when it unloads, by the
   // module's start-up sequence, which owns the object behind this reference.
   static CString& m_sBase64Alphabet;
-  static int m_nMask[9];
+  static int m_nMask[9];  // m_nMask[n]: the low n bits set
 };

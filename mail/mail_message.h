@@ -10,6 +10,8 @@
 
 class AFX_EXT_CLASS CMailMessage {
 public:
+  // The three recipient lists: To and Cc appear in the header, Bcc only in
+  // the envelope.
   enum RECIPIENTS_TYPE { TO = 0, CC = 1, BCC = 2 };
 
   CMailMessage();
@@ -20,30 +22,41 @@ public:
   // Adds one recipient of the kind; any other kind stores nothing. Always 1.
   int AddRecipient(LPCTSTR szEmailAddress, LPCTSTR szFriendlyName = "", RECIPIENTS_TYPE type = TO);
   // Adds one recipient per ";"-separated piece ("name <address>" or
-  // "address"); 0 at the first piece with a "<" but no ">" after it.
+  // "address"); 1 when every piece was added, 0 at the first piece with a
+  // "<" but no ">" after it (the pieces before it stay added).
   int AddMultipleRecipients(LPCTSTR szRecipients = nullptr, RECIPIENTS_TYPE type = TO);
   // Copies the recipient at nIndex of the kind; 0 (outputs untouched) when there is none.
   int GetRecipient(CString& sEmailAddress, CString& sFriendlyName, int nIndex = 0, RECIPIENTS_TYPE type = TO);
+  // The number of recipients of the kind; 0 for any other kind.
   int GetNumRecipients(RECIPIENTS_TYPE type = TO);
 
   // Builds m_sHeader and finishes m_sBody through the protected steps.
   void FormatMessage();
 
+  // The line width for text (76 by default). A MIME message hands it to the
+  // text agent it registers in its constructor; changing it later does not
+  // re-wrap anything.
   void SetCharsPerLine(UINT nCharsPerLine);
+  // The line width for text.
   UINT GetCharsPerLine();
 
-  CString m_sFrom;
-  CString m_sSubject;
-  CString m_sReserved;
-  CString m_sMailer;
-  CString m_sHeader;
-  CTime m_tDateTime;
-  CString m_sBody;
+  CString m_sFrom;     // the sender's address, written as the From line
+  CString m_sSubject;  // written as the Subject line
+  CString m_sReserved; // not used by the library; kept for hosts that store something here
+  CString m_sMailer;   // written as the X-Mailer line
+  CString m_sHeader;   // the header block FormatMessage builds, ending with an empty line
+  CTime m_tDateTime;   // the time FormatMessage wrote into the Date line
+  CString m_sBody;     // the body text; FormatMessage makes it end with CR LF
 
 protected:
+  // Adds the From, To, Cc, Date, Subject and X-Mailer lines (Bcc is never
+  // written); stamps m_tDateTime with the current time.
   virtual void prepare_header();
+  // Makes the body end with CR LF.
   virtual void prepare_body();
+  // Ends the header block with the empty line.
   virtual void end_header();
+  // Empties m_sHeader.
   virtual void start_header();
   // Appends the line and CR LF to the header. A CR LF followed by a blank or
   // a tab and then by more than blanks on that line (a fold) is kept; every
@@ -55,17 +68,18 @@ protected:
   // numeric zone offset, "%a, %d %b %y %H:%M:%S +hhmm".
   static CString format_date(const CTime& t);
 
-  UINT m_nCharsPerLine;
+  UINT m_nCharsPerLine;  // see SetCharsPerLine
 
+  // One recipient as stored.
   class CRecipient {
   public:
-    CString m_sAddress;
-    CString m_sName;
+    CString m_sAddress;  // the address, without angle brackets
+    CString m_sName;     // the friendly name; may be empty
   };
 
-  CArray<CRecipient, const CRecipient&> m_ToRecipients;
-  CArray<CRecipient, const CRecipient&> m_CcRecipients;
-  CArray<CRecipient, const CRecipient&> m_BccRecipients;
+  CArray<CRecipient, const CRecipient&> m_ToRecipients;   // the TO list
+  CArray<CRecipient, const CRecipient&> m_CcRecipients;   // the CC list
+  CArray<CRecipient, const CRecipient&> m_BccRecipients;  // the BCC list
 
 private:
   CArray<CRecipient, const CRecipient&>* list_of(RECIPIENTS_TYPE type);

@@ -13,6 +13,7 @@ enum MIME_ENCODING : int { ENCODING_7BIT = 0, ENCODING_BASE64 = 4 };
 
 class AFX_EXT_CLASS CMIMEContentAgent {
 public:
+  // An agent for the content-type code nMIMEType.
   explicit CMIMEContentAgent(int nMIMEType) : m_nTypeCode(nMIMEType) {}
   CMIMEContentAgent(const CMIMEContentAgent&) = default;
   CMIMEContentAgent& operator=(const CMIMEContentAgent&) = default;

@@ -51,13 +51,14 @@ public:
   };
 
 protected:
+  // One queued part, as AddMIMEPart stored it.
   class CMIMEPart {
   public:
-    int m_nEncoding = ENCODING_7BIT;
-    int m_nContentType = TEXT_PLAIN;
-    CString m_sParameters;
-    BOOL m_bPath = FALSE;
-    CString m_sContent;
+    int m_nEncoding = ENCODING_7BIT;  // a MIME_ENCODING code
+    int m_nContentType = TEXT_PLAIN;  // a MIME_CONTENT_TYPE code (or a host's own)
+    CString m_sParameters;            // handed to the agent as given
+    BOOL m_bPath = FALSE;             // m_sContent names a file rather than holding the text
+    CString m_sContent;               // the text, or the path of the file to attach
   };
 
   // Adds the MIME-Version and multipart Content-Type lines.
@@ -68,17 +69,19 @@ protected:
   // Writes each queued part that has an agent, after its boundary line.
   virtual void append_mime_parts();
 
+  // Appends "--boundary" on a line of its own (after a CR LF if sText does not end with one).
   void insert_boundary(CString& sText);
+  // Appends the closing "--boundary--" line the same way.
   void insert_message_end(CString& sText);
   // Hands a non-null agent to the registry.
   void register_mime_type(CMIMEContentAgent* pMIMEAgent);
   // The registry, for messages that add content types of their own.
   static CMIMETypeManager& mime_type_manager();
 
-  CString m_sPreamble;
-  CString m_sBoundary;
-  CString m_sContentType;
-  CList<CMIMEPart, const CMIMEPart&> m_PartList;
+  CString m_sPreamble;     // the text before the first boundary, for readers without MIME
+  CString m_sBoundary;     // the boundary string, fixed for every message
+  CString m_sContentType;  // "multipart/mixed"
+  CList<CMIMEPart, const CMIMEPart&> m_PartList;  // the queued parts, in the order they are written
 
 private:
   // A text that held a line "--" + boundary would end its part there and

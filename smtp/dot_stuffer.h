@@ -14,14 +14,17 @@
 #include <cstddef>
 #include <string>
 
+// The transparency filter described above; one object filters one text.
 class AFX_EXT_CLASS CDotStuffer {
 public:
   // Appends the filtered form of nLength bytes to out.
   void Write(const char* pData, std::size_t nLength, std::string& out);
+  // The same, appending to a CString.
   void Write(const char* pData, std::size_t nLength, CString& out);
   // Ends the text: a CR held back at the end goes out as CR LF. The filter
   // then starts again at the beginning of a line.
   void Finish(std::string& out);
+  // The same, appending to a CString.
   void Finish(CString& out);
 
   // The whole text filtered in one go.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+// One reply of the server.
 struct CSMTPReply {
   // The code of the final line; 0 for a malformed reply.
   int nCode = 0;
@@ -23,12 +24,15 @@ struct CSMTPReply {
   std::vector<CString> lines;
 };
 
+// The reader described above; one per connection.
 class AFX_EXT_CLASS CReplyReader {
 public:
+  // A reply longer than this fails as TooLong.
   static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
   // Reply lines are at most 512 bytes; longer ones are kept in part.
   static constexpr std::size_t kMaxStoredLineBytes = 1000;
 
+  // What Take found: a whole reply, not yet a whole one, or one over kMaxReplyBytes.
   enum class Result { Complete, Incomplete, TooLong };
 
   // Adds received bytes.

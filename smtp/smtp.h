@@ -18,10 +18,12 @@ class CStringArray;
 
 class AFX_EXT_CLASS CSMTP {
 public:
+  // A closed session: no server, port 25, timeout 300 s, GetLastError "OK".
   CSMTP();
+  // Disconnects (QUIT) if connected.
   virtual ~CSMTP();
-  // Refuses a message without primary (TO) recipients with "No Recipients";
-  // otherwise has it format itself.
+  // Refuses a message without primary (TO) recipients (FALSE, "No
+  // Recipients"); otherwise has it format itself and returns TRUE.
   virtual BOOL FormatMailMessage(CMailMessage* msg);
   CSMTP(const CSMTP&) = delete;
   CSMTP& operator=(const CSMTP&) = delete;
@@ -29,7 +31,9 @@ public:
   // Stores the parameters for the next Connect (host, port, user, password)
   // and the next one-call send (sender). An open connection is not affected.
   void SetParams(CString sHost, CString sSender, int nPort, CString sUser, CString sPassword);
+  // The host of SetParams.
   CString GetServerHostName() const;
+  // The port of SetParams.
   UINT GetPort() const;
   // The text of the most recent failure; "OK" until the first one.
   CString GetLastError() const;
@@ -37,13 +41,18 @@ public:
   // The longest wait for one connection attempt or one server reply, in
   // seconds; 0 means no limit. Default 300.
   void SetTimeout(UINT nSeconds);
+  // The limit of SetTimeout, in seconds.
   UINT GetTimeout() const;
 
   // Opens the connection, checks the greeting, introduces the client and logs
-  // in where credentials are set. Non-zero when the connection is open.
+  // in where credentials are set. Non-zero when the connection is open (at
+  // once if it already was); otherwise FALSE, the socket closed, and
+  // GetLastError names the step that failed ("Unable to connect to server",
+  // "Server didn't respond.", "Timed out", "535:SMTP AUTH FAILED", ...).
   BOOL Connect();
-  // Sends QUIT and closes the connection; the result of the QUIT reply, or
-  // non-zero when there was no connection. The object is closed either way.
+  // Sends QUIT and closes the connection; the result of the QUIT reply (FALSE
+  // with the reason in GetLastError when it is not 221), or non-zero when
+  // there was no connection. The object is closed either way.
   BOOL Disconnect();
   // Abandons the blocking socket call in progress and closes the socket; may
   // be called from another thread or from a handler running inside the wait.
@@ -59,25 +68,33 @@ public:
     SECURITY_STARTTLS = 1,
     SECURITY_TLS = 2,
   };
+  // Sets the protection for the next Connect.
   void SetSecurity(SECURITY_MODE nMode);
+  // The protection set by SetSecurity.
   SECURITY_MODE GetSecurity() const;
   // A PEM file of the certificates to trust instead of the system's store;
   // empty for the system's store (the default).
   void SetCAFile(CString sPath);
+  // The file of SetCAFile; empty for the system's store.
   CString GetCAFile() const;
   // FALSE accepts any server certificate for any name; TRUE (the default)
   // checks it against the trusted certificates and the host of SetParams.
   void SetVerifyPeer(BOOL bVerify);
+  // Whether the server certificate is checked (TRUE or FALSE).
   BOOL GetVerifyPeer() const;
 
   // Sends one message over the open connection: formats it, then runs the
-  // mail transaction. Non-zero when the server accepted the message.
+  // mail transaction. Non-zero when the server accepted the message;
+  // otherwise FALSE with the reason in GetLastError ("Must be connected",
+  // "No Recipients", "Invalid address", or the reply code and the step).
   BOOL SendMessage(CMailMessage* msg);
   // Sends one notification in one call: builds a MIME message from the
   // stored sender, the ";"-separated recipient list, the body and the subject
   // ("Hello!" for an empty one), attaches the files, connects, sends and
   // disconnects. 0 at once, with nothing sent, for an empty recipient list;
-  // otherwise the object ends the call closed, whatever happens.
+  // otherwise the object ends the call closed, whatever happens. Non-zero
+  // when the server accepted the message; FALSE with the reason of the first
+  // failing step in GetLastError.
   BOOL SendMessage(CString sRecipients, CString sBody, CString sSubject, CStringArray* pAttachments);
 
 protected:
@@ -87,10 +104,12 @@ protected:
   // An address holding CR or LF fails it before anything is sent.
   virtual BOOL transmit_message(CMailMessage* msg);
 
+  // A reply a dialogue step expects, and the error text when another comes.
   struct response_code {
     int nCode;               // the reply code a step expects
     const char* szMessage;   // used in the error text when the reply differs
   };
+  // The index into response_table of each step's expected reply.
   enum RESPONSE_TYPE {
     RESPONSE_OK = 0,
     RESPONSE_READY,
@@ -99,6 +118,7 @@ protected:
     RESPONSE_DATA_READY,
     RESPONSE_CLOSING,
   };
+  // Indexed by RESPONSE_TYPE: 250, 220, 334, 235, 354 and 221 with their error texts.
   static const response_code response_table[];
 
   // The address literal of a numeric address, as HELO carries it when the
@@ -141,15 +161,15 @@ private:
 
 protected:
   // The session's state; derived classes (and tests) may read it.
-  CString m_sLastError;
-  BOOL m_bConnected;
-  UINT m_nPort;
-  CString m_sServerHost;
-  CSocket m_Socket;
-  CString m_sUser;
-  CString m_sPassword;
-  CString m_sSender;
-  char* m_pReplyBuffer;
+  CString m_sLastError;  // what GetLastError returns
+  BOOL m_bConnected;     // TRUE between a successful Connect and Disconnect
+  UINT m_nPort;          // server port of SetParams
+  CString m_sServerHost; // server host of SetParams
+  CSocket m_Socket;      // the connection to the server
+  CString m_sUser;       // user name for the login; empty: no login
+  CString m_sPassword;   // password for the login
+  CString m_sSender;     // sender address of the one-call send
+  char* m_pReplyBuffer;  // receive buffer while connected, else null
 
 private:
   UINT m_nTimeout;

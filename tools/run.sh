@@ -20,6 +20,7 @@ packages=(
   libfreetype-dev libfontconfig-dev libpng-dev libx11-dev
   fonts-arphic-uming fonts-dejavu-core xvfb x11-apps imagemagick
   clang libclang-rt-14-dev valgrind
+  doxygen graphviz
 )
 
 # Installs the Debian packages that are not installed yet; does nothing when

@@ -2,5 +2,5 @@
 // compiled into the module.
 #pragma once
 
-extern const unsigned char g_connectClip[];
-extern const unsigned int g_connectClipSize;
+extern const unsigned char g_connectClip[];  // the RIFF AVI clip
+extern const unsigned int g_connectClipSize;  // its length in bytes

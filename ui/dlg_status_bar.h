@@ -11,6 +11,8 @@ public:
   ~CDlgStatusBar() override;
 
 protected:
+  // While the bar is visible, has its parent answer the panes' update
+  // requests (wParam: disable panes without a handler). Returns 0.
   LRESULT OnIdleUpdateCmdUI(WPARAM wParam, LPARAM lParam);
 
   DECLARE_MESSAGE_MAP()

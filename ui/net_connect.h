@@ -10,23 +10,28 @@
 
 class AFX_EXT_CLASS CNetConnect : public CDialog {
 public:
+  // The dialog object for template IDD_NETCONNECT; no window yet.
   explicit CNetConnect(CWnd* pParent = nullptr);
   ~CNetConnect() override;
 
   enum { IDD = IDD_NETCONNECT };
 
-  // Creates the window modeless; the template makes it visible at once.
+  // Creates the window modeless; the template makes it visible at once. When
+  // the template cannot be found or used, no window is made (m_hWnd stays null).
   void Create(CWnd* pParent);
   // Replaces the status line and shows it at once. Before Create the text is
   // kept and shown when the window is created.
   void SetStatus(CString strStatus);
 
-  CAnimateCtrl m_ctrlAnimate;
-  CString m_strStatus;
+  CAnimateCtrl m_ctrlAnimate;  // the animation control, attached when the window is created
+  CString m_strStatus;         // the status line shown under the animation
 
 protected:
+  // Binds the animation control and moves m_strStatus to the status control.
   void DoDataExchange(CDataExchange* pDX) override;
+  // Opens the clip, which plays at once (the template's control auto-plays); returns TRUE.
   BOOL OnInitDialog() override;
+  // Closes the clip before the window goes.
   void OnDestroy();
 
   DECLARE_MESSAGE_MAP()

@@ -2,5 +2,5 @@
 // compiled into the module.
 #pragma once
 
-extern const unsigned char g_netConnectTemplate[];
-extern const unsigned int g_netConnectTemplateSize;
+extern const unsigned char g_netConnectTemplate[];  // the binary dialog template
+extern const unsigned int g_netConnectTemplateSize;  // its length in bytes

@@ -13,11 +13,15 @@ public:
   CSingleText();
   ~CSingleText() override;
 
+  // The rectangle the text is drawn in.
   void SetRect(CRect rcText);
   // Copies the face name (cut to 31 bytes) and sets the character height to nSize; nothing else changes.
   void SetFont(LPCTSTR lpszFaceName, int nSize);
+  // The text colour.
   void SetColor(COLORREF crText);
+  // The DT_ alignment flags; DT_SINGLELINE is added when drawing text without a line feed.
   void SetFormat(UINT nFormat);
+  // The text; line feeds separate lines.
   void SetText(CString strText);
 
   // Paints the background (unless crBackground is 0xFFFFFFFF or printing) and the text.
@@ -25,9 +29,9 @@ public:
   // The text's extent as one line in the block's font; (0, 0) for no text.
   CSize GetSize(CDC* pDC);
 
-  CRect m_rcText;
-  LOGFONT m_logFont;
-  COLORREF m_crText;
-  UINT m_nFormat;
-  CString m_strText;
+  CRect m_rcText;      // see SetRect
+  LOGFONT m_logFont;   // the font, see SetFont
+  COLORREF m_crText;   // see SetColor
+  UINT m_nFormat;      // see SetFormat
+  CString m_strText;   // see SetText
 };

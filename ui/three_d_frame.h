@@ -17,11 +17,11 @@ public:
   // Draws the frame; on a printer in black, without the fill, right and bottom moved out by nPrintOffset.
   void Draw(CDC* pDC, int nPrintOffset);
 
-  CRect m_rcWin;
-  BOOL m_bFill;
-  BOOL m_bRaised;
-  int m_nWidth;
-  COLORREF m_crFill;
-  COLORREF m_crHighlight;
-  COLORREF m_crShadow;
+  CRect m_rcWin;          // the frame's outer rectangle; an empty one draws nothing
+  BOOL m_bFill;           // fill the inside with m_crFill (not when printing)
+  BOOL m_bRaised;         // raised (light top-left) or sunken (dark top-left)
+  int m_nWidth;           // the width of the frame's lines in pixels
+  COLORREF m_crFill;      // the inside colour
+  COLORREF m_crHighlight; // the light edge colour
+  COLORREF m_crShadow;    // the dark edge colour
 };
