@@ -9,7 +9,7 @@
 
 class AFX_EXT_CLASS CException {
 public:
-  explicit CException(BOOL bAutoDelete = TRUE) : m_bAutoDelete(bAutoDelete) {}
+  explicit constexpr CException(BOOL bAutoDelete = TRUE) : m_bAutoDelete(bAutoDelete) {}
   CException(const CException&) = delete;
   CException& operator=(const CException&) = delete;
   virtual ~CException() = default;
@@ -24,7 +24,7 @@ public:
 
 class AFX_EXT_CLASS CMemoryException : public CException {
 public:
-  CMemoryException() : CException(FALSE) {}
+  constexpr CMemoryException() : CException(FALSE) {}
   BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError, UINT* pnHelpContext = nullptr) const override;
 };
 
