@@ -13,7 +13,7 @@ cmake --install "$build" --prefix "$work/prefix" >/dev/null
 cache() { grep -E "^$1:" "$build/CMakeCache.txt" | cut -d= -f2-; }
 flags=$(cache CMAKE_CXX_FLAGS)
 extra=()
-[ "$(cache TARVENKEL_SANITIZE)" = ON ] && extra=(-fsanitize=address,undefined)
+[ "$(cache TARVENKEL_SANITIZE)" = ON ] && extra=("-fsanitize=address,undefined")
 kind=shared
 [ "$(cache BUILD_SHARED_LIBS)" = OFF ] && kind=static
 
@@ -59,7 +59,7 @@ if [ "$kind" = static ]; then
   rpath=()
 else
   pc_libs=$(pkg-config --libs tarvenkel)
-  rpath=(-Wl,-rpath,"$(pkg-config --variable=libdir tarvenkel)")
+  rpath=("-Wl,-rpath,$(pkg-config --variable=libdir tarvenkel)")
 fi
 # shellcheck disable=SC2046,SC2086
 "$cxx" -std=c++20 "${extra[@]}" "$consumer/host.cpp" -o "$work/host-pc" \
