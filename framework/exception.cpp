@@ -13,7 +13,9 @@ BOOL copy_message(const std::string& text, LPTSTR out, UINT nMax) {
   return TRUE;
 }
 
-CMemoryException g_memoryException;
+// Built before any code runs: a module linked into the program may be
+// started (and run out of memory) before this unit's dynamic initialisers.
+constinit CMemoryException g_memoryException;
 
 }  // namespace
 

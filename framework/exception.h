@@ -11,7 +11,7 @@
 class AFX_EXT_CLASS CException {
 public:
   // bAutoDelete: Delete() frees the object (it was allocated with new).
-  explicit CException(BOOL bAutoDelete = TRUE) : m_bAutoDelete(bAutoDelete) {}
+  explicit constexpr CException(BOOL bAutoDelete = TRUE) : m_bAutoDelete(bAutoDelete) {}
   CException(const CException&) = delete;
   CException& operator=(const CException&) = delete;
   virtual ~CException() = default;
@@ -30,7 +30,7 @@ public:
 class AFX_EXT_CLASS CMemoryException : public CException {
 public:
   // A memory exception that Delete() leaves alone.
-  CMemoryException() : CException(FALSE) {}
+  constexpr CMemoryException() : CException(FALSE) {}
   // "Out of memory."
   BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError, UINT* pnHelpContext = nullptr) const override;
 };

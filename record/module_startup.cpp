@@ -10,6 +10,11 @@
 //   unload: withdrawal (AfxTermExtensionModule), the registry, the alphabet,
 //           the hook again, which does nothing.
 //
+// Linked from the static archive into a program, the module shares the
+// program's list of initialisers; the same priority puts the start-up ahead
+// of every ordinary static object of the program and of the framework, so
+// what it uses from the framework is built before any code runs.
+//
 // The two static objects live in storage that this unit builds and destroys
 // explicitly, each at most once (a guard flag per object), so a refused
 // registration can destroy them at once and the later unload destroys
@@ -200,3 +205,9 @@ CModuleStartup g_moduleStartup __attribute__((init_priority(101)));
 // them exist from the start-up sequence to the unload.
 constinit CString& CBase64::m_sBase64Alphabet = g_base64Alphabet.m_object;
 constinit CMIMEMessage::CMIMETypeManager& CMIMEMessage::m_MIMETypeManager = g_mimeTypeManager.m_object;
+
+// A program that uses no mail class names nothing in this unit, so a static
+// link would leave it out of the program and the start-up would never run.
+// Whoever links the static library names this symbol as undefined (the
+// library's link options and pkg-config file do so), which pulls the unit in.
+extern "C" AFX_API_EXPORT const char tarvenkel_module_startup = 0;

@@ -4,7 +4,8 @@
 #                       local SMTP server that this script starts, show what arrived
 #   tools/run.sh test   install what is missing, build, run every test in the
 #                       Release and the sanitizer (ASan+UBSan) configurations,
-#                       the concurrency tests under ThreadSanitizer, the mail
+#                       the start-up, mail and install tests in a static
+#                       build, the concurrency tests under ThreadSanitizer, the mail
 #                       and record tests under valgrind memcheck, and each fuzz
 #                       target for a bounded time under libFuzzer
 # Tests labelled "soak" are long and run only on request:
@@ -53,9 +54,12 @@ run_tests() {
   (cd "$top/build/$name" && ctest --output-on-failure -j 2 -LE soak "$@")
 }
 
-# The names of the tests that carry a label; a test's program has its name.
-tests_labelled() {
-  (cd "$top/build/$1" && ctest -N -L "$2" -LE soak) | sed -n 's/^ *Test *#[0-9]*: *//p'
+# The names of the tests that ctest selects in build/<name> with the options
+# given; a test's program has its name.
+tests_selected() {
+  local name=$1
+  shift
+  (cd "$top/build/$name" && ctest -N -LE soak "$@") | sed -n 's/^ *Test *#[0-9]*: *//p'
 }
 
 # The concurrency tests under ThreadSanitizer. Only their programs are built.
@@ -64,13 +68,34 @@ tsan_tests() {
   cmake -S "$top" -B "$top/build/tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTARVENKEL_TSAN=ON -DTARVENKEL_BENCH=OFF >/dev/null
   local targets
-  mapfile -t targets < <(tests_labelled tsan concurrency)
+  mapfile -t targets < <(tests_selected tsan -L concurrency)
   if ((${#targets[@]} == 0)); then
     echo "no tests labelled concurrency" >&2
     return 1
   fi
   cmake --build "$top/build/tsan" -j "$(nproc)" --target "${targets[@]}"
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_tests tsan -L concurrency
+}
+
+# The static configuration: the framework and the module as archives linked
+# into each program. What can differ from the shared build is whether the
+# module's start-up and resource registration are linked in and run in their
+# order, so to keep CI short only the tests that see that are built and run:
+# the record tests (start-up and shut-down order), the extension chain, the
+# progress dialog's resources, the base64 and MIME message tests (the classes
+# that use the start-up's two objects), and the installed static package
+# built against by an out-of-tree host (find_package and pkg-config
+# --static). The rest of the suite runs the same code in the shared build.
+static_tests() {
+  echo "== building static"
+  cmake -S "$top" -B "$top/build/static" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DBUILD_SHARED_LIBS=OFF -DTARVENKEL_BENCH=OFF >/dev/null
+  local selection='^(record_.*|mail_base64_test|mail_mime_message_test|framework_extension_module_test|ui_net_connect_test|install_consumer)$'
+  local targets
+  # install_consumer has no program of its own; it installs the two archives.
+  mapfile -t targets < <(tests_selected static -R "$selection" | grep -vx install_consumer)
+  cmake --build "$top/build/static" -j "$(nproc)" --target tarvenkel tarvenkel-framework "${targets[@]}"
+  run_tests static -R "$selection"
 }
 
 # The Release build's mail and record test programs under valgrind memcheck:
@@ -139,6 +164,7 @@ tests() {
   build asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVENKEL_SANITIZE=ON -DTARVENKEL_BENCH=OFF
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_tests asan
+  static_tests
   tsan_tests
   valgrind_tests
   fuzz_tests

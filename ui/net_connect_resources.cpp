@@ -26,3 +26,8 @@ private:
 CNetConnectResources g_netConnectResources;
 
 }  // namespace
+
+// Nothing names this unit, so a static link would leave it out and the
+// template and clip would never be registered; linking the static library
+// names this symbol as undefined, which pulls the unit in.
+extern "C" AFX_API_EXPORT const char tarvenkel_net_connect_resources = 0;

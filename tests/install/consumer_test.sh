@@ -1,33 +1,72 @@
 #!/usr/bin/env bash
 # consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR CXX
+# Installs the build (shared or static, as it was configured) into a scratch
+# prefix and builds the host out of tree, once through find_package and once
+# through pkg-config; each host must show the module's start-up, its dialog
+# template found through its registration, and its shut-down at exit.
 set -euo pipefail
 build=$1 consumer=$2 cxx=$3
 work=$(mktemp -d /tmp/tarvenkel-install-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-flags=$(grep -E '^CMAKE_CXX_FLAGS:' "$build/CMakeCache.txt" | cut -d= -f2-)
-sanitize=$(grep -E '^TARVENKEL_SANITIZE:' "$build/CMakeCache.txt" | cut -d= -f2-)
+cache() { grep -E "^$1:" "$build/CMakeCache.txt" | cut -d= -f2-; }
+flags=$(cache CMAKE_CXX_FLAGS)
 extra=()
-[ "$sanitize" = ON ] && extra=(-fsanitize=address,undefined)
+[ "$(cache TARVENKEL_SANITIZE)" = ON ] && extra=("-fsanitize=address,undefined")
+kind=shared
+[ "$(cache BUILD_SHARED_LIBS)" = OFF ] && kind=static
 
-echo "== find_package(Tarvenkel)"
+# What each host must print after its version line; the template's size is
+# left out.
+expected="load: pre-construction hook: lists parked
+load: constructed CBase64::m_sBase64Alphabet
+load: constructed CMIMEMessage::m_MIMETypeManager
+load: AfxInitExtensionModule
+load: CDynLinkLibrary
+dialog 950: N bytes, owner in the chain: yes
+AfxTermExtensionModule
+destroyed CMIMEMessage::m_MIMETypeManager
+destroyed CBase64::m_sBase64Alphabet
+pre-construction hook: nothing to do"
+
+check() {
+  local name=$1 out=$2 got
+  grep -q '^version 0\.' <<<"$out" || { echo "$name: no version line" >&2; return 1; }
+  got=$(sed -e 1d -e 's/^dialog 950: [1-9][0-9]* bytes/dialog 950: N bytes/' <<<"$out")
+  if [ "$got" != "$expected" ]; then
+    echo "$name: start-up, template or shut-down not as expected:" >&2
+    diff <(echo "$expected") <(echo "$got") >&2 || true
+    return 1
+  fi
+}
+
+echo "== find_package(Tarvenkel), $kind"
 cmake -S "$consumer" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$work/prefix" \
   -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$flags ${extra[*]}" \
   -DCMAKE_EXE_LINKER_FLAGS="${extra[*]}" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
 out_cmake=$("$work/cmake-build/host")
 echo "$out_cmake"
+check find_package "$out_cmake"
 
-echo "== pkg-config tarvenkel"
+echo "== pkg-config tarvenkel, $kind"
 libdir=$(dirname "$(find "$work/prefix" -name tarvenkel.pc -print -quit)")
 export PKG_CONFIG_PATH=$libdir
-# shellcheck disable=SC2046
+if [ "$kind" = static ]; then
+  # The archives' own dependencies come from the private requirements.
+  pc_libs=$(pkg-config --static --libs tarvenkel)
+  rpath=()
+else
+  pc_libs=$(pkg-config --libs tarvenkel)
+  rpath=("-Wl,-rpath,$(pkg-config --variable=libdir tarvenkel)")
+fi
+# shellcheck disable=SC2046,SC2086
 "$cxx" -std=c++20 "${extra[@]}" "$consumer/host.cpp" -o "$work/host-pc" \
-  $(pkg-config --cflags --libs tarvenkel) -Wl,-rpath,"$(pkg-config --variable=libdir tarvenkel)"
+  $(pkg-config --cflags tarvenkel) $pc_libs "${rpath[@]}"
 out_pc=$("$work/host-pc")
 echo "$out_pc"
+check pkg-config "$out_pc"
 
 [ "$out_cmake" = "$out_pc" ] || { echo "the two builds disagree" >&2; exit 1; }
-grep -q '^version 0\.' <<<"$out_cmake"
-echo "install consumer: 2 passed, 0 failed"
+echo "install consumer ($kind): 2 passed, 0 failed"

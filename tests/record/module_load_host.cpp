@@ -25,20 +25,8 @@ namespace {
 
 using tarvenkel::test::ModuleSteps;
 
-const std::vector<std::string> kLoadSteps = {
-    "pre-construction hook: lists parked",
-    "constructed CBase64::m_sBase64Alphabet",
-    "constructed CMIMEMessage::m_MIMETypeManager",
-    "AfxInitExtensionModule",
-    "CDynLinkLibrary",
-};
-
-const std::vector<std::string> kUnloadSteps = {
-    "AfxTermExtensionModule",
-    "destroyed CMIMEMessage::m_MIMETypeManager",
-    "destroyed CBase64::m_sBase64Alphabet",
-    "pre-construction hook: nothing to do",
-};
+const std::vector<std::string>& kLoadSteps = tarvenkel::test::kModuleLoadSteps;
+const std::vector<std::string>& kUnloadSteps = tarvenkel::test::kModuleUnloadSteps;
 
 bool module_mapped() {
   void* h = dlopen(TARVENKEL_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);

@@ -9,6 +9,21 @@
 
 namespace tarvenkel::test {
 
+// What the module traces as it loads, and as it unloads, in this order.
+inline const std::vector<std::string> kModuleLoadSteps = {
+    "pre-construction hook: lists parked",
+    "constructed CBase64::m_sBase64Alphabet",
+    "constructed CMIMEMessage::m_MIMETypeManager",
+    "AfxInitExtensionModule",
+    "CDynLinkLibrary",
+};
+inline const std::vector<std::string> kModuleUnloadSteps = {
+    "AfxTermExtensionModule",
+    "destroyed CMIMEMessage::m_MIMETypeManager",
+    "destroyed CBase64::m_sBase64Alphabet",
+    "pre-construction hook: nothing to do",
+};
+
 inline std::vector<std::string> ModuleSteps() {
   CStringArray arr;
   AfxGetModuleSteps(arr);

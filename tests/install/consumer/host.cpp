@@ -1,13 +1,38 @@
 // A host program built against the installed package: it uses the framework
 // and the module through their installed headers and prints what it saw.
+// Of the module it names only the version, so with a static package the
+// module's start-up and its resources are in the program only because the
+// package's link flags pull them in.
+#include "framework/extension_module.h"
+#include "framework/resources.h"
 #include "framework/string.h"
 #include "record/version.h"
 
 #include <cstdio>
+#include <unistd.h>
 
 int main() {
   CString line;
   line.Format("version %s", CString(TarvenkelVersion()));
   std::printf("%s\n", static_cast<LPCTSTR>(line));
+
+  // The module's start-up, traced before main.
+  CStringArray steps;
+  AfxGetModuleSteps(steps);
+  for (INT_PTR i = 0; i < steps.GetSize(); ++i) std::printf("load: %s\n", static_cast<LPCTSTR>(steps[i]));
+
+  // The module's dialog template, found through the module's registration.
+  const BYTE* pData = nullptr;
+  DWORD nSize = 0;
+  HINSTANCE hOwner = nullptr;
+  if (AfxFindResource(RT_DIALOG_TYPE, 950, &pData, &nSize, &hOwner))
+    std::printf("dialog 950: %u bytes, owner in the chain: %s\n", static_cast<unsigned>(nSize),
+                AfxIsModuleLinked(hOwner) ? "yes" : "no");
+  else
+    std::printf("dialog 950: not found\n");
+
+  // The shut-down steps are written as they happen, while the process exits.
+  std::fflush(stdout);
+  AfxSetModuleStepSink(STDOUT_FILENO);
   return 0;
 }
