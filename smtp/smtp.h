@@ -21,7 +21,9 @@ public:
   CSMTP();
   virtual ~CSMTP();
   // Refuses a message without primary (TO) recipients with "No Recipients";
-  // otherwise has it format itself.
+  // otherwise has it format itself. A MIME message with parts it could not
+  // write whole is still sent; GetLastError then reads "Attachment could not
+  // be read: " and their paths, separated by ", ".
   virtual BOOL FormatMailMessage(CMailMessage* msg);
   CSMTP(const CSMTP&) = delete;
   CSMTP& operator=(const CSMTP&) = delete;
