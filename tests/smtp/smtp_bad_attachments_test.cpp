@@ -1,11 +1,11 @@
 // Attachments whose paths go bad: a directory, a FIFO with no writer, a
-// dangling link, a file that is missing, vanishes after it was queued, is
-// locked by its writer or cannot be read, and files that shrink or grow
-// before or while they are read. Every message goes to aiosmtpd through the
-// one-call send and through a session, and is parsed back with Python's email
-// package: the text part and the other attachments arrive whole, the bad one
-// arrives as an empty part (or as the bytes that could be read), the host is
-// told which file is missing, and no send hangs.
+// dangling link, a link to /dev/zero, a file that is missing, vanishes after
+// it was queued, is locked by its writer or cannot be read, and files that
+// shrink or grow before or while they are read. Every message goes to
+// aiosmtpd through the one-call send and through a session, and is parsed
+// back with Python's email package: the text part and the other attachments
+// arrive whole, the bad one arrives as an empty part (or as the bytes that
+// could be read), the host is told which file is missing, and no send hangs.
 #include "framework/string_array.h"
 #include "mail/mime_message.h"
 #include "smtp/smtp.h"
@@ -241,6 +241,9 @@ TEST_F(BadAttachments, UnusablePathsBecomeEmptyPartsAndTheRestArrives) {
       {"a FIFO with no writer", [](const std::string& p) { return ::mkfifo(p.c_str(), 0644) == 0 ? -1 : -2; }, {}},
       {"a dangling link",
        [](const std::string& p) { return ::symlink((p + ".nowhere").c_str(), p.c_str()) == 0 ? -1 : -2; },
+       {}},
+      {"a link to a device that never ends",
+       [](const std::string& p) { return ::symlink("/dev/zero", p.c_str()) == 0 ? -1 : -2; },
        {}},
       {"a missing file", [](const std::string&) { return -1; }, {}},
       {"a file removed after queueing",
