@@ -4,6 +4,8 @@
 #include "framework/stdio_file.h"
 #include "mail/base64.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -78,24 +80,38 @@ BOOL CAppOctetStream::AppendPart(LPCTSTR szContent, LPCTSTR szParameters, int nE
   reserve_more(sDestination, header.GetLength() + size / kBytesPerLine * 74 + 8 + 4 + 256);
   sDestination += header;
   attach_file(&file, ENCODING_BASE64, sDestination);
+  // attach_file closes the file when it could not read it to the end.
+  const BOOL whole = file.IsOpen();
   file.Close();
-  return TRUE;
+  return whole;
 }
 
 void CAppOctetStream::attach_file(CStdioFile* pFileAtt, int, CString& sDestination) {
   if (pFileAtt == nullptr) return;
   std::unique_ptr<CBase64> encoder(new (std::nothrow) CBase64);
-  if (!encoder) return;
+  if (!encoder) {
+    pFileAtt->Abort();
+    return;
+  }
+  // The part holds the file as long as it was when it was opened: bytes that
+  // a writer appends meanwhile wait for the next message, so that a log that
+  // grows faster than it can be encoded still ends. A file that reports no
+  // length (procfs and sysfs files do) is read to its end.
+  const std::uint64_t length = pFileAtt->GetLength();
+  std::uint64_t left = length;
   char buffer[kBytesPerLine + 1];
   UINT nRead;
   do {
+    const UINT want = length == 0 ? kBytesPerLine : static_cast<UINT>(std::min<std::uint64_t>(kBytesPerLine, left));
     try {
-      nRead = pFileAtt->Read(buffer, kBytesPerLine);
+      nRead = want == 0 ? 0 : pFileAtt->Read(buffer, want);
     } catch (CFileException* e) {
       e->Delete();
+      pFileAtt->Abort();
       sDestination += "\r\n";
       return;
     }
+    left -= std::min<std::uint64_t>(left, nRead);
     buffer[nRead] = '\0';
     encoder->AppendEncoded(buffer, static_cast<int>(nRead), sDestination);
     sDestination += "\r\n";

@@ -15,7 +15,9 @@ public:
   ~CAppOctetStream() override = default;
 
   // Appends the sub-header and the base64 lines of the file named by
-  // szContent; 0 (nothing appended) when the file cannot be opened.
+  // szContent. 0 when the file cannot be opened (nothing is appended: a
+  // directory, FIFO or device, a missing or locked file) and when it cannot
+  // be read to the end (the sub-header and the lines read so far stay).
   BOOL AppendPart(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath,
                   CString& sDestination) override;
   // "application/octet-stream".
@@ -26,6 +28,9 @@ protected:
   // Content-Transfer-Encoding and Content-Disposition lines. A name that is
   // not a plain token is written as a quoted string.
   CString build_sub_header(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath) override;
-  // Appends the file as base64, one line per 54 bytes read, then an empty line.
+  // Appends the file as base64, one line per 54 bytes read, then an empty
+  // line; at most as many bytes as the file held when it starts. A read error
+  // ends the lines with one CR LF and closes the file, which tells AppendPart
+  // that the part is incomplete.
   virtual void attach_file(CStdioFile* pFileAtt, int nEncoding, CString& sDestination);
 };

@@ -99,6 +99,7 @@ void CMIMEMessage::prepare_body() {
   if (!m_sBody.IsEmpty()) AddMIMEPart(m_sBody, TEXT_PLAIN, "", ENCODING_7BIT, FALSE);
   m_sBody = m_sPreamble;
   m_sBody += "\r\n\r\n";
+  m_FailedParts.RemoveAll();
   append_mime_parts();
   insert_message_end(m_sBody);
   CMailMessage::prepare_body();
@@ -110,7 +111,10 @@ void CMIMEMessage::append_mime_parts() {
     CMIMEContentAgent* pAgent = m_MIMETypeManager.FindAgent(part.m_nContentType);
     if (pAgent == nullptr) continue;
     insert_boundary(m_sBody);
-    pAgent->AppendPart(part.m_sContent, part.m_sParameters, part.m_nEncoding, part.m_bPath, m_sBody);
+    const int nBefore = m_sBody.GetLength();
+    if (pAgent->AppendPart(part.m_sContent, part.m_sParameters, part.m_nEncoding, part.m_bPath, m_sBody)) continue;
+    m_FailedParts.Add(part.m_sContent);
+    if (m_sBody.GetLength() == nBefore) m_sBody += "\r\n";
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include "framework/collections.h"
 #include "framework/critical_section.h"
+#include "framework/string_array.h"
 #include "mail/mail_message.h"
 #include "mail/mime_content_agent.h"
 
@@ -23,6 +24,13 @@ public:
   // space. Always 1.
   int AddMIMEPart(LPCTSTR szContent, int nContentType = APPLICATION_OCTETSTREAM, LPCTSTR szParameters = "",
                   int nEncoding = ENCODING_BASE64, BOOL bPath = TRUE);
+
+  // The content (for an attachment, the path) of each part that the last
+  // FormatMessage could not write whole, in the order of the parts: an
+  // attachment that could not be opened (it is sent as an empty part) or
+  // not read to its end (it is sent cut short). Empty when every part was
+  // written.
+  const CStringArray& GetFailedParts() const { return m_FailedParts; }
 
   // The process-wide registry of content agents. It owns them and deletes
   // them when it is destroyed.
@@ -66,7 +74,11 @@ protected:
   // Queues the plain body as the first text part, then writes preamble,
   // parts and closing boundary into m_sBody.
   void prepare_body() override;
-  // Writes each queued part that has an agent, after its boundary line.
+  // Writes each queued part that has an agent, after its boundary line, and
+  // notes the parts whose agent reports a failure. A part that wrote nothing
+  // gets an empty line, so that it stays a valid empty part: a boundary line
+  // right after another one is not a delimiter, and readers then miss the
+  // closing line when the failed part is the last.
   virtual void append_mime_parts();
 
   // Appends "--boundary" on a line of its own (after a CR LF if sText does not end with one).
@@ -79,9 +91,10 @@ protected:
   static CMIMETypeManager& mime_type_manager();
 
   CString m_sPreamble;     // the text before the first boundary, for readers without MIME
-  CString m_sBoundary;     // the boundary string, fixed for every message
+  CString m_sBoundary;     // the boundary string, the same for every message unless a text holds it
   CString m_sContentType;  // "multipart/mixed"
   CList<CMIMEPart, const CMIMEPart&> m_PartList;  // the queued parts, in the order they are written
+  CStringArray m_FailedParts;  // the paths of the parts last written incompletely
 
 private:
   // A text that held a line "--" + boundary would end its part there and

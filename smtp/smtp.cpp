@@ -269,6 +269,16 @@ BOOL CSMTP::FormatMailMessage(CMailMessage* msg) {
     return FALSE;
   }
   msg->FormatMessage();
+  // The message still goes out without the parts it could not write; the
+  // text tells the host which files the recipient will miss.
+  if (auto* mime = dynamic_cast<CMIMEMessage*>(msg); mime != nullptr && !mime->GetFailedParts().IsEmpty()) {
+    const CStringArray& failed = mime->GetFailedParts();
+    m_sLastError = "Attachment could not be read: ";
+    for (INT_PTR i = 0; i < failed.GetSize(); ++i) {
+      if (i > 0) m_sLastError += ", ";
+      m_sLastError += failed[i];
+    }
+  }
   return TRUE;
 }
 

@@ -23,7 +23,10 @@ public:
   // Disconnects (QUIT) if connected.
   virtual ~CSMTP();
   // Refuses a message without primary (TO) recipients (FALSE, "No
-  // Recipients"); otherwise has it format itself and returns TRUE.
+  // Recipients"); otherwise has it format itself and returns TRUE. A MIME
+  // message with parts it could not write whole is still sent; GetLastError
+  // then reads "Attachment could not be read: " and their paths, separated
+  // by ", ".
   virtual BOOL FormatMailMessage(CMailMessage* msg);
   CSMTP(const CSMTP&) = delete;
   CSMTP& operator=(const CSMTP&) = delete;

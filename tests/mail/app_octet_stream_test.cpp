@@ -1,4 +1,5 @@
 #include "mail/app_octet_stream.h"
+#include "mail/base64.h"
 
 #include "tests/support/test_paths.h"
 
@@ -77,12 +78,31 @@ TEST(AttachmentFailures, UnopenableFilesAppendNothing) {
   EXPECT_EQ(dest.str(), "kept");
 }
 
-TEST(AttachmentFailures, ReadErrorEndsThePartWithOneEmptyLine) {
+TEST(AttachmentFailures, ReadErrorEndsThePartWithOneEmptyLineAndFails) {
   // The first read of this process's memory at offset 0 fails with EIO.
   CAppOctetStream agent(APPLICATION_OCTETSTREAM);
   CString dest;
-  EXPECT_EQ(agent.AppendPart("/proc/self/mem", "", 4, TRUE, dest), 1);
+  EXPECT_EQ(agent.AppendPart("/proc/self/mem", "", 4, TRUE, dest), 0);
   EXPECT_EQ(dest.str(), SubHeaderFor("mem") + "\r\n");
+}
+
+TEST(AttachmentLayout, FileWithoutAStatedLengthIsReadToItsEnd) {
+  // procfs files report a length of 0 and have content all the same.
+  CAppOctetStream agent(APPLICATION_OCTETSTREAM);
+  CString dest;
+  EXPECT_EQ(agent.AppendPart("/proc/self/status", "", 4, TRUE, dest), 1);
+  const std::string text = dest.str();
+  const std::size_t content = SubHeaderFor("status").size();
+  ASSERT_EQ(text.substr(0, content), SubHeaderFor("status"));
+  std::string encoded;
+  for (char c : text.substr(content))
+    if (c != '\r' && c != '\n') encoded += c;
+  std::string decoded(encoded.size() + 1, '\0');
+  CBase64 base64;
+  const int n = base64.Decode(encoded.c_str(), decoded.data());
+  ASSERT_GT(n, 0);
+  decoded.resize(static_cast<std::size_t>(n));
+  EXPECT_NE(decoded.find("VmRSS:"), std::string::npos) << decoded;
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ TEST(MimeParts, TextPartsFirstNewestForemostThenOthersInOrder) {
                 "WQ==\r\n\r\n" + kBoundary + "--\r\n");
 }
 
-TEST(MimeParts, UnopenableAttachmentLeavesABareBoundary) {
+TEST(MimeParts, UnopenableAttachmentBecomesAnEmptyPartAndIsReported) {
   TempDir dir;
   WriteFile(dir.file("ok.bin"), "abc");
   CMIMEMessage m;
@@ -95,8 +95,19 @@ TEST(MimeParts, UnopenableAttachmentLeavesABareBoundary) {
   m.AddMIMEPart(dir.file("ok.bin").c_str(), APPLICATION_OCTETSTREAM, "", ENCODING_BASE64, TRUE);
   m.AddMIMEPart(dir.file("gone2.bin").c_str(), APPLICATION_OCTETSTREAM, "", ENCODING_BASE64, TRUE);
   m.FormatMessage();
+  // The empty line keeps each failed part a part of its own: without it the
+  // closing line would follow a boundary line directly and not count as one.
   const std::string b = kBoundary + "\r\n";
-  EXPECT_EQ(m.m_sBody.str(), kPreamble + b + b + AttachHead("ok.bin") + "YWJj\r\n\r\n" + b + kBoundary + "--\r\n");
+  EXPECT_EQ(m.m_sBody.str(),
+            kPreamble + b + "\r\n" + b + AttachHead("ok.bin") + "YWJj\r\n\r\n" + b + "\r\n" + kBoundary + "--\r\n");
+  ASSERT_EQ(m.GetFailedParts().GetSize(), 2);
+  EXPECT_EQ(m.GetFailedParts()[0].str(), dir.file("gone.bin"));
+  EXPECT_EQ(m.GetFailedParts()[1].str(), dir.file("gone2.bin"));
+  // Formatting again starts a fresh list.
+  WriteFile(dir.file("gone.bin"), "");
+  WriteFile(dir.file("gone2.bin"), "");
+  m.FormatMessage();
+  EXPECT_EQ(m.GetFailedParts().GetSize(), 0);
 }
 
 TEST(MimeParts, UnclaimedCodeIsWrittenByTheAttachmentAgent) {

@@ -5,8 +5,10 @@ Usage: parse_message.py MESSAGE.eml OUTDIR
 
 Prints the headers From, To, Cc, Bcc, Subject (one "Name: value" line each,
 "Name: <absent>" when missing), then one line per leaf part:
-"part N <content type> <file name or -> <charset or ->". The decoded payload
-of part N is written to OUTDIR/part-N.bin.
+"part N <content type> <file name or -> <charset or ->", then "defect NAME"
+for each defect the parser found in the message and "defect part N NAME" for
+each one in a leaf part (base64 that does not decode cleanly, for instance).
+The decoded payload of part N is written to OUTDIR/part-N.bin.
 """
 
 import email
@@ -33,6 +35,10 @@ def main():
                                     part.get_content_charset() or "-"))
     for defect in msg.defects:
         print("defect %s" % type(defect).__name__)
+    # Decoding the payloads above records the defects of the encoded text.
+    for index, part in enumerate(leaves):
+        for defect in part.defects:
+            print("defect part %d %s" % (index, type(defect).__name__))
     return 0
 
 

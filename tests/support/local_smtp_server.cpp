@@ -106,7 +106,11 @@ std::vector<std::string> LocalSmtpServer::Messages(std::size_t count, int timeou
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(m_spool.file("spool"), ec))
       if (entry.path().extension() == ".eml") found.push_back(entry.path().string());
-    std::sort(found.begin(), found.end());
+    // Arrival order: the numbers have four digits at least, so from
+    // 10000 on a shorter name comes first.
+    std::sort(found.begin(), found.end(), [](const std::string& a, const std::string& b) {
+      return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
     if (found.size() >= count || std::chrono::steady_clock::now() >= deadline) return found;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
