@@ -1,4 +1,4 @@
-// The data-phase transparency filter (what CSMTP::cook_body runs) on a large
+// The data-phase transparency filter (what the SMTP data phase runs) on a large
 // body where every third line starts with a dot, against a plain copy of the
 // same bytes: the filter should stay within a small factor of the copy, and
 // doubling the size should at most double the time.

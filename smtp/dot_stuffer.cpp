@@ -32,6 +32,12 @@ struct CStringSink {
   CString& text;
   void append(const char* p, std::size_t n) { text.Append(p, static_cast<int>(n)); }
 };
+struct OutputSink {
+  CDotStuffer::COutput& output;
+  void append(const char* p, std::size_t n) {
+    if (n > 0) output.Put(p, n);
+  }
+};
 
 }  // namespace
 
@@ -45,6 +51,11 @@ void CDotStuffer::Write(const char* pData, std::size_t nLength, CString& out) {
   write(pData, nLength, sink);
 }
 
+void CDotStuffer::Write(const char* pData, std::size_t nLength, COutput& out) {
+  OutputSink sink{out};
+  write(pData, nLength, sink);
+}
+
 void CDotStuffer::Finish(std::string& out) {
   StringSink sink{out};
   finish(sink);
@@ -52,6 +63,11 @@ void CDotStuffer::Finish(std::string& out) {
 
 void CDotStuffer::Finish(CString& out) {
   CStringSink sink{out};
+  finish(sink);
+}
+
+void CDotStuffer::Finish(COutput& out) {
+  OutputSink sink{out};
   finish(sink);
 }
 

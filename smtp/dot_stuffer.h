@@ -17,15 +17,27 @@
 // The transparency filter described above; one object filters one text.
 class AFX_EXT_CLASS CDotStuffer {
 public:
+  // Takes the filtered text piece by piece, in order: a run of the caller's
+  // own bytes (pointing into the data given to Write, valid until that call
+  // returns) or the few bytes the filter adds. A run that needs no change
+  // comes whole, so a sender can pass it on without copying it first.
+  class COutput {
+  public:
+    virtual ~COutput() = default;
+    virtual void Put(const char* pData, std::size_t nLength) = 0;
+  };
+
   // Appends the filtered form of nLength bytes to out.
   void Write(const char* pData, std::size_t nLength, std::string& out);
   // The same, appending to a CString.
   void Write(const char* pData, std::size_t nLength, CString& out);
+  void Write(const char* pData, std::size_t nLength, COutput& out);
   // Ends the text: a CR held back at the end goes out as CR LF. The filter
   // then starts again at the beginning of a line.
   void Finish(std::string& out);
   // The same, appending to a CString.
   void Finish(CString& out);
+  void Finish(COutput& out);
 
   // The whole text filtered in one go.
   static CString Cook(const CString& sText);

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <new>
+#include <string>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -282,11 +283,50 @@ BOOL CSMTP::FormatMailMessage(CMailMessage* msg) {
   return TRUE;
 }
 
-CString CSMTP::cook_body(CMailMessage* msg) {
-  return CDotStuffer::Cook(msg->m_sBody);
-}
-
 namespace {
+
+// Carries the data phase to the socket. Short pieces are gathered, so that a
+// short message leaves in one send together with its end-of-data line rather
+// than in one small segment per part; a long run of unchanged text (an
+// encoded attachment) goes out straight from the message, without a copy.
+class DataPhaseSender : public CDotStuffer::COutput {
+public:
+  explicit DataPhaseSender(CSocket& socket) : m_socket(socket) {}
+
+  void Put(const char* pData, std::size_t nLength) override {
+    if (nLength >= kGatherBytes) {
+      Flush();
+      send(pData, nLength);
+      return;
+    }
+    m_gathered.append(pData, nLength);
+    if (m_gathered.size() >= kGatherBytes) Flush();
+  }
+
+  void Flush() {
+    send(m_gathered.data(), m_gathered.size());
+    m_gathered.clear();
+  }
+
+private:
+  static constexpr std::size_t kGatherBytes = 64 * 1024;
+  static constexpr std::size_t kMaxSend = 1 << 30;
+
+  // After a failed send the connection is of no further use: the rest is
+  // dropped, and the reply read that follows reports the failure.
+  void send(const char* pData, std::size_t nLength) {
+    while (nLength > 0 && !m_bFailed) {
+      const std::size_t piece = std::min(nLength, kMaxSend);
+      m_bFailed = m_socket.Send(pData, static_cast<int>(piece), 0) == SOCKET_ERROR;
+      pData += piece;
+      nLength -= piece;
+    }
+  }
+
+  CSocket& m_socket;
+  std::string m_gathered;
+  bool m_bFailed = false;
+};
 
 const CMailMessage::RECIPIENTS_TYPE kRecipientKinds[] = {CMailMessage::TO, CMailMessage::CC, CMailMessage::BCC};
 
@@ -339,10 +379,21 @@ BOOL CSMTP::transmit_message(CMailMessage* msg) {
 
   send_text("DATA\r\n");
   if (!get_response(RESPONSE_DATA_READY)) return FALSE;
-  send_text(CDotStuffer::Cook(msg->m_sHeader));
-  send_text(cook_body(msg));
-  send_text("\r\n.\r\n");
+  send_data(msg);
   return get_response(RESPONSE_OK);
+}
+
+void CSMTP::send_data(CMailMessage* msg) {
+  // The header and the body are filtered each on its own, both starting at
+  // the beginning of a line.
+  DataPhaseSender sender(m_Socket);
+  CDotStuffer stuffer;
+  stuffer.Write(msg->m_sHeader.GetString(), static_cast<std::size_t>(msg->m_sHeader.GetLength()), sender);
+  stuffer.Finish(sender);
+  stuffer.Write(msg->m_sBody.GetString(), static_cast<std::size_t>(msg->m_sBody.GetLength()), sender);
+  stuffer.Finish(sender);
+  sender.Put("\r\n.\r\n", 5);
+  sender.Flush();
 }
 
 BOOL CSMTP::SendMessage(CString sRecipients, CString sBody, CString sSubject, CStringArray* pAttachments) {

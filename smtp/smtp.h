@@ -131,8 +131,9 @@ protected:
 private:
   // Reads one reply and compares its code with the table entry.
   BOOL get_response(UINT response_expected);
-  // The message's body made safe for the data phase (see CDotStuffer).
-  CString cook_body(CMailMessage* msg);
+  // Sends the message's header and body, each made safe for the data phase
+  // (see CDotStuffer), and the end-of-data line.
+  void send_data(CMailMessage* msg);
   // Reads one whole reply; FALSE with "Socket Error" or "Timed out" when the
   // receive fails. A connection closed before the reply ended, and a reply
   // that is malformed or too long, give code 0.

@@ -5,6 +5,8 @@
 
 #include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -20,6 +22,26 @@ std::string CookInPieces(const std::string& text, std::size_t piece) {
     stuffer.Write(text.data() + at, std::min(piece, text.size() - at), out);
   stuffer.Finish(out);
   return out;
+}
+
+// Collects what the filter hands to an output, piece by piece.
+struct CollectedOutput : CDotStuffer::COutput {
+  std::vector<std::string_view> pieces;
+  std::string text;
+  void Put(const char* pData, std::size_t nLength) override {
+    pieces.emplace_back(pData, nLength);
+    text.append(pData, nLength);
+  }
+};
+
+// The same filter into an output, fed in pieces of the given size.
+std::string CookToOutput(const std::string& text, std::size_t piece) {
+  CDotStuffer stuffer;
+  CollectedOutput out;
+  for (std::size_t at = 0; at < text.size(); at += piece)
+    stuffer.Write(text.data() + at, std::min(piece, text.size() - at), out);
+  stuffer.Finish(out);
+  return out.text;
 }
 
 // A plain statement of the rules, line by line: cut the text at every CR LF,
@@ -93,5 +115,36 @@ TEST(DotStuffing, RandomTextsMatchTheLineByLineRules) {
     ASSERT_EQ(Cook(text), expected) << round;
     ASSERT_EQ(CookInPieces(text, 1), expected) << round;
     ASSERT_EQ(CookInPieces(text, 1 + random() % 7), expected) << round;
+    ASSERT_EQ(CookToOutput(text, text.size() + 1), expected) << round;
+    ASSERT_EQ(CookToOutput(text, 1 + random() % 7), expected) << round;
   }
+}
+
+// The sender relies on this to pass an encoded attachment to the socket
+// without copying it: text that needs no change reaches the output as one
+// piece that is the caller's own bytes.
+TEST(DotStuffing, UnchangedTextReachesTheOutputWholeAndUncopied) {
+  const std::string line = "UHVtcCAzOiBwcmVzc3VyZSBhYm92ZSBsaW1pdC4gVmFsdmUgQiBjbG9zZWQu\r\n";
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += line;
+  CDotStuffer stuffer;
+  CollectedOutput out;
+  stuffer.Write(text.data(), text.size(), out);
+  stuffer.Finish(out);
+  ASSERT_EQ(out.pieces.size(), 1u);
+  EXPECT_EQ(out.pieces[0].data(), text.data());
+  EXPECT_EQ(out.pieces[0].size(), text.size());
+
+  // A line that begins with a dot splits the text there and nowhere else.
+  const std::size_t dotLine = line.size() * 1000;
+  text[dotLine] = '.';
+  CollectedOutput split;
+  stuffer.Write(text.data(), text.size(), split);
+  stuffer.Finish(split);
+  ASSERT_EQ(split.pieces.size(), 3u);
+  EXPECT_EQ(split.pieces[0].data(), text.data());
+  EXPECT_EQ(split.pieces[0].size(), dotLine);
+  EXPECT_EQ(split.pieces[1], ".");
+  EXPECT_EQ(split.pieces[2].data(), text.data() + dotLine);
+  EXPECT_EQ(split.text, Reference(text));
 }
