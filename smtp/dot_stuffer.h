@@ -24,6 +24,7 @@ public:
   class COutput {
   public:
     virtual ~COutput() = default;
+    // Takes the next nLength bytes of the filtered text.
     virtual void Put(const char* pData, std::size_t nLength) = 0;
   };
 
@@ -31,12 +32,14 @@ public:
   void Write(const char* pData, std::size_t nLength, std::string& out);
   // The same, appending to a CString.
   void Write(const char* pData, std::size_t nLength, CString& out);
+  // The same, handing the filtered text to out piece by piece.
   void Write(const char* pData, std::size_t nLength, COutput& out);
   // Ends the text: a CR held back at the end goes out as CR LF. The filter
   // then starts again at the beginning of a line.
   void Finish(std::string& out);
   // The same, appending to a CString.
   void Finish(CString& out);
+  // The same, handing the end of the text to out.
   void Finish(COutput& out);
 
   // The whole text filtered in one go.
