@@ -124,7 +124,18 @@ valgrind_tests() {
 
 # Every fuzz target under clang, libFuzzer, ASan and UBSan for a bounded time,
 # starting from its committed seeds; new inputs go to a scratch folder so the
-# repository's corpus is not changed.
+# repository's corpus is not changed. libFuzzer runs on one core, so the
+# targets run as many at a time as there are cores.
+fuzz_one() {
+  local name=$1 corpus scratch
+  corpus=$top/tests/fuzz/corpus/${name%_fuzz}
+  scratch=$top/build/fuzz/scratch/$name
+  rm -rf "$scratch" && mkdir -p "$scratch"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    "$top/build/fuzz/tests/fuzz/$name" -max_total_time="${FUZZ_SECONDS:-30}" -print_final_stats=1 \
+    -artifact_prefix="$top/build/fuzz/$name-" "$scratch" "$corpus" >"$top/build/fuzz/$name.log" 2>&1
+}
+
 fuzz_tests() {
   echo "== building fuzz"
   CC=clang CXX=clang++ cmake -S "$top" -B "$top/build/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -132,23 +143,31 @@ fuzz_tests() {
   local sources=("$top"/tests/fuzz/*_fuzz.cpp) targets=() src
   for src in "${sources[@]}"; do targets+=("$(basename "$src" .cpp)"); done
   cmake --build "$top/build/fuzz" -j "$(nproc)" --target "${targets[@]}"
-  local name corpus scratch
-  for name in "${targets[@]}"; do
-    corpus=$top/tests/fuzz/corpus/${name%_fuzz}
-    scratch=$top/build/fuzz/scratch/$name
-    rm -rf "$scratch" && mkdir -p "$scratch"
-    echo "-- fuzzing $name for ${FUZZ_SECONDS:-30} s"
-    local log=$top/build/fuzz/$name.log status=0
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-      "$top/build/fuzz/tests/fuzz/$name" -max_total_time="${FUZZ_SECONDS:-30}" -print_final_stats=1 \
-      -artifact_prefix="$top/build/fuzz/$name-" "$scratch" "$corpus" >"$log" 2>&1 || status=$?
-    grep -E '^(stat::number_of_executed_units|Done [0-9]+ runs)' "$log" || true
-    if ((status != 0)); then
-      tail -n 60 "$log" >&2
-      echo "fuzz: $name FAILED (exit $status)" >&2
-      return 1
-    fi
+  local jobs i k failed=0 name
+  jobs=$(nproc)
+  for ((i = 0; i < ${#targets[@]}; i += jobs)); do
+    local batch=("${targets[@]:i:jobs}") pids=() statuses=()
+    echo "-- fuzzing ${batch[*]} for ${FUZZ_SECONDS:-30} s"
+    for name in "${batch[@]}"; do
+      fuzz_one "$name" &
+      pids+=($!)
+    done
+    for k in "${!pids[@]}"; do
+      statuses[k]=0
+      wait "${pids[k]}" || statuses[k]=$?
+    done
+    for k in "${!batch[@]}"; do
+      name=${batch[k]}
+      echo "-- $name"
+      grep -E '^(stat::number_of_executed_units|Done [0-9]+ runs)' "$top/build/fuzz/$name.log" || true
+      if ((statuses[k] != 0)); then
+        tail -n 60 "$top/build/fuzz/$name.log" >&2
+        echo "fuzz: $name FAILED (exit ${statuses[k]})" >&2
+        failed=1
+      fi
+    done
   done
+  return $failed
 }
 
 demo() {
