@@ -26,8 +26,7 @@
 #include <vector>
 
 using tarvenkel::test::LocalSmtpServer;
-using tarvenkel::test::SourcePath;
-using tarvenkel::test::SystemPython;
+using tarvenkel::test::RunPythonScript;
 using tarvenkel::test::TempDir;
 using tarvenkel::test::WriteFile;
 
@@ -253,15 +252,7 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 }
 
 std::vector<Stored> DescribeSpool(const std::string& spool) {
-  const std::string command =
-      std::string(SystemPython()) + " '" + SourcePath("tests/smtp/describe_spool.py") + "' '" + spool + "'";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
-  std::string text;
-  char buf[65536];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
-  if (::pclose(pipe) != 0) throw std::runtime_error("describe_spool.py failed on " + spool);
+  const std::string text = RunPythonScript("tests/smtp/describe_spool.py", {spool});
 
   std::vector<Stored> stored;
   std::size_t start = 0;

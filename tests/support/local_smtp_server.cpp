@@ -131,15 +131,7 @@ std::string ParsedMessage::Header(const std::string& name) const {
 
 ParsedMessage ParseMessage(const std::string& emlPath) {
   TempDir out;
-  std::string command = std::string(SystemPython()) + " '" + SourcePath("tests/smtp/parse_message.py") + "' '" +
-                        emlPath + "' '" + out.path() + "'";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
-  std::string text;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
-  if (::pclose(pipe) != 0) throw std::runtime_error("parse_message.py failed on " + emlPath);
+  const std::string text = RunPythonScript("tests/smtp/parse_message.py", {emlPath, out.path()});
   ParsedMessage parsed;
   std::size_t start = 0;
   for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)

@@ -1,5 +1,6 @@
 #include "tests/support/test_paths.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,19 @@ std::string SourcePath(const std::string& relative) {
 
 std::string BinaryPath(const std::string& relative) {
   return std::string(TARVENKEL_BINARY_DIR) + "/" + relative;
+}
+
+std::string RunPythonScript(const std::string& script, const std::vector<std::string>& args) {
+  std::string command = std::string(SystemPython()) + " '" + SourcePath(script) + "'";
+  for (const std::string& arg : args) command += " '" + arg + "'";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
+  std::string text;
+  char buf[65536];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
+  if (::pclose(pipe) != 0) throw std::runtime_error(command + " failed");
+  return text;
 }
 
 TempDir::TempDir() {

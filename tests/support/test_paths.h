@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tarvenkel::test {
 
@@ -11,6 +12,10 @@ std::string SourcePath(const std::string& relative);
 std::string BinaryPath(const std::string& relative);
 // The Debian interpreter that has aiosmtpd (not whatever python3 is on PATH).
 inline const char* SystemPython() { return "/usr/bin/python3"; }
+// Runs a script of the source tree (a path relative to its top) with the
+// system's interpreter and the given arguments; returns what it printed.
+// Throws std::runtime_error when it cannot run or exits with a failure.
+std::string RunPythonScript(const std::string& script, const std::vector<std::string>& args);
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.
