@@ -49,7 +49,11 @@ void AfxRemoveWaitSource(CWaitSource* source) {
   t_sources.erase(std::remove(t_sources.begin(), t_sources.end(), source), t_sources.end());
 }
 
-AfxWaitResult AfxBlockingWait(int fd, short events, int timeoutMs, int wakeFd) {
+BOOL AfxHasWaitSources() {
+  return t_sources.empty() ? FALSE : TRUE;
+}
+
+AfxWaitResult AfxBlockingWait(int fd, short events, int timeoutMs, int wakeFd, const std::atomic<bool>* pCancelled) {
   constexpr int kMaxFds = 64;
   const bool limited = timeoutMs >= 0;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limited ? timeoutMs : 0);
@@ -103,7 +107,8 @@ AfxWaitResult AfxBlockingWait(int fd, short events, int timeoutMs, int wakeFd) {
       serviced = true;
     }
     // A handler run by a source may have cancelled the call we serve.
-    if (serviced && wakeFd >= 0 && IsReadableNow(wakeFd)) return AfxWaitResult::Cancelled;
+    if (serviced && ((pCancelled != nullptr && pCancelled->load()) || (wakeFd >= 0 && IsReadableNow(wakeFd))))
+      return AfxWaitResult::Cancelled;
     if (ready) return AfxWaitResult::Ready;
     if (limited && Clock::now() >= deadline) return AfxWaitResult::TimedOut;
   }

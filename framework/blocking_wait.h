@@ -9,6 +9,8 @@
 
 #include "framework/win_types.h"
 
+#include <atomic>
+
 struct pollfd;
 
 // Something else the thread must service while it blocks (the window layer).
@@ -27,8 +29,14 @@ AFX_API_EXPORT void AfxAddWaitSource(CWaitSource*);
 // Removes a source of this thread; a source that is not there is ignored.
 AFX_API_EXPORT void AfxRemoveWaitSource(CWaitSource*);
 
-// How AfxBlockingWait ended: fd ready, time-out, wake descriptor readable,
-// or poll failed (or fd is not a valid descriptor).
+// TRUE when the current thread has wait sources, so that its blocking calls
+// must poll in order to service them; FALSE when a call may simply block in
+// the kernel.
+AFX_API_EXPORT BOOL AfxHasWaitSources();
+
+// How AfxBlockingWait ended: fd ready, time-out, cancellation (wake
+// descriptor readable or cancel flag set), or poll failed (or fd is not a
+// valid descriptor).
 enum class AfxWaitResult { Ready, TimedOut, Cancelled, Error };
 
 // Blocks until fd is ready for events (POLLIN/POLLOUT), timeoutMs runs out (-1: never), or wakeFd becomes
@@ -36,4 +44,8 @@ enum class AfxWaitResult { Ready, TimedOut, Cancelled, Error };
 // A descriptor that reports an error or hang-up counts as ready, so that the
 // caller's next read or write sees the failure. The wake descriptor is not
 // drained: its owner decides when a cancellation has been consumed.
-AFX_API_EXPORT AfxWaitResult AfxBlockingWait(int fd, short events, int timeoutMs, int wakeFd);
+// pCancelled, when given, is a flag that a handler run by a wait source may
+// set to cancel the wait; it is looked at after every round of service and
+// ends the wait as Cancelled (it is not cleared).
+AFX_API_EXPORT AfxWaitResult AfxBlockingWait(int fd, short events, int timeoutMs, int wakeFd,
+                                             const std::atomic<bool>* pCancelled = nullptr);

@@ -4,6 +4,8 @@
 #include "framework/socket_handle.h"
 #include "framework/socket_trace.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -13,17 +15,45 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
+#include <sys/time.h>
 
+using tarvenkel::detail::BlockedCall;
 using tarvenkel::detail::SocketHandle;
 
 namespace {
 
 thread_local int t_lastError = 0;
 
-int NewSocket(int family, int type) {
-  return ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+int NewSocket(int family, int type, bool blocking) {
+  return ::socket(family, type | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
+}
+
+// Puts the descriptor into blocking or non-blocking mode unless it is in it.
+bool SetBlocking(SocketHandle& handle, bool blocking) {
+  if (handle.blocking.load() == blocking) return true;
+  int flags = ::fcntl(handle.fd, F_GETFL);
+  if (flags < 0 || ::fcntl(handle.fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) < 0) {
+    t_lastError = errno;
+    return false;
+  }
+  handle.blocking.store(blocking);
+  return true;
+}
+
+// Sets SO_RCVTIMEO or SO_SNDTIMEO, whose value is cached in current, to
+// milliseconds (0 or less: no limit) unless it has that value already.
+bool SetTimeoutOption(SocketHandle& handle, int option, std::atomic<int>& current, int milliseconds) {
+  milliseconds = std::max(milliseconds, 0);
+  if (current.load() == milliseconds) return true;
+  timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+  if (::setsockopt(handle.fd, SOL_SOCKET, option, &limit, sizeof limit) != 0) {
+    t_lastError = errno;
+    return false;
+  }
+  current.store(milliseconds);
+  return true;
 }
 
 // Resolves a numeric or named host for one socket type; an IPv6 literal may
@@ -100,9 +130,10 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, LPCTST
     }
     family = local->ai_family;
   }
-  handle->fd = NewSocket(family, nSocketType);
-  handle->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (handle->fd < 0 || handle->wakeFd < 0) {
+  handle->fd = NewSocket(family, nSocketType, m_bBlockingDescriptor);
+  handle->family = family;
+  handle->blocking.store(m_bBlockingDescriptor);
+  if (handle->fd < 0) {
     SetLastError(errno);
     if (local != nullptr) ::freeaddrinfo(local);
     return FALSE;
@@ -135,7 +166,7 @@ void CAsyncSocket::Close() {
 }
 
 BOOL CAsyncSocket::Renew(SocketHandle& handle, int family) {
-  int fresh = NewSocket(family, handle.type);
+  int fresh = NewSocket(family, handle.type, m_bBlockingDescriptor);
   if (fresh < 0) {
     SetLastError(errno);
     return FALSE;
@@ -150,6 +181,11 @@ BOOL CAsyncSocket::Renew(SocketHandle& handle, int family) {
     return FALSE;
   }
   ::fcntl(handle.fd, F_SETFD, FD_CLOEXEC);
+  // The options of the old descriptor went with it.
+  handle.family = family;
+  handle.blocking.store(m_bBlockingDescriptor);
+  handle.receiveTimeoutMs.store(0);
+  handle.sendTimeoutMs.store(0);
   return TRUE;
 }
 
@@ -170,10 +206,7 @@ BOOL CAsyncSocket::Connect(LPCTSTR lpszHostAddress, UINT nHostPort) {
     SetLastError(error);
     return FALSE;
   }
-  sockaddr_storage current{};
-  socklen_t currentLen = sizeof current;
-  ::getsockname(handle->fd, reinterpret_cast<sockaddr*>(&current), &currentLen);
-  int family = current.ss_family;
+  int family = handle->family;
 
   BOOL connected = FALSE;
   bool first = true;
@@ -267,7 +300,10 @@ BOOL CAsyncSocket::SetSockOpt(int nOptionName, const void* lpOptionValue, int nO
   return TRUE;
 }
 
-CSocket::CSocket() = default;
+CSocket::CSocket() {
+  // Its calls block in the kernel when nothing else needs the thread.
+  m_bBlockingDescriptor = true;
+}
 
 CSocket::~CSocket() {
   Close();
@@ -282,26 +318,29 @@ BOOL CSocket::wait_for(SocketHandle& handle, short events) {
 }
 
 BOOL CSocket::wait_for(SocketHandle& handle, short events, int timeout) {
+  BlockedCall blocked(handle);
   if (handle.TakeCancel()) {
     SetLastError(ECANCELED);
     return FALSE;
   }
   ++m_nBlocking;
-  AfxWaitResult result = AfxBlockingWait(handle.fd, events, timeout > 0 ? timeout : -1, handle.wakeFd);
+  AfxWaitResult result =
+      AfxBlockingWait(handle.fd, events, timeout > 0 ? timeout : -1, -1, &handle.cancelRequested);
   --m_nBlocking;
+  // A cancel from another thread shuts the connection down, which makes the
+  // descriptor ready; one from a handler inside the wait ends it as
+  // Cancelled. Either way the cancel is taken here.
+  if (handle.TakeCancel()) {
+    SetLastError(ECANCELED);
+    return FALSE;
+  }
   switch (result) {
     case AfxWaitResult::Ready:
+    case AfxWaitResult::Cancelled:  // taken meanwhile by another call: retry
       return TRUE;
     case AfxWaitResult::TimedOut:
       SetLastError(ETIMEDOUT);
       return FALSE;
-    case AfxWaitResult::Cancelled:
-      if (handle.TakeCancel()) {
-        SetLastError(ECANCELED);
-        return FALSE;
-      }
-      handle.DrainStaleWake();
-      return TRUE;  // the caller retries its call, which then blocks again
     case AfxWaitResult::Error:
       break;
   }
@@ -315,25 +354,59 @@ BOOL CSocket::ConnectHelper(const sockaddr* lpSockAddr, int nSockAddrLen) {
     SetLastError(ENOTSOCK);
     return FALSE;
   }
+  if (!AfxHasWaitSources()) return blocking_connect(*handle, lpSockAddr, nSockAddrLen);
   if (handle->TakeCancel()) {
     SetLastError(ECANCELED);
     return FALSE;
   }
+  if (!SetBlocking(*handle, false)) return FALSE;
   if (::connect(handle->fd, lpSockAddr, static_cast<socklen_t>(nSockAddrLen)) == 0) return TRUE;
   if (errno != EINPROGRESS && errno != EINTR) {
     SetLastError(errno);
     return FALSE;
   }
-  // A stale wake-up makes wait_for return early; poll again until the attempt
-  // has an outcome.
+  return finish_connect(*handle);
+}
+
+BOOL CSocket::blocking_connect(SocketHandle& handle, const sockaddr* lpSockAddr, int nSockAddrLen) {
+  if (!SetBlocking(handle, true) || !SetTimeoutOption(handle, SO_SNDTIMEO, handle.sendTimeoutMs, GetTimeout()))
+    return FALSE;
+  int rc;
+  int error;
+  {
+    BlockedCall blocked(handle);
+    if (handle.TakeCancel()) {
+      SetLastError(ECANCELED);
+      return FALSE;
+    }
+    ++m_nBlocking;
+    rc = ::connect(handle.fd, lpSockAddr, static_cast<socklen_t>(nSockAddrLen));
+    error = errno;
+    --m_nBlocking;
+  }
+  if (rc == 0) return TRUE;
+  if (handle.TakeCancel()) {
+    SetLastError(ECANCELED);
+    return FALSE;
+  }
+  // A signal leaves the attempt running in the background; a blocking
+  // connect that ran out of SO_SNDTIMEO reports EINPROGRESS.
+  if (error == EINTR) return finish_connect(handle);
+  SetLastError(error == EINPROGRESS ? ETIMEDOUT : error);
+  return FALSE;
+}
+
+BOOL CSocket::finish_connect(SocketHandle& handle) {
+  // A wait that returns early (a cancel taken by another call) polls again
+  // until the attempt has an outcome.
   for (;;) {
-    if (!wait_for(*handle, POLLOUT)) return FALSE;
-    pollfd p{handle->fd, POLLOUT, 0};
+    if (!wait_for(handle, POLLOUT)) return FALSE;
+    pollfd p{handle.fd, POLLOUT, 0};
     if (::poll(&p, 1, 0) > 0) break;
   }
   int error = 0;
   socklen_t len = sizeof error;
-  if (::getsockopt(handle->fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+  if (::getsockopt(handle.fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
   if (error != 0) {
     SetLastError(error);
     return FALSE;
@@ -348,6 +421,7 @@ int CSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
     return SOCKET_ERROR;
   }
   if (handle->tls) return tls_receive(*handle, lpBuf, nBufLen);
+  if (!AfxHasWaitSources()) return blocking_receive(*handle, lpBuf, nBufLen, nFlags);
   for (;;) {
     if (handle->TakeCancel()) {
       SetLastError(ECANCELED);
@@ -364,6 +438,41 @@ int CSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
       return SOCKET_ERROR;
     }
     if (!wait_for(*handle, POLLIN)) return SOCKET_ERROR;
+  }
+}
+
+int CSocket::blocking_receive(SocketHandle& handle, void* lpBuf, int nBufLen, int nFlags) {
+  if (!SetBlocking(handle, true) ||
+      !SetTimeoutOption(handle, SO_RCVTIMEO, handle.receiveTimeoutMs, GetTimeout()))
+    return SOCKET_ERROR;
+  for (;;) {
+    ssize_t n;
+    int error;
+    {
+      BlockedCall blocked(handle);
+      if (handle.TakeCancel()) {
+        SetLastError(ECANCELED);
+        return SOCKET_ERROR;
+      }
+      ++m_nBlocking;
+      n = ::recv(handle.fd, lpBuf, static_cast<size_t>(nBufLen), nFlags);
+      error = errno;
+      --m_nBlocking;
+    }
+    // Bytes that arrived are handed over even when a cancel came meanwhile:
+    // it then ends the next call.
+    if (n > 0) {
+      AfxSocketTrace(FALSE, lpBuf, static_cast<int>(n));
+      return static_cast<int>(n);
+    }
+    if (handle.TakeCancel()) {
+      SetLastError(ECANCELED);
+      return SOCKET_ERROR;
+    }
+    if (n == 0) return 0;
+    if (error == EINTR) continue;
+    SetLastError(error == EAGAIN || error == EWOULDBLOCK ? ETIMEDOUT : error);
+    return SOCKET_ERROR;
   }
 }
 

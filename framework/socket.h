@@ -1,11 +1,13 @@
 // TCP client sockets: CAsyncSocket (non-blocking calls) and CSocket (blocking
-// calls that wait through AfxBlockingWait, so that window sources keep being
-// serviced and CancelBlockingCall can end the wait).
+// calls). On a thread with wait sources (windows), a CSocket call waits
+// through AfxBlockingWait, so that the sources keep being serviced and a
+// handler can cancel the call; on any other thread it blocks in the kernel
+// itself, which costs the fewest system calls.
 //
 // A socket's descriptor lives in a shared handle. A blocking call holds its own
 // reference while it runs, so Close (or Cancel) from another thread, or from a
 // handler that runs inside the wait, never closes the descriptor under the
-// call: it marks the handle closed, wakes the call, and the descriptor is
+// call: it marks the handle closed, ends the call, and the descriptor is
 // released when the last call using it has left.
 #pragma once
 
@@ -108,6 +110,11 @@ private:
   // Gives the socket a fresh descriptor of the given family for a new attempt.
   BOOL Renew(tarvenkel::detail::SocketHandle& handle, int family);
 
+protected:
+  // Whether the descriptors this object makes block (CSocket) or not.
+  bool m_bBlockingDescriptor = false;
+
+private:
   mutable std::mutex m_mutex;
   std::shared_ptr<tarvenkel::detail::SocketHandle> m_handle;
   long m_lEvent = 0;
@@ -129,7 +136,11 @@ public:
   // Makes the blocking call in progress on this socket return failure at once,
   // from another thread or from a handler running inside the wait. A cancel
   // that finds no call blocked ends the next blocking call instead, so one
-  // that races with the start of a call is not lost.
+  // that races with the start of a call is not lost. A call blocked on
+  // another thread is ended by shutting the connection down in both
+  // directions: after such a cancel the socket is of no further use but to be
+  // closed, as the peer's view of the exchange is unknown. A cancel from a
+  // handler inside the call's own wait leaves the connection usable.
   void CancelBlockingCall();
   // TRUE while a blocking call waits on this socket.
   BOOL IsBlocking() const { return m_nBlocking.load() > 0; }
@@ -164,6 +175,15 @@ private:
   // less: no limit).
   BOOL wait_for(tarvenkel::detail::SocketHandle& handle, short events);
   BOOL wait_for(tarvenkel::detail::SocketHandle& handle, short events, int nMilliseconds);
+  // Connect on a thread without wait sources: one blocking connect, limited
+  // by SO_SNDTIMEO.
+  BOOL blocking_connect(tarvenkel::detail::SocketHandle& handle, const struct sockaddr* lpSockAddr,
+                        int nSockAddrLen);
+  // Waits for a connection attempt in progress to end; TRUE when it succeeded.
+  BOOL finish_connect(tarvenkel::detail::SocketHandle& handle);
+  // Receive on a thread without wait sources: one blocking recv, limited by
+  // SO_RCVTIMEO.
+  int blocking_receive(tarvenkel::detail::SocketHandle& handle, void* lpBuf, int nBufLen, int nFlags);
   // Receive and Send over the handle's TLS session.
   int tls_receive(tarvenkel::detail::SocketHandle& handle, void* lpBuf, int nBufLen);
   int tls_send(tarvenkel::detail::SocketHandle& handle, const void* lpBuf, int nBufLen);

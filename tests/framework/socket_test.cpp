@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,7 +30,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 // A listening socket on a free port of a loopback address.
 class Listener {
 public:
-  explicit Listener(int family = AF_INET) {
+  explicit Listener(int family = AF_INET, int backlog = 4) {
     m_fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_storage addr{};
     socklen_t len;
@@ -44,7 +45,7 @@ public:
       in6->sin6_addr = in6addr_loopback;
       len = sizeof *in6;
     }
-    m_ok = m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 && ::listen(m_fd, 4) == 0 &&
+    m_ok = m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 && ::listen(m_fd, backlog) == 0 &&
            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
     m_port = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in*>(&addr)->sin_port
                                      : reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
@@ -121,6 +122,50 @@ private:
   int m_fd;
   int m_events = 0;
 };
+
+// A listener whose queue of unaccepted connections is full, so that the
+// kernel drops further connection requests and a connect to it hangs.
+class FullListener {
+public:
+  FullListener() : m_listener(AF_INET, 0) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(m_listener.port()));
+    for (int& fd : m_fillers) {
+      fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      (void)::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ~FullListener() {
+    for (int fd : m_fillers) ::close(fd);
+  }
+  UINT port() const { return m_listener.port(); }
+
+private:
+  Listener m_listener;
+  int m_fillers[3] = {-1, -1, -1};
+};
+
+// Registers a wait source whose timer is far off for the guard's lifetime:
+// the thread then counts as one with windows, whose blocking calls poll.
+class IdleSource {
+public:
+  IdleSource() : m_timer(600000, [] {}) { AfxAddWaitSource(&m_timer); }
+  ~IdleSource() { AfxRemoveWaitSource(&m_timer); }
+
+private:
+  TimerSource m_timer;
+};
+
+// A thread that cancels the socket's call as soon as one blocks.
+std::thread CancelWhenBlocked(CSocket& socket) {
+  return std::thread([&socket] {
+    while (!socket.IsBlocking()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    socket.CancelBlockingCall();
+  });
+}
 
 // Connects a CSocket to the listener and accepts the other end.
 void ConnectPair(CSocket& socket, Listener& listener) {
@@ -301,4 +346,74 @@ TEST(CSocket, ConnectsByNameAndOverIPv6) {
   ASSERT_TRUE(refused.Create());
   EXPECT_FALSE(refused.Connect("127.0.0.1", 1));
   EXPECT_EQ(CSocket::GetLastError(), ECONNREFUSED);
+}
+
+// A call blocks in the kernel on a thread without wait sources and polls on
+// one with them; either way a connect that hangs is ended by a cancel from
+// another thread or by the time-out, and a blocked receive by a cancel.
+TEST(CSocket, HangingCallsEndByCancelOrTimeOutWithAndWithoutSources) {
+  for (bool withSources : {false, true}) {
+    SCOPED_TRACE(withSources ? "thread with wait sources" : "thread without wait sources");
+    std::optional<IdleSource> sources;
+    if (withSources) sources.emplace();
+    ASSERT_EQ(AfxHasWaitSources(), withSources ? TRUE : FALSE);
+    FullListener full;
+
+    CSocket timed;
+    ASSERT_TRUE(timed.Create());
+    timed.SetTimeout(150);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(timed.Connect("127.0.0.1", full.port()));
+    EXPECT_EQ(CSocket::GetLastError(), ETIMEDOUT);
+    EXPECT_GE(SecondsSince(start), 0.14);
+    EXPECT_LT(SecondsSince(start), 2.0);
+
+    CSocket cancelled;
+    ASSERT_TRUE(cancelled.Create());
+    start = std::chrono::steady_clock::now();
+    std::thread canceller = CancelWhenBlocked(cancelled);
+    EXPECT_FALSE(cancelled.Connect("127.0.0.1", full.port()));
+    EXPECT_EQ(CSocket::GetLastError(), ECANCELED);
+    canceller.join();
+    EXPECT_LT(SecondsSince(start), 2.0);
+
+    Listener listener;
+    CSocket receiver;
+    ConnectPair(receiver, listener);
+    std::thread receiveCanceller = CancelWhenBlocked(receiver);
+    char buf[16];
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(receiver.Receive(buf, sizeof buf), SOCKET_ERROR);
+    EXPECT_EQ(CSocket::GetLastError(), ECANCELED);
+    receiveCanceller.join();
+    EXPECT_LT(SecondsSince(start), 2.0);
+  }
+}
+
+// A cancel that finds no call blocked is consumed by the next call and the
+// connection goes on; one that ends a call blocked on another thread shuts
+// the connection down, and every later call fails as cancelled instead of
+// reading what the broken connection would report.
+TEST(CSocket, CancelOfABlockedCallEndsTheConnectionAPendingOneDoesNot) {
+  Listener listener;
+  CSocket socket;
+  ConnectPair(socket, listener);
+  char buf[16];
+  socket.CancelBlockingCall();
+  EXPECT_EQ(socket.Receive(buf, sizeof buf), SOCKET_ERROR);
+  EXPECT_EQ(CSocket::GetLastError(), ECANCELED);
+  ASSERT_EQ(::send(listener.peer(), "one", 3, 0), 3);
+  EXPECT_EQ(socket.Receive(buf, sizeof buf), 3);
+
+  std::thread canceller = CancelWhenBlocked(socket);
+  EXPECT_EQ(socket.Receive(buf, sizeof buf), SOCKET_ERROR);
+  EXPECT_EQ(CSocket::GetLastError(), ECANCELED);
+  canceller.join();
+  ASSERT_EQ(::send(listener.peer(), "two", 3, 0), 3);
+  EXPECT_EQ(socket.Receive(buf, sizeof buf), SOCKET_ERROR);
+  EXPECT_EQ(CSocket::GetLastError(), ECANCELED);
+  EXPECT_EQ(socket.Send("x", 1), SOCKET_ERROR);
+  EXPECT_EQ(CSocket::GetLastError(), ECANCELED);
+  // The peer sees the connection end.
+  EXPECT_EQ(::recv(listener.peer(), buf, sizeof buf, 0), 0);
 }
