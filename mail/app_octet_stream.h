@@ -21,7 +21,7 @@ public:
   BOOL AppendPart(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath,
                   CString& sDestination) override;
   // Writes the same bytes as AppendPart into the file, without holding the
-  // part in memory: the attachment is read and encoded a piece of 216 KiB
+  // part in memory: the attachment is read and encoded a piece of 54 KiB
   // at a time, by the encoder attach_file uses. Returns what AppendPart
   // would (0 for a file that cannot be opened, with nothing written; 0 for
   // one that cannot be read to its end, with the lines read so far

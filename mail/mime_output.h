@@ -90,14 +90,14 @@ private:
   FileOutput& m_out;
 };
 
-// Writes to a CFile the caller owns, through a buffer of a few hundred KiB:
+// Writes to a CFile the caller owns, through a buffer of 74 KiB:
 // small appends are gathered, pieces at least as large as the buffer go
 // straight through. Flush writes what is gathered; the destructor does not
 // (it cannot report a failure), so a caller that finishes calls Flush.
 class FileOutput final : public MimeOutput {
 public:
   // The buffer's size, and the largest piece the encoder reserves.
-  static constexpr std::size_t kBufferSize = 4096 * 74;
+  static constexpr std::size_t kBufferSize = 1024 * 74;
 
   // Writes to file at its position.
   explicit FileOutput(CFile& file);

@@ -24,7 +24,7 @@ using tarvenkel::test::TempDir;
 using tarvenkel::test::WriteFile;
 
 // Bytes of the file per piece the attachment encoder reads.
-constexpr std::size_t kPiece = 4096 * 54;
+constexpr std::size_t kPiece = 1024 * 54;
 const std::string kBoundary = "--ZOLVANE_PaRt_BoUnDaRy_05151998";
 
 // The Date line's value blanked: the clock may tick between two formattings.
@@ -243,7 +243,7 @@ private:
 
 TEST(WriteMessage, AFailedWriteIsFalseAndTheMessageCanBeWrittenAgain) {
   TempDir dir;
-  WriteFile(dir.file("big.bin"), RandomBytes(2 * kPiece + 7, 5));
+  WriteFile(dir.file("big.bin"), RandomBytes(4 * kPiece + 7, 5));
   CMIMEMessage m;
   Addresses(m);
   m.m_sBody = "See the log.";
@@ -259,13 +259,14 @@ TEST(WriteMessage, AFailedWriteIsFalseAndTheMessageCanBeWrittenAgain) {
   BYTE small[100];
   CMemFile fixed(small, sizeof small);
   EXPECT_EQ(m.WriteMessage(fixed), FALSE);
-  // Failing in the middle of the attachment (its second piece) leaves a
+  // Failing in the middle of the attachment (in its third piece) leaves a
   // beginning of the message.
-  CFullAfter cut(400000);
+  const std::size_t pieceText = kPiece / 54 * 74;
+  CFullAfter cut(2 * pieceText + 1000);
   EXPECT_EQ(m.WriteMessage(cut), FALSE);
   const std::string good = WriteToFile(m, dir.file("good.eml"));
-  ASSERT_GT(good.size(), 400000u);
-  EXPECT_GT(cut.Text().size(), 300000u);
+  ASSERT_GT(good.size(), 3 * pieceText);
+  EXPECT_GT(cut.Text().size(), pieceText);
   EXPECT_EQ(WithoutDate(cut.Text()), WithoutDate(good).substr(0, WithoutDate(cut.Text()).size()));
 
   CMIMEMessage fresh;
