@@ -4,6 +4,7 @@
 //   tarvenkel_mail send HOST PORT ATTACHMENT   send a message with the attachment (the one-call send)
 //   tarvenkel_mail notify HOST PORT COUNT      send COUNT one-line notifications, one connection each
 //   tarvenkel_mail transmit HOST PORT FILE     send FILE, a message already formatted, as it is
+#include "framework/file.h"
 #include "framework/string.h"
 #include "framework/string_array.h"
 #include "mail/mail_message.h"
@@ -27,15 +28,26 @@ int compose(const char* attachment, const char* output) {
   message.m_sBody = kText;
   message.AddRecipient(kRecipient);
   message.AddMIMEPart(attachment, APPLICATION_OCTETSTREAM, "", ENCODING_BASE64, TRUE);
-  message.FormatMessage();
-  FILE* out = std::fopen(output, "wb");
-  if (!out) {
-    std::perror(output);
+  // Written as it is formatted: the attachment goes through a piece at a
+  // time and the message is never held whole.
+  CFile out;
+  CFileException error;
+  if (!out.Open(output, CFile::modeCreate | CFile::modeWrite, &error)) {
+    std::fprintf(stderr, "tarvenkel_mail: %s: %s\n", output, std::strerror(static_cast<int>(error.m_lOsError)));
     return 1;
   }
-  std::fwrite(message.m_sHeader.GetString(), 1, static_cast<size_t>(message.m_sHeader.GetLength()), out);
-  std::fwrite(message.m_sBody.GetString(), 1, static_cast<size_t>(message.m_sBody.GetLength()), out);
-  return std::fclose(out) == 0 ? 0 : 1;
+  if (!message.WriteMessage(out)) {
+    std::fprintf(stderr, "tarvenkel_mail: %s: cannot write\n", output);
+    return 1;
+  }
+  try {
+    out.Close();
+  } catch (CFileException* e) {
+    e->Delete();
+    std::fprintf(stderr, "tarvenkel_mail: %s: cannot close\n", output);
+    return 1;
+  }
+  return 0;
 }
 
 // One notification through the one-call send; false with the reason printed.

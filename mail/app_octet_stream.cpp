@@ -3,6 +3,7 @@
 #include "framework/split_path.h"
 #include "framework/stdio_file.h"
 #include "mail/base64.h"
+#include "mail/mime_output.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -37,14 +38,74 @@ CString parameter_value(const std::string& raw) {
   return CString(std::string_view(quoted));
 }
 
-// Makes room in sDestination for nMore bytes, growing by at least half its
-// capacity so that many attachments in a row do not copy the body each time.
-void reserve_more(CString& sDestination, std::uint64_t nMore) {
-  const std::string& s = sDestination.str();
-  const std::uint64_t needed = s.size() + nMore;
-  if (needed <= s.capacity() || needed > 0x7FFFFFFF) return;
-  const std::uint64_t grown = s.capacity() + s.capacity() / 2;
-  sDestination.Preallocate(static_cast<int>(std::min<std::uint64_t>(std::max(needed, grown), 0x7FFFFFFF)));
+// Opens the attachment for reading, so that no writer changes it meanwhile.
+bool open_attachment(LPCTSTR szContent, CStdioFile& file) {
+  return szContent != nullptr &&
+         file.Open(szContent, CStdioFile::modeRead | CStdioFile::shareDenyWrite | CStdioFile::typeBinary);
+}
+
+// Closes the attachment; true when it was read to its end (the encoder
+// closes it early when a read fails).
+bool close_attachment(CStdioFile& file) {
+  const bool whole = file.IsOpen();
+  file.Close();
+  return whole;
+}
+
+// Lines per piece: 1024 lines read 54 KiB of the file and make 74 KiB of
+// text, as much as a file output gathers before it writes. Small pieces keep
+// the memory of writing a message small; each still costs one write.
+constexpr std::uint64_t kLinesPerPiece = tarvenkel::detail::FileOutput::kBufferSize / 74;
+// Lines per piece of a file that states no length.
+constexpr std::uint64_t kLinesUnknownLength = 256;
+
+// The one base64 encoder of attachments, for a string and a file alike:
+// reads the file 54 bytes at a time and writes each block as a line of 72
+// characters and CR LF, into a piece of the output reserved for up to
+// kLinesPerPiece lines, then an empty line. The file is read to the length
+// it had when this starts (to its end when it states none); a block shorter
+// than 54 bytes is the last one, so a file whose length is a multiple of 54
+// ends with an empty line of its own. A read error keeps the lines of the
+// blocks read whole, ends with one CR LF instead, and closes the file.
+void encode_lines(CStdioFile* pFileAtt, tarvenkel::detail::MimeOutput& out) {
+  if (pFileAtt == nullptr) return;
+  std::unique_ptr<CBase64> encoder(new (std::nothrow) CBase64);
+  if (!encoder) {
+    pFileAtt->Abort();
+    return;
+  }
+  // The part holds the file as long as it was when it was opened: bytes that
+  // a writer appends meanwhile wait for the next message, so that a log that
+  // grows faster than it can be encoded still ends. A file that reports no
+  // length (procfs and sysfs files do) is read to its end.
+  const std::uint64_t length = pFileAtt->GetLength();
+  std::uint64_t left = length;
+  char block[kBytesPerLine];
+  UINT nRead = kBytesPerLine;
+  while (nRead == kBytesPerLine) {
+    const std::uint64_t lines =
+        length == 0 ? kLinesUnknownLength : std::min(kLinesPerPiece, left / kBytesPerLine + 1);
+    char* const piece = out.Reserve(static_cast<std::size_t>(lines) * 74);
+    std::size_t used = 0;
+    for (std::uint64_t line = 0; line < lines && nRead == kBytesPerLine; ++line) {
+      const UINT want = length == 0 ? kBytesPerLine : static_cast<UINT>(std::min<std::uint64_t>(kBytesPerLine, left));
+      try {
+        nRead = want == 0 ? 0 : pFileAtt->Read(block, want);
+      } catch (CFileException* e) {
+        e->Delete();
+        pFileAtt->Abort();
+        out.Commit(used);
+        out.Append("\r\n", 2);
+        return;
+      }
+      left -= std::min<std::uint64_t>(left, nRead);
+      used += static_cast<std::size_t>(encoder->EncodeInto(block, static_cast<int>(nRead), piece + used));
+      piece[used++] = '\r';
+      piece[used++] = '\n';
+    }
+    out.Commit(used);
+  }
+  out.Append("\r\n", 2);
 }
 
 }  // namespace
@@ -70,51 +131,29 @@ CString CAppOctetStream::build_sub_header(LPCTSTR szContent, LPCTSTR, int, BOOL 
 
 BOOL CAppOctetStream::AppendPart(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL,
                                  CString& sDestination) {
-  if (szContent == nullptr) return FALSE;
   CStdioFile file;
-  if (!file.Open(szContent, CStdioFile::modeRead | CStdioFile::shareDenyWrite | CStdioFile::typeBinary)) return FALSE;
+  if (!open_attachment(szContent, file)) return FALSE;
   const CString header = build_sub_header(szContent, szParameters, nEncoding, TRUE);
   // Room for the header, 74 bytes per full block, the last line and the
   // closing empty line, plus the next boundary line.
-  const std::uint64_t size = file.GetLength();
-  reserve_more(sDestination, header.GetLength() + size / kBytesPerLine * 74 + 8 + 4 + 256);
+  tarvenkel::detail::StringOutput(sDestination).Expect(header.GetLength() + file.GetLength() / kBytesPerLine * 74 +
+                                                       8 + 4 + 256);
   sDestination += header;
   attach_file(&file, ENCODING_BASE64, sDestination);
-  // attach_file closes the file when it could not read it to the end.
-  const BOOL whole = file.IsOpen();
-  file.Close();
-  return whole;
+  return close_attachment(file) ? TRUE : FALSE;
+}
+
+BOOL CAppOctetStream::WritePart(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL, CFile& file) {
+  CStdioFile attachment;
+  if (!open_attachment(szContent, attachment)) return FALSE;
+  tarvenkel::detail::FileOutput out(file);
+  out.Append(build_sub_header(szContent, szParameters, nEncoding, TRUE));
+  encode_lines(&attachment, out);
+  out.Flush();
+  return close_attachment(attachment) ? TRUE : FALSE;
 }
 
 void CAppOctetStream::attach_file(CStdioFile* pFileAtt, int, CString& sDestination) {
-  if (pFileAtt == nullptr) return;
-  std::unique_ptr<CBase64> encoder(new (std::nothrow) CBase64);
-  if (!encoder) {
-    pFileAtt->Abort();
-    return;
-  }
-  // The part holds the file as long as it was when it was opened: bytes that
-  // a writer appends meanwhile wait for the next message, so that a log that
-  // grows faster than it can be encoded still ends. A file that reports no
-  // length (procfs and sysfs files do) is read to its end.
-  const std::uint64_t length = pFileAtt->GetLength();
-  std::uint64_t left = length;
-  char buffer[kBytesPerLine + 1];
-  UINT nRead;
-  do {
-    const UINT want = length == 0 ? kBytesPerLine : static_cast<UINT>(std::min<std::uint64_t>(kBytesPerLine, left));
-    try {
-      nRead = want == 0 ? 0 : pFileAtt->Read(buffer, want);
-    } catch (CFileException* e) {
-      e->Delete();
-      pFileAtt->Abort();
-      sDestination += "\r\n";
-      return;
-    }
-    left -= std::min<std::uint64_t>(left, nRead);
-    buffer[nRead] = '\0';
-    encoder->AppendEncoded(buffer, static_cast<int>(nRead), sDestination);
-    sDestination += "\r\n";
-  } while (nRead == kBytesPerLine);
-  sDestination += "\r\n";
+  tarvenkel::detail::StringOutput out(sDestination);
+  encode_lines(pFileAtt, out);
 }

@@ -20,6 +20,15 @@ public:
   // be read to the end (the sub-header and the lines read so far stay).
   BOOL AppendPart(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath,
                   CString& sDestination) override;
+  // Writes the same bytes as AppendPart into the file, without holding the
+  // part in memory: the attachment is read and encoded a piece of 54 KiB
+  // at a time, by the encoder attach_file uses. Returns what AppendPart
+  // would (0 for a file that cannot be opened, with nothing written; 0 for
+  // one that cannot be read to its end, with the lines read so far
+  // written). Throws what the file's Write throws. A class that changes
+  // attach_file and wants its encoding here too overrides this to call
+  // CMIMEContentAgent::WritePart, which goes through AppendPart.
+  BOOL WritePart(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath, CFile& file) override;
   // "application/octet-stream".
   CString GetContentTypeString() override;
 

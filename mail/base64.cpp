@@ -83,6 +83,12 @@ void CBase64::AppendEncoded(LPCTSTR szEncoding, int nSize, CString& strDest) {
   strDest.ReleaseBuffer(nNew);
 }
 
+int CBase64::EncodeInto(LPCTSTR szEncoding, int nSize, LPTSTR szOutput) {
+  if (szEncoding == nullptr || szOutput == nullptr || nSize <= 0) return 0;
+  encode_into(reinterpret_cast<const unsigned char*>(szEncoding), static_cast<std::size_t>(nSize), szOutput);
+  return static_cast<int>(encoded_length(nSize));
+}
+
 CString CBase64::EncodeBitwise(LPCTSTR szEncoding, int nSize) {
   CString result;
   if (szEncoding == nullptr) return result;

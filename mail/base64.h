@@ -21,6 +21,11 @@ public:
   // Appends the base64 text of nSize bytes to strDest, exactly what Encode
   // returns, without building an intermediate string.
   void AppendEncoded(LPCTSTR szEncoding, int nSize, CString& strDest);
+  // Writes the base64 text of nSize bytes, exactly what Encode returns, to
+  // szOutput, which has room for 4 * ((nSize + 2) / 3) bytes; no terminator.
+  // Returns the number of characters written: 0 for a null pointer or
+  // nSize <= 0.
+  int EncodeInto(LPCTSTR szEncoding, int nSize, LPTSTR szOutput);
 
 protected:
   // The encoder as a walk over the input bit by bit through read_bits; Encode

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 CMailMessage::CMailMessage() : m_sMailer("Zolvane"), m_nCharsPerLine(76) {}
 
@@ -75,6 +76,33 @@ void CMailMessage::FormatMessage() {
   prepare_header();
   end_header();
   prepare_body();
+}
+
+BOOL CMailMessage::WriteMessage(CFile& file) {
+  start_header();
+  prepare_header();
+  end_header();
+  try {
+    file.Write(m_sHeader.GetString(), static_cast<UINT>(m_sHeader.GetLength()));
+    write_body(file);
+  } catch (CFileException* e) {
+    e->Delete();
+    return FALSE;
+  } catch (CMemoryException* e) {
+    e->Delete();
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void CMailMessage::write_body(CFile& file) {
+  // prepare_body works on m_sBody: it formats the host's text there, and
+  // the text goes back before anything is written, so that a failed write
+  // leaves it too.
+  CString text = m_sBody;
+  prepare_body();
+  std::swap(text, m_sBody);
+  file.Write(text.GetString(), static_cast<UINT>(text.GetLength()));
 }
 
 void CMailMessage::start_header() { m_sHeader = ""; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "framework/collections.h"
+#include "framework/file.h"
 #include "framework/string.h"
 #include "framework/time.h"
 #include "framework/win_types.h"
@@ -32,6 +33,22 @@ public:
 
   // Builds m_sHeader and finishes m_sBody through the protected steps.
   void FormatMessage();
+  // Formats the message as FormatMessage does and writes the header block,
+  // then the body, into the file at its position: the bytes written are
+  // those of m_sHeader + m_sBody after FormatMessage, but the body is not
+  // kept in memory, and a MIME message reads and encodes each attachment a
+  // bounded piece at a time, so memory stays small however large the
+  // attachments are. Afterwards m_sHeader and m_tDateTime hold what
+  // FormatMessage leaves there, while m_sBody (and a MIME message's queued
+  // parts) still hold what the host set, so the message can be written,
+  // formatted or sent again. TRUE when the whole message was written (a
+  // MIME part that could not be read whole is not a failure: it is written
+  // as FormatMessage would and listed by GetFailedParts); FALSE when the
+  // file could not be written: the CFileException* its Write threw (or the
+  // CMemoryException* when memory ran out) is deleted, nothing is thrown to
+  // the caller, and the file holds an unfinished message. The file is
+  // neither flushed nor closed.
+  BOOL WriteMessage(CFile& file);
 
   // The line width for text (76 by default). A MIME message hands it to the
   // text agent it registers in its constructor; changing it later does not
@@ -54,6 +71,12 @@ protected:
   virtual void prepare_header();
   // Makes the body end with CR LF.
   virtual void prepare_body();
+  // Writes the body as prepare_body makes it into the file, and leaves
+  // m_sBody as it was; throws what the file's Write throws. This one runs
+  // prepare_body on a copy of the text, so a class that changes
+  // prepare_body is written as it formats; CMIMEMessage writes its parts as
+  // it goes instead.
+  virtual void write_body(CFile& file);
   // Ends the header block with the empty line.
   virtual void end_header();
   // Empties m_sHeader.

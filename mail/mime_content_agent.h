@@ -1,8 +1,10 @@
 // CMIMEContentAgent: writes one queued MIME part of its content type (its
-// sub-header and its content) into the body of a message being built. The
-// codes that select an agent and the transfer-encoding codes are here too.
+// sub-header and its content) into the body of a message being built, held
+// in a string or written to a file. The codes that select an agent and the
+// transfer-encoding codes are here too.
 #pragma once
 
+#include "framework/file.h"
 #include "framework/string.h"
 #include "framework/win_types.h"
 
@@ -26,6 +28,13 @@ public:
   // nonzero when the part was appended.
   virtual BOOL AppendPart(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath,
                           CString& sDestination) = 0;
+  // Writes the same bytes as AppendPart would append into the file, at its
+  // position; nonzero when the part was written whole, with AppendPart's
+  // meaning. This default builds the part with AppendPart in a string of
+  // its own and writes that, so an agent that only has AppendPart works
+  // with WriteMessage as it is; an agent with large content overrides it to
+  // write a piece at a time. Throws what the file's Write throws.
+  virtual BOOL WritePart(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath, CFile& file);
   // The MIME type text, e.g. "text/plain".
   virtual CString GetContentTypeString() = 0;
 

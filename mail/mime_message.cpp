@@ -1,7 +1,10 @@
 #include "mail/mime_message.h"
 
 #include "mail/app_octet_stream.h"
+#include "mail/mime_output.h"
 #include "mail/text_plain.h"
+
+#include <cstdint>
 
 CMIMEMessage::CMIMETypeManager::~CMIMETypeManager() {
   CSingleLock lock(&m_csAccess, TRUE);
@@ -106,24 +109,59 @@ void CMIMEMessage::prepare_body() {
 }
 
 void CMIMEMessage::append_mime_parts() {
+  tarvenkel::detail::StringOutput out(m_sBody);
+  add_parts(out);
+}
+
+void CMIMEMessage::write_body(CFile& file) {
+  // prepare_body queues the body's text as the first text part for good;
+  // here it leaves the queue again however the writing ends.
+  const bool queued = !m_sBody.IsEmpty();
+  if (queued) AddMIMEPart(m_sBody, TEXT_PLAIN, "", ENCODING_7BIT, FALSE);
+  struct Unqueue {
+    CList<CMIMEPart, const CMIMEPart&>& parts;
+    bool active;
+    ~Unqueue() {
+      if (active) parts.RemoveHead();
+    }
+  } unqueue{m_PartList, queued};
+  tarvenkel::detail::FileOutput out(file);
+  out.Append(m_sPreamble);
+  out.Append("\r\n\r\n", 4);
+  m_FailedParts.RemoveAll();
+  add_parts(out);
+  // The closing line ends with CR LF, all that CMailMessage::prepare_body adds.
+  put_delimiter(out, true);
+  out.Flush();
+}
+
+void CMIMEMessage::add_parts(tarvenkel::detail::MimeOutput& out) {
   for (POSITION pos = m_PartList.GetHeadPosition(); pos != nullptr;) {
     const CMIMEPart& part = m_PartList.GetNext(pos);
     CMIMEContentAgent* pAgent = m_MIMETypeManager.FindAgent(part.m_nContentType);
     if (pAgent == nullptr) continue;
-    insert_boundary(m_sBody);
-    const int nBefore = m_sBody.GetLength();
-    if (pAgent->AppendPart(part.m_sContent, part.m_sParameters, part.m_nEncoding, part.m_bPath, m_sBody)) continue;
+    put_delimiter(out, false);
+    const std::uint64_t nBefore = out.Count();
+    if (out.AddPart(*pAgent, part.m_sContent, part.m_sParameters, part.m_nEncoding, part.m_bPath)) continue;
     m_FailedParts.Add(part.m_sContent);
-    if (m_sBody.GetLength() == nBefore) m_sBody += "\r\n";
+    if (out.Count() == nBefore) out.Append("\r\n", 2);
   }
 }
 
+void CMIMEMessage::put_delimiter(tarvenkel::detail::MimeOutput& out, bool bClosing) {
+  if (!out.EndsWithCrLf()) out.Append("\r\n", 2);
+  CString line;
+  if (bClosing) line.Format("--%s--\r\n", m_sBoundary);
+  else line.Format("--%s\r\n", m_sBoundary);
+  out.Append(line);
+}
+
 void CMIMEMessage::insert_boundary(CString& sText) {
-  if (sText.Right(2) != CString("\r\n")) sText += "\r\n";
-  sText.AppendFormat("--%s\r\n", m_sBoundary);
+  tarvenkel::detail::StringOutput out(sText);
+  put_delimiter(out, false);
 }
 
 void CMIMEMessage::insert_message_end(CString& sText) {
-  if (sText.Right(2) != CString("\r\n")) sText += "\r\n";
-  sText.AppendFormat("--%s--\r\n", m_sBoundary);
+  tarvenkel::detail::StringOutput out(sText);
+  put_delimiter(out, true);
 }

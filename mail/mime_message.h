@@ -9,6 +9,10 @@
 #include "mail/mail_message.h"
 #include "mail/mime_content_agent.h"
 
+namespace tarvenkel::detail {
+class MimeOutput;
+}
+
 class AFX_EXT_CLASS CMIMEMessage : public CMailMessage {
 public:
   using enum MIME_CONTENT_TYPE;
@@ -26,7 +30,7 @@ public:
                   int nEncoding = ENCODING_BASE64, BOOL bPath = TRUE);
 
   // The content (for an attachment, the path) of each part that the last
-  // FormatMessage could not write whole, in the order of the parts: an
+  // FormatMessage or WriteMessage could not write whole, in the order of the parts: an
   // attachment that could not be opened (it is sent as an empty part) or
   // not read to its end (it is sent cut short). Empty when every part was
   // written.
@@ -80,6 +84,13 @@ protected:
   // right after another one is not a delimiter, and readers then miss the
   // closing line when the failed part is the last.
   virtual void append_mime_parts();
+  // Writes preamble, parts and closing boundary into the file as
+  // prepare_body builds them, each part through its agent's WritePart, and
+  // notes the failed parts as append_mime_parts does. The body's text is
+  // queued as the first text part only while the parts are written, so
+  // m_sBody and the queue stay as the host set them. A class that changes
+  // prepare_body or append_mime_parts changes this to match.
+  void write_body(CFile& file) override;
 
   // Appends "--boundary" on a line of its own (after a CR LF if sText does not end with one).
   void insert_boundary(CString& sText);
@@ -102,6 +113,12 @@ private:
   // contains "--" + boundary anywhere, the boundary gets a suffix "_1",
   // "_2", ...; other messages keep the usual one.
   void choose_boundary();
+  // Writes each queued part that has an agent into out (see
+  // append_mime_parts): the one loop behind FormatMessage and WriteMessage.
+  void add_parts(tarvenkel::detail::MimeOutput& out);
+  // Appends the boundary line, or the closing one, after a CR LF when out
+  // does not end with one.
+  void put_delimiter(tarvenkel::detail::MimeOutput& out, bool bClosing);
 
   // Built when the module loads and destroyed when it unloads, by the
   // module's start-up sequence, which owns the object behind this reference.

@@ -1,6 +1,7 @@
 // tarvenkel-send: sends one notification mail, for scripts and cron jobs of
 // monitoring systems. Exit status 0 when the server accepted the message,
 // 1 when it did not, 2 for bad usage (checked before anything is sent).
+#include "framework/file.h"
 #include "framework/socket_trace.h"
 #include "framework/string.h"
 #include "framework/string_array.h"
@@ -613,10 +614,13 @@ int main(int argc, char** argv) {
   if (options.dryRun) {
     CMIMEMessage message;
     build_message(options, prepared, message);
-    message.FormatMessage();
-    std::fwrite(message.m_sHeader.GetString(), 1, static_cast<size_t>(message.m_sHeader.GetLength()), stdout);
-    std::fwrite(message.m_sBody.GetString(), 1, static_cast<size_t>(message.m_sBody.GetLength()), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    // Written to the descriptor as it is formatted, so that an attachment
+    // is never held whole in memory; nothing of stdio's is pending before.
+    if (std::fflush(stdout) != 0) return 1;
+    CFile out(STDOUT_FILENO);
+    if (message.WriteMessage(out)) return 0;
+    std::fprintf(stderr, "%s: cannot write the message to standard output\n", kProgram);
+    return 1;
   }
 
   DialogueTrace trace(options.password);

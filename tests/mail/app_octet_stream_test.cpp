@@ -1,6 +1,8 @@
 #include "mail/app_octet_stream.h"
 #include "mail/base64.h"
 
+#include "framework/file.h"
+
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -84,6 +86,28 @@ TEST(AttachmentFailures, ReadErrorEndsThePartWithOneEmptyLineAndFails) {
   CString dest;
   EXPECT_EQ(agent.AppendPart("/proc/self/mem", "", 4, TRUE, dest), 0);
   EXPECT_EQ(dest.str(), SubHeaderFor("mem") + "\r\n");
+}
+
+TEST(AttachmentLayout, WritePartWritesWhatAppendPartAppends) {
+  TempDir dir;
+  // Several pieces of the streaming encoder (54 KiB of the file each) and a rest.
+  std::string bytes(3 * 1024 * 54 + 1001, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + i / 7);
+  WriteFile(dir.file("big.bin"), bytes);
+  WriteFile(dir.file("small.bin"), "abc");
+  CAppOctetStream agent(APPLICATION_OCTETSTREAM);
+  for (const std::string& path : {dir.file("big.bin"), dir.file("small.bin"), dir.file("missing.bin"),
+                                 std::string("/proc/self/mem")}) {
+    CString appended;
+    const BOOL appendedWhole = agent.AppendPart(path.c_str(), "", 4, TRUE, appended);
+    CMemFile file;
+    const BOOL writtenWhole = agent.WritePart(path.c_str(), "", 4, TRUE, file);
+    EXPECT_EQ(writtenWhole, appendedWhole) << path;
+    const auto size = static_cast<std::size_t>(file.GetLength());
+    BYTE* block = file.Detach();
+    EXPECT_TRUE(std::string(reinterpret_cast<const char*>(block), size) == appended.str()) << path;
+    AfxFreeMemory(block);
+  }
 }
 
 TEST(AttachmentLayout, FileWithoutAStatedLengthIsReadToItsEnd) {

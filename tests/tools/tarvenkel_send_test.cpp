@@ -283,6 +283,17 @@ TEST_F(TarvenkelSendDryRun, EmptySubjectAndBodyGetTheDefaultsOfTheOneCallSend) {
   EXPECT_NE(described.find("text=\"Hello!\""), std::string::npos) << described;
 }
 
+TEST_F(TarvenkelSendDryRun, OutputThatCannotBeWrittenFails) {
+  std::string log = m_dir.file("log.bin");
+  WriteFile(log, std::string(300000, 'x'));
+  // The message is written to the descriptor as it is formatted: a full
+  // device fails the run with a message, not silently.
+  Outcome outcome = RunProgram({"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", Tool(), "--dry-run", "--from", "a@x",
+                                "--to", "b@x", "--body", "x", "--attach", log});
+  EXPECT_EQ(outcome.status, 1) << outcome.err;
+  EXPECT_EQ(outcome.err, "tarvenkel-send: cannot write the message to standard output\n");
+}
+
 class TarvenkelSendToServer : public ::testing::Test {
 protected:
   TempDir m_dir;
