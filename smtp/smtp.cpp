@@ -2,6 +2,7 @@
 
 #include "framework/cmd_target.h"
 #include "framework/exception.h"
+#include "framework/file.h"
 #include "framework/string_array.h"
 #include "mail/base64.h"
 #include "mail/mail_message.h"
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <new>
 #include <string>
+#include <typeinfo>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -270,6 +272,11 @@ BOOL CSMTP::FormatMailMessage(CMailMessage* msg) {
     return FALSE;
   }
   msg->FormatMessage();
+  note_failed_parts(msg);
+  return TRUE;
+}
+
+void CSMTP::note_failed_parts(CMailMessage* msg) {
   // The message still goes out without the parts it could not write; the
   // text tells the host which files the recipient will miss.
   if (auto* mime = dynamic_cast<CMIMEMessage*>(msg); mime != nullptr && !mime->GetFailedParts().IsEmpty()) {
@@ -280,7 +287,6 @@ BOOL CSMTP::FormatMailMessage(CMailMessage* msg) {
       m_sLastError += failed[i];
     }
   }
-  return TRUE;
 }
 
 namespace {
@@ -308,6 +314,9 @@ public:
     m_gathered.clear();
   }
 
+  // True once a send has failed.
+  bool Failed() const { return m_bFailed; }
+
 private:
   static constexpr std::size_t kGatherBytes = 64 * 1024;
   static constexpr std::size_t kMaxSend = 1 << 30;
@@ -326,6 +335,24 @@ private:
   CSocket& m_socket;
   std::string m_gathered;
   bool m_bFailed = false;
+};
+
+// The data phase as a file that a message writes itself into: every write
+// goes through the transparency filter to the socket. Once a send has failed
+// the connection is of no further use, so the next write throws and the
+// message stops being formatted.
+class DataPhaseFile : public CFile {
+public:
+  DataPhaseFile(CDotStuffer& stuffer, DataPhaseSender& sender) : m_stuffer(stuffer), m_sender(sender) {}
+
+  void Write(const void* lpBuf, UINT nCount) override {
+    if (m_sender.Failed()) AfxThrowFileException(CFileException::genericException, EPIPE);
+    m_stuffer.Write(static_cast<const char*>(lpBuf), nCount, m_sender);
+  }
+
+private:
+  CDotStuffer& m_stuffer;
+  DataPhaseSender& m_sender;
 };
 
 const CMailMessage::RECIPIENTS_TYPE kRecipientKinds[] = {CMailMessage::TO, CMailMessage::CC, CMailMessage::BCC};
@@ -350,6 +377,12 @@ bool EnvelopeIsSafe(CMailMessage* msg) {
 }  // namespace
 
 BOOL CSMTP::transmit_message(CMailMessage* msg) {
+  if (!start_transaction(msg)) return FALSE;
+  send_data(msg);
+  return get_response(RESPONSE_OK);
+}
+
+BOOL CSMTP::start_transaction(CMailMessage* msg) {
   if (!m_bConnected) {
     m_sLastError = "Must be connected";
     return FALSE;
@@ -378,8 +411,30 @@ BOOL CSMTP::transmit_message(CMailMessage* msg) {
   }
 
   send_text("DATA\r\n");
-  if (!get_response(RESPONSE_DATA_READY)) return FALSE;
-  send_data(msg);
+  return get_response(RESPONSE_DATA_READY);
+}
+
+BOOL CSMTP::stream_message(CMIMEMessage* msg) {
+  if (msg->GetNumRecipients(CMailMessage::TO) == 0) {
+    m_sLastError = "No Recipients";
+    return FALSE;
+  }
+  if (!start_transaction(msg)) return FALSE;
+  DataPhaseSender sender(m_Socket);
+  CDotStuffer stuffer;
+  DataPhaseFile data(stuffer, sender);
+  if (!msg->WriteMessage(data) && !sender.Failed()) {
+    // Memory ran out while formatting. Ending the data now would deliver a
+    // message cut short, so the connection is dropped instead, which makes
+    // the server discard the transaction.
+    abandon_connection();
+    m_bConnected = FALSE;
+    AfxThrowMemoryException();
+  }
+  stuffer.Finish(sender);
+  sender.Put("\r\n.\r\n", 5);
+  sender.Flush();
+  note_failed_parts(msg);
   return get_response(RESPONSE_OK);
 }
 
@@ -418,7 +473,11 @@ BOOL CSMTP::SendMessage(CString sRecipients, CString sBody, CString sSubject, CS
   if (!Connect()) return FALSE;
   BOOL result = FALSE;
   try {
-    result = SendMessage(&msg);
+    // The message is formatted straight into the data phase, a piece at a
+    // time, so an attachment is never held whole in memory and the server
+    // takes in the first pieces while the next are encoded. A subclass may
+    // have overridden the steps of the formatted send, so it keeps them.
+    result = typeid(*this) == typeid(CSMTP) ? stream_message(&msg) : SendMessage(&msg);
   } catch (...) {
     // An exception from formatting (out of memory) still leaves the object
     // closed, as every other path does.

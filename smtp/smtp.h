@@ -14,6 +14,7 @@
 #include <vector>
 
 class CMailMessage;
+class CMIMEMessage;
 class CStringArray;
 
 class AFX_EXT_CLASS CSMTP {
@@ -97,7 +98,12 @@ public:
   // disconnects. 0 at once, with nothing sent, for an empty recipient list;
   // otherwise the object ends the call closed, whatever happens. Non-zero
   // when the server accepted the message; FALSE with the reason of the first
-  // failing step in GetLastError.
+  // failing step in GetLastError. The message is formatted straight into the
+  // data phase a piece at a time (CMailMessage::WriteMessage), so that an
+  // attachment is never held whole in memory; the bytes sent are those
+  // FormatMessage would give. In a class derived from CSMTP the call formats
+  // and sends through FormatMailMessage and transmit_message instead, which
+  // the class may have replaced.
   BOOL SendMessage(CString sRecipients, CString sBody, CString sSubject, CStringArray* pAttachments);
 
 protected:
@@ -134,6 +140,14 @@ private:
   // Sends the message's header and body, each made safe for the data phase
   // (see CDotStuffer), and the end-of-data line.
   void send_data(CMailMessage* msg);
+  // MAIL From, the RCPT TOs and DATA: TRUE when the server is ready for the
+  // data. Fails without a connection or on an unsafe address.
+  BOOL start_transaction(CMailMessage* msg);
+  // The mail transaction for a message that is formatted while it is sent
+  // (WriteMessage into the data phase), with the checks of FormatMailMessage.
+  BOOL stream_message(CMIMEMessage* msg);
+  // Sets GetLastError to the attachments a MIME message could not write whole.
+  void note_failed_parts(CMailMessage* msg);
   // Reads one whole reply; FALSE with "Socket Error" or "Timed out" when the
   // receive fails. A connection closed before the reply ended, and a reply
   // that is malformed or too long, give code 0.
