@@ -367,7 +367,11 @@ TEST_P(SmtpFaultMatrix, OneCallSendEndsClosed) {
     SCOPED_TRACE("CSMTP");
     OneCallSendMeetsTheFault<CSMTP>(c);
   }
-  {
+  // The derived class's path differs only in how the message is formatted
+  // and handed to the transaction; a silent server is waited for by the
+  // same socket call either way, so its time-out cases (a second each) are
+  // run once, above.
+  if (c.fault != Fault::TimeOut) {
     SCOPED_TRACE("derived class");
     OneCallSendMeetsTheFault<CSMTPProbe>(c);
   }
