@@ -162,7 +162,8 @@ public:
   BOOL IsSecure() const;
   // The step the last StartTLS failed at (TLS_FAILURE_NONE after a success)
   // and, when it failed, the reason: OpenSSL's text for the handshake, the
-  // verifier's text for the certificate, or "timed out" / "cancelled".
+  // verifier's text for the certificate, "timed out" / "cancelled", or why
+  // OpenSSL could not be loaded (it is loaded when TLS first starts).
   TLS_FAILURE GetTLSFailure(CString* pReason = nullptr) const;
 
 protected:

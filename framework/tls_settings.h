@@ -21,7 +21,7 @@ struct CTlsClientSettings {
 // The step at which starting TLS failed.
 enum TLS_FAILURE {
   TLS_FAILURE_NONE = 0,
-  TLS_SETUP_FAILED,          // no TLS context (a CA file that cannot be read, a socket not open)
+  TLS_SETUP_FAILED,          // no TLS context (a CA file that cannot be read, a socket not open, OpenSSL not loadable)
   TLS_HANDSHAKE_FAILED,      // the handshake broke off, timed out or was cancelled
   TLS_CERTIFICATE_REJECTED,  // the server's certificate did not pass verification
 };

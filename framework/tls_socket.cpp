@@ -1,4 +1,5 @@
-// TLS for CSocket, with OpenSSL. The session reads and writes the socket's
+// TLS for CSocket, with OpenSSL, loaded when the first connection starts
+// TLS (openssl_library.h). The session reads and writes the socket's
 // descriptor through a BIO of our own, so that every send carries
 // MSG_NOSIGNAL and no OpenSSL call ever blocks: a call that would block
 // reports SSL_ERROR_WANT_READ or WANT_WRITE and is retried after the socket's
@@ -16,12 +17,10 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509_vfy.h>
-#include <openssl/x509v3.h>
 #include <poll.h>
+
+// Last: its macros route OpenSSL's function names through the loaded table.
+#include "framework/openssl_library.h"
 
 namespace tarvenkel::detail {
 
@@ -276,6 +275,11 @@ BOOL CSocket::StartTLS(const CTlsClientSettings& settings) {
   if (handle->tls) {
     SetLastError(EISCONN);
     return tls_failed(TLS_SETUP_FAILED, "TLS has already started on this socket");
+  }
+  std::string loadFailure;
+  if (!tarvenkel::detail::LoadOpenSsl(loadFailure)) {
+    SetLastError(ELIBACC);
+    return tls_failed(TLS_SETUP_FAILED, loadFailure.c_str());
   }
   auto session = std::make_shared<TlsSession>(handle->fd);
   CString reason;

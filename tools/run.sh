@@ -14,6 +14,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
+# libssl-dev gives OpenSSL's headers for the build; the framework loads
+# libssl.so.3 and libcrypto.so.3 (libssl3, which libssl-dev depends on) only
+# when a connection starts TLS.
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
