@@ -235,6 +235,20 @@ protected:
 
 struct sigaction SmtpFaultMatrix::s_previous {};
 
+// Points the client at the case's server with the case's credentials and
+// time-out; for a cancel case, returns a thread that cancels the client once
+// the server has gone silent.
+std::thread PrepareClient(const Case& c, ScriptedSmtpServer& server, CSMTP& smtp) {
+  smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), LogsIn(c) ? "user" : "",
+                 LogsIn(c) ? "secret" : "");
+  smtp.SetTimeout(c.fault == Fault::TimeOut ? 1 : 10);
+  if (c.fault != Fault::Cancelled) return std::thread();
+  return std::thread([&server, &smtp] {
+    if (server.WaitUntilSilent()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    smtp.Cancel();
+  });
+}
+
 TEST_P(SmtpFaultMatrix, FailsAtTheStepWithItsTextAndEndsClosed) {
   const Case& c = GetParam();
   const std::string expected = ExpectedError(c);
@@ -242,17 +256,7 @@ TEST_P(SmtpFaultMatrix, FailsAtTheStepWithItsTextAndEndsClosed) {
   {
     ScriptedSmtpServer server(ScriptFor(c));
     CSMTPProbe smtp;
-    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), LogsIn(c) ? "user" : "",
-                   LogsIn(c) ? "secret" : "");
-    smtp.SetTimeout(c.fault == Fault::TimeOut ? 1 : 10);
-
-    std::thread canceller;
-    if (c.fault == Fault::Cancelled) {
-      canceller = std::thread([&] {
-        if (server.WaitUntilSilent()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        smtp.Cancel();
-      });
-    }
+    std::thread canceller = PrepareClient(c, server, smtp);
     const auto start = std::chrono::steady_clock::now();
     const BOOL connected = smtp.Connect();
     const bool succeeds = OperationSucceeds(c);
@@ -329,16 +333,7 @@ template <typename Client>
 void OneCallSendMeetsTheFault(const Case& c) {
   ScriptedSmtpServer server(ScriptFor(c));
   Client smtp;
-  smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), LogsIn(c) ? "user" : "",
-                 LogsIn(c) ? "secret" : "");
-  smtp.SetTimeout(c.fault == Fault::TimeOut ? 1 : 10);
-  std::thread canceller;
-  if (c.fault == Fault::Cancelled) {
-    canceller = std::thread([&] {
-      if (server.WaitUntilSilent()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      smtp.Cancel();
-    });
-  }
+  std::thread canceller = PrepareClient(c, server, smtp);
   const auto start = std::chrono::steady_clock::now();
   // Two recipients in the list: the same two RCPT TO as the message above.
   const BOOL sent = smtp.SendMessage("to@example.com;cc@example.com", "Zone 4 open", "Alarm", nullptr);
