@@ -75,6 +75,21 @@ addrinfo* Resolve(LPCTSTR host, UINT port, int type, int flags, int& error) {
   return list;
 }
 
+// Runs one system call that may block on the handle's descriptor, counted
+// as a blocked call (so that a cancel from another thread shuts the
+// connection down) and in nBlocking (IsBlocking). False, with nothing run,
+// when a cancel is pending; otherwise the call's result and errno.
+template <typename Call>
+bool RunBlocking(SocketHandle& handle, std::atomic<int>& nBlocking, Call call, long& result, int& error) {
+  BlockedCall blocked(handle);
+  if (handle.TakeCancel()) return false;
+  ++nBlocking;
+  result = call();
+  error = errno;
+  --nBlocking;
+  return true;
+}
+
 BOOL NameOf(const sockaddr_storage& addr, socklen_t len, CString& rAddress, UINT& rPort) {
   char host[NI_MAXHOST];
   char serv[NI_MAXSERV];
@@ -371,18 +386,12 @@ BOOL CSocket::ConnectHelper(const sockaddr* lpSockAddr, int nSockAddrLen) {
 BOOL CSocket::blocking_connect(SocketHandle& handle, const sockaddr* lpSockAddr, int nSockAddrLen) {
   if (!SetBlocking(handle, true) || !SetTimeoutOption(handle, SO_SNDTIMEO, handle.sendTimeoutMs, GetTimeout()))
     return FALSE;
-  int rc;
-  int error;
-  {
-    BlockedCall blocked(handle);
-    if (handle.TakeCancel()) {
-      SetLastError(ECANCELED);
-      return FALSE;
-    }
-    ++m_nBlocking;
-    rc = ::connect(handle.fd, lpSockAddr, static_cast<socklen_t>(nSockAddrLen));
-    error = errno;
-    --m_nBlocking;
+  long rc = 0;
+  int error = 0;
+  const auto attempt = [&] { return ::connect(handle.fd, lpSockAddr, static_cast<socklen_t>(nSockAddrLen)); };
+  if (!RunBlocking(handle, m_nBlocking, attempt, rc, error)) {
+    SetLastError(ECANCELED);
+    return FALSE;
   }
   if (rc == 0) return TRUE;
   if (handle.TakeCancel()) {
@@ -446,18 +455,12 @@ int CSocket::blocking_receive(SocketHandle& handle, void* lpBuf, int nBufLen, in
       !SetTimeoutOption(handle, SO_RCVTIMEO, handle.receiveTimeoutMs, GetTimeout()))
     return SOCKET_ERROR;
   for (;;) {
-    ssize_t n;
-    int error;
-    {
-      BlockedCall blocked(handle);
-      if (handle.TakeCancel()) {
-        SetLastError(ECANCELED);
-        return SOCKET_ERROR;
-      }
-      ++m_nBlocking;
-      n = ::recv(handle.fd, lpBuf, static_cast<size_t>(nBufLen), nFlags);
-      error = errno;
-      --m_nBlocking;
+    long n = 0;
+    int error = 0;
+    const auto receive = [&] { return ::recv(handle.fd, lpBuf, static_cast<size_t>(nBufLen), nFlags); };
+    if (!RunBlocking(handle, m_nBlocking, receive, n, error)) {
+      SetLastError(ECANCELED);
+      return SOCKET_ERROR;
     }
     // Bytes that arrived are handed over even when a cancel came meanwhile:
     // it then ends the next call.
