@@ -69,7 +69,15 @@ void FileOutput::write_through(const char* p, std::size_t n) {
 void FileOutput::Flush() {
   const std::size_t n = m_nUsed;
   m_nUsed = 0;
-  write_through(m_buffer.data(), n);
+  write_through(m_buffer.get(), n);
+}
+
+void FileOutput::reserve_buffer(std::size_t n) {
+  if (n <= m_nCapacity) return;
+  auto grown = std::make_unique_for_overwrite<char[]>(n);
+  if (m_nUsed > 0) std::memcpy(grown.get(), m_buffer.get(), m_nUsed);
+  m_buffer = std::move(grown);
+  m_nCapacity = n;
 }
 
 void FileOutput::Append(const char* p, std::size_t n) {
@@ -80,19 +88,19 @@ void FileOutput::Append(const char* p, std::size_t n) {
     write_through(p, n);
     return;
   }
-  if (m_buffer.size() < kBufferSize) m_buffer.resize(kBufferSize);
-  std::memcpy(m_buffer.data() + m_nUsed, p, n);
+  reserve_buffer(kBufferSize);
+  std::memcpy(m_buffer.get() + m_nUsed, p, n);
   m_nUsed += n;
 }
 
 char* FileOutput::Reserve(std::size_t n) {
-  if (m_nUsed + n > m_buffer.size()) Flush();
-  if (n > m_buffer.size()) m_buffer.resize(std::max(n, kBufferSize));
-  return m_buffer.data() + m_nUsed;
+  if (m_nUsed + n > m_nCapacity) Flush();
+  reserve_buffer(std::max(n, kBufferSize));
+  return m_buffer.get() + m_nUsed;
 }
 
 void FileOutput::Commit(std::size_t k) {
-  note_tail(m_buffer.data() + m_nUsed, k);
+  note_tail(m_buffer.get() + m_nUsed, k);
   m_nUsed += k;
   if (m_nUsed >= kBufferSize) Flush();
 }

@@ -11,7 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 class CMIMEContentAgent;
 
@@ -116,9 +116,14 @@ public:
 private:
   void note_tail(const char* p, std::size_t n);
   void write_through(const char* p, std::size_t n);
+  // Makes the buffer hold at least n bytes, keeping what is gathered.
+  void reserve_buffer(std::size_t n);
 
   CFile& m_file;
-  std::vector<char> m_buffer;
+  // Left uninitialised: a one-line notification fills a few hundred bytes
+  // of it, and clearing 74 KiB per message cost more than formatting it.
+  std::unique_ptr<char[]> m_buffer;
+  std::size_t m_nCapacity = 0;
   std::size_t m_nUsed = 0;     // gathered bytes at the start of m_buffer
   std::uint64_t m_nCount = 0;  // bytes appended in all
   char m_tail[2] = {0, 0};     // the last two bytes appended
