@@ -23,6 +23,42 @@ decltype(auto) grow(F&& f) {
   }
 }
 
+// Formats without vsnprintf when the format has no conversions other than
+// %s and %% (most lines a mail client builds: "HELO %s\r\n", "From: %s").
+// Returns false, consuming nothing, for any other format.
+bool format_strings_only(std::string& out, const char* pszFormat, va_list args) {
+  std::size_t length = 0;
+  for (const char* p = pszFormat; *p != '\0'; ++p, ++length) {
+    if (*p != '%') continue;
+    ++p;
+    if (*p != 's' && *p != '%') return false;
+  }
+  va_list strings;
+  va_copy(strings, args);
+  bool allocated = true;
+  try {
+    out.reserve(length + 64);
+    for (const char* p = pszFormat; *p != '\0'; ++p) {
+      const char* literal = p;
+      while (*p != '\0' && *p != '%') ++p;
+      out.append(literal, static_cast<std::size_t>(p - literal));
+      if (*p == '\0') break;
+      ++p;
+      if (*p == '%') {
+        out.push_back('%');
+      } else {
+        const char* text = va_arg(strings, const char*);
+        out.append(text != nullptr ? text : "(null)");
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    allocated = false;
+  }
+  va_end(strings);
+  if (!allocated) AfxThrowMemoryException();
+  return true;
+}
+
 std::size_t clamp_index(int n, std::size_t size) {
   if (n <= 0) return 0;
   return std::min(static_cast<std::size_t>(n), size);
@@ -132,6 +168,11 @@ void CString::FormatRaw(LPCTSTR pszFormat, ...) {
 void CString::FormatV(LPCTSTR pszFormat, va_list args) {
   if (pszFormat == nullptr) {
     m_str.clear();
+    return;
+  }
+  std::string direct;
+  if (format_strings_only(direct, pszFormat, args)) {
+    m_str = std::move(direct);
     return;
   }
   va_list probe;

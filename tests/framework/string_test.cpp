@@ -64,6 +64,38 @@ TEST(CStringFormat, AcceptsCStringArgumentsAndKeepsPrintfSemantics) {
   EXPECT_EQ(s, "abcabc");
 }
 
+// Formats made of text, %s and %% are built without vsnprintf; each result
+// must still be what printf gives, and any other format must reach printf.
+TEST(CStringFormat, StringOnlyFormatsMatchPrintf) {
+  const char* const kNull = nullptr;
+  const CString zero("a\0b", 3);
+  struct Case {
+    const char* format;
+    const char* first;
+    const char* second;
+  };
+  const Case cases[] = {
+      {"HELO %s\r\n", "vm", ""},
+      {"%s", "", ""},
+      {"", "x", ""},
+      {"%%s%s%%", "x", ""},
+      {"%s%s", "left", "right"},
+      {"<%s> %s", kNull, "after null"},
+      {"%5s|%-4s|", "ab", "c"},     // width: printf's own
+      {"%.2s%s", "abcdef", "g"},    // precision: printf's own
+  };
+  for (const Case& c : cases) {
+    char expected[128];
+    std::snprintf(expected, sizeof expected, c.format, c.first, c.second);
+    CString s("old text");
+    s.Format(c.format, c.first, c.second);
+    EXPECT_EQ(s, expected) << c.format;
+  }
+  CString s;
+  s.Format("[%s]", zero);
+  EXPECT_EQ(s, "[a]") << "a CString argument ends at its first zero byte, as with printf";
+}
+
 TEST(CStringBytes, CountedTextKeepsZerosAndHighBytes) {
   CString s("a\0b", 3);
   EXPECT_EQ(s.GetLength(), 3);
