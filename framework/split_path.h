@@ -25,5 +25,7 @@
 // buffer of _MAX_DRIVE, _MAX_DIR, _MAX_FNAME or _MAX_EXT bytes. The drive is
 // "X:" when the path starts with a letter and a colon; the directory runs to
 // the last separator, included; the extension starts at the last dot of the
-// last component, dot included; the file name is what lies between.
+// last component, dot included; the file name is what lies between. The path
+// is read as text of the ANSI code page: a byte of "\\" or "." inside a
+// multi-byte character is part of it, and no output is cut inside one.
 AFX_API_EXPORT void _splitpath(LPCSTR path, LPSTR drive, LPSTR dir, LPSTR fname, LPSTR ext);

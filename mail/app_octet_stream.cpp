@@ -1,8 +1,10 @@
 #include "mail/app_octet_stream.h"
 
+#include "framework/code_page.h"
 #include "framework/split_path.h"
 #include "framework/stdio_file.h"
 #include "mail/base64.h"
+#include "mail/encoded_word.h"
 #include "mail/mime_output.h"
 
 #include <algorithm>
@@ -114,11 +116,13 @@ CAppOctetStream::CAppOctetStream(int nContentType) : CMIMEContentAgent(nContentT
 
 CString CAppOctetStream::GetContentTypeString() { return CString("application/octet-stream"); }
 
-CString CAppOctetStream::build_sub_header(LPCTSTR szContent, LPCTSTR, int, BOOL bPath) {
+CString CAppOctetStream::build_sub_header(LPCTSTR szContent, LPCTSTR szParameters, int, BOOL bPath) {
   char fname[_MAX_FNAME];
   char ext[_MAX_EXT];
   _splitpath(szContent, nullptr, nullptr, fname, ext);
-  const CString value = parameter_value(std::string(fname) + ext);
+  const std::string name = std::string(fname) + ext;
+  if (tarvenkel::HasEightBit(name)) return eight_bit_sub_header(name, szParameters, bPath);
+  const CString value = parameter_value(name);
   CString typeParameter;
   if (bPath) typeParameter.Format("; file=%s", value);
   CString header;
@@ -126,6 +130,28 @@ CString CAppOctetStream::build_sub_header(LPCTSTR szContent, LPCTSTR, int, BOOL 
   header += "Content-Transfer-Encoding: base64\r\n";
   header.AppendFormat("Content-Disposition: attachment; filename=%s\r\n", value);
   header += "\r\n";
+  return header;
+}
+
+CString CAppOctetStream::eight_bit_sub_header(const std::string& sName, LPCTSTR szParameters, BOOL bPath) {
+  std::string charset = tarvenkel::CharsetParameter(szParameters ? szParameters : "");
+  if (charset.empty()) charset = AfxGetCodePageCharset(AfxGetAnsiCodePage());
+  const UINT nCodePage = AfxGetCharsetCodePage(charset.c_str());
+  const std::string name = tarvenkel::WithoutLineBreaks(sName);
+  CString header = "Content-Type: " + GetContentTypeString();
+  if (bPath) {
+    tarvenkel::HeaderFolder type(header.str() + ";", tarvenkel::kEncodedLineWidth, true);
+    type.AddEncoded(name, charset.c_str(), nCodePage, true, "file=\"", "\"");
+    header = CString(std::string_view(type.Text()));
+  }
+  header += "\r\nContent-Transfer-Encoding: base64\r\n";
+  // RFC 2231 for the readers that know it, an encoded-word in quotes for
+  // those that know only the older form.
+  tarvenkel::HeaderFolder disposition("Content-Disposition: attachment;", tarvenkel::kEncodedLineWidth, true);
+  disposition.AddExtendedParameter("filename", name, charset.c_str(), nCodePage, ";");
+  disposition.AddEncoded(name, charset.c_str(), nCodePage, true, "filename=\"", "\"");
+  header += CString(std::string_view(disposition.Text()));
+  header += "\r\n\r\n";
   return header;
 }
 

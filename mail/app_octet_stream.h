@@ -4,6 +4,8 @@
 
 #include "mail/mime_content_agent.h"
 
+#include <string>
+
 class CStdioFile;
 
 class AFX_EXT_CLASS CAppOctetStream : public CMIMEContentAgent {
@@ -35,11 +37,18 @@ public:
 protected:
   // Content-Type with "; file=" and the name when bPath is set,
   // Content-Transfer-Encoding and Content-Disposition lines. A name that is
-  // not a plain token is written as a quoted string.
+  // not a plain token is written as a quoted string. A name with bytes of
+  // 0x80 and above is written as RFC 2231 "filename*=" and as encoded-words
+  // in "filename=" and "file=", in the charset that szParameters names
+  // ("; charset=GBK") or else the ANSI code page's.
   CString build_sub_header(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath) override;
   // Appends the file as base64, one line per 54 bytes read, then an empty
   // line; at most as many bytes as the file held when it starts. A read error
   // ends the lines with one CR LF and closes the file, which tells AppendPart
   // that the part is incomplete.
   virtual void attach_file(CStdioFile* pFileAtt, int nEncoding, CString& sDestination);
+
+private:
+  // The sub-header of build_sub_header for an 8-bit file name.
+  CString eight_bit_sub_header(const std::string& sName, LPCTSTR szParameters, BOOL bPath);
 };

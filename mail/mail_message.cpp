@@ -1,10 +1,14 @@
 #include "mail/mail_message.h"
 
+#include "framework/code_page.h"
+#include "mail/body_text.h"
+#include "mail/encoded_word.h"
 #include "mail/header_text.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -70,6 +74,21 @@ int CMailMessage::GetNumRecipients(RECIPIENTS_TYPE type) {
 void CMailMessage::SetCharsPerLine(UINT nCharsPerLine) { m_nCharsPerLine = nCharsPerLine; }
 
 UINT CMailMessage::GetCharsPerLine() { return m_nCharsPerLine; }
+
+BOOL CMailMessage::SetCharset(LPCTSTR szCharset) {
+  const std::string_view name = szCharset ? std::string_view(szCharset) : std::string_view();
+  // The characters of a MIME charset name (RFC 2978).
+  for (char c : name) {
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (!letter && std::string_view("!#$%&'+-^_`{}~").find(c) == std::string_view::npos) return FALSE;
+  }
+  m_sCharset = CString(name);
+  return TRUE;
+}
+
+CString CMailMessage::GetCharset() const {
+  return m_sCharset.IsEmpty() ? CString(AfxGetCodePageCharset(AfxGetAnsiCodePage())) : m_sCharset;
+}
 
 void CMailMessage::FormatMessage() {
   start_header();
@@ -138,21 +157,70 @@ CString CMailMessage::format_date(const CTime& t) {
   return text;
 }
 
-void CMailMessage::prepare_header() {
+CString CMailMessage::recipient_line(LPCTSTR szPrefix, RECIPIENTS_TYPE type) {
+  const CString text = recipient_list_text(type);
+  bool eightBit = false;
+  CString address, name;
+  for (int i = 0; i < GetNumRecipients(type); ++i) {
+    GetRecipient(address, name, i, type);
+    eightBit = eightBit || tarvenkel::HasEightBit(name.str());
+  }
+  if (!eightBit && std::strlen(szPrefix) + static_cast<std::size_t>(text.GetLength()) <= tarvenkel::kWireLineLimit)
+    return CString(szPrefix) + text;
+  const CString charset = GetCharset();
+  const UINT nCodePage = AfxGetCharsetCodePage(charset);
+  tarvenkel::HeaderFolder line(szPrefix, eightBit ? tarvenkel::kEncodedLineWidth : tarvenkel::kAddressLineWidth);
+  const int count = GetNumRecipients(type);
+  for (int i = 0; i < count; ++i) {
+    GetRecipient(address, name, i, type);
+    const std::string comma = i + 1 < count ? "," : "";
+    const std::string angle = "<" + address.str() + ">" + comma;
+    if (!tarvenkel::HasEightBit(name.str())) {
+      line.AddWord(name.str() + angle, false);
+      continue;
+    }
+    // The name's surrounding blanks are not part of it for a reader; an
+    // encoded-word needs a blank between it and the "<".
+    std::string core = tarvenkel::WithoutLineBreaks(name.str());
+    core.erase(0, core.find_first_not_of(" \t"));
+    core.erase(core.find_last_not_of(" \t") + 1);
+    line.AddEncoded(core, charset, nCodePage, i > 0);
+    line.AddWord(angle, true);
+  }
+  return CString(std::string_view(line.Text()));
+}
+
+CString CMailMessage::text_line(LPCTSTR szPrefix, const CString& sText) {
+  if (!tarvenkel::HasEightBit(sText.str())) return CString(szPrefix) + sText;
+  const CString charset = GetCharset();
+  tarvenkel::HeaderFolder line(szPrefix, tarvenkel::kEncodedLineWidth);
+  line.AddEncoded(tarvenkel::WithoutLineBreaks(sText.str()), charset, AfxGetCharsetCodePage(charset), false);
+  return CString(std::string_view(line.Text()));
+}
+
+void CMailMessage::add_message_fields() {
   CString line;
   line.Format("From: %s", m_sFrom);
   add_header_line(line);
-  line.Format("To: %s", recipient_list_text(TO));
-  add_header_line(line);
-  line.Format("Cc: %s", recipient_list_text(CC));
-  add_header_line(line);
+  add_header_line(recipient_line("To: ", TO));
+  add_header_line(recipient_line("Cc: ", CC));
   m_tDateTime = CTime::GetCurrentTime();
   line.Format("Date: %s", format_date(m_tDateTime));
   add_header_line(line);
-  line.Format("Subject: %s", m_sSubject);
+  add_header_line(text_line("Subject: ", m_sSubject));
+  add_header_line(text_line("X-Mailer: ", m_sMailer));
+}
+
+bool CMailMessage::body_needs_encoding() const { return tarvenkel::NeedsTransferEncoding(m_sBody.str()); }
+
+void CMailMessage::prepare_header() {
+  add_message_fields();
+  if (!body_needs_encoding()) return;
+  add_header_line("MIME-Version: 1.0");
+  CString line = "Content-Type: text/plain";
+  if (tarvenkel::HasEightBit(m_sBody.str())) line += "; charset=" + GetCharset();
   add_header_line(line);
-  line.Format("X-Mailer: %s", m_sMailer);
-  add_header_line(line);
+  add_header_line("Content-Transfer-Encoding: base64");
 }
 
 void CMailMessage::add_header_line(LPCTSTR szHeaderLine) {
@@ -161,5 +229,11 @@ void CMailMessage::add_header_line(LPCTSTR szHeaderLine) {
 }
 
 void CMailMessage::prepare_body() {
+  if (body_needs_encoding()) {
+    const std::string text = tarvenkel::WithCrLf(m_sBody.str());
+    m_sBody = "";
+    tarvenkel::AppendBase64Lines(text, m_sBody);
+    return;
+  }
   if (m_sBody.Right(2) != CString("\r\n")) m_sBody += "\r\n";
 }

@@ -57,6 +57,18 @@ public:
   // The line width for text.
   UINT GetCharsPerLine();
 
+  // Names the charset that the message's 8-bit texts are held in (a MIME
+  // charset name such as "GBK" or "UTF-8"), for a host whose texts are not
+  // in the ANSI code page; an empty name goes back to the ANSI code page's.
+  // The texts are not converted: subject, display names, mailer name, body,
+  // text parts and file names that hold bytes of 0x80 and above are labelled
+  // with it and encoded. FALSE, changing nothing, for a name that cannot
+  // stand in a header (blanks, quotes, "?", ...).
+  BOOL SetCharset(LPCTSTR szCharset);
+  // The charset of SetCharset, or the one of the ANSI code page
+  // (AfxGetCodePageCharset) when none was set.
+  CString GetCharset() const;
+
   CString m_sFrom;     // the sender's address, written as the From line
   CString m_sSubject;  // written as the Subject line
   CString m_sReserved; // not used by the library; kept for hosts that store something here
@@ -66,10 +78,13 @@ public:
   CString m_sBody;     // the body text; FormatMessage makes it end with CR LF
 
 protected:
-  // Adds the From, To, Cc, Date, Subject and X-Mailer lines (Bcc is never
-  // written); stamps m_tDateTime with the current time.
+  // Adds the lines of add_message_fields and, when the body needs a
+  // transfer encoding (see prepare_body), the MIME-Version, Content-Type and
+  // Content-Transfer-Encoding lines that say how it is encoded.
   virtual void prepare_header();
-  // Makes the body end with CR LF.
+  // Makes the body end with CR LF. A body holding bytes of 0x80 and above,
+  // or a line longer than 998 bytes, becomes instead the base64 lines of the
+  // body with its line ends made CR LF.
   virtual void prepare_body();
   // Writes the body as prepare_body makes it into the file, and leaves
   // m_sBody as it was; throws what the file's Write throws. This one runs
@@ -86,6 +101,13 @@ protected:
   // other CR or LF becomes a blank, so that no value can start a header line
   // of its own or end the header block early.
   virtual void add_header_line(LPCTSTR szHeaderLine);
+
+  // Adds the From, To, Cc, Date, Subject and X-Mailer lines (Bcc is never
+  // written); stamps m_tDateTime with the current time. A subject, mailer
+  // name or display name with bytes of 0x80 and above is written as
+  // encoded-words of GetCharset on folded lines; a To or Cc line that holds
+  // such a name, or that is longer than 998 bytes, is folded after commas.
+  void add_message_fields();
 
   // The text after "Date: ": the current local time with English names and a
   // numeric zone offset, "%a, %d %b %y %H:%M:%S +hhmm".
@@ -108,4 +130,13 @@ private:
   CArray<CRecipient, const CRecipient&>* list_of(RECIPIENTS_TYPE type);
   // "name<address>" entries of the kind, joined by ",".
   CString recipient_list_text(RECIPIENTS_TYPE type);
+  // The whole To or Cc line after szPrefix ("To: "): the entries as
+  // recipient_list_text joins them, or folded (see add_message_fields).
+  CString recipient_line(LPCTSTR szPrefix, RECIPIENTS_TYPE type);
+  // "Subject: " or "X-Mailer: " and the text, encoded when it is 8-bit.
+  CString text_line(LPCTSTR szPrefix, const CString& sText);
+  // True when prepare_body encodes the body.
+  bool body_needs_encoding() const;
+
+  CString m_sCharset;  // see SetCharset; empty: the ANSI code page's
 };

@@ -1,6 +1,7 @@
 #include "mail/mime_message.h"
 
 #include "mail/app_octet_stream.h"
+#include "mail/encoded_word.h"
 #include "mail/mime_output.h"
 #include "mail/text_plain.h"
 
@@ -91,7 +92,7 @@ void CMIMEMessage::choose_boundary() {
 
 void CMIMEMessage::prepare_header() {
   choose_boundary();
-  CMailMessage::prepare_header();
+  add_message_fields();
   add_header_line("MIME-Version: 1.0");
   CString line;
   line.Format("Content-Type: %s; boundary=%s", m_sContentType, m_sBoundary);
@@ -104,8 +105,9 @@ void CMIMEMessage::prepare_body() {
   m_sBody += "\r\n\r\n";
   m_FailedParts.RemoveAll();
   append_mime_parts();
+  // The closing line ends with CR LF, all that CMailMessage::prepare_body
+  // would add; the multipart text itself is never encoded again.
   insert_message_end(m_sBody);
-  CMailMessage::prepare_body();
 }
 
 void CMIMEMessage::append_mime_parts() {
@@ -142,7 +144,12 @@ void CMIMEMessage::add_parts(tarvenkel::detail::MimeOutput& out) {
     if (pAgent == nullptr) continue;
     put_delimiter(out, false);
     const std::uint64_t nBefore = out.Count();
-    if (out.AddPart(*pAgent, part.m_sContent, part.m_sParameters, part.m_nEncoding, part.m_bPath)) continue;
+    // 8-bit text, or an attachment's 8-bit file name, is in the message's
+    // charset unless the part's parameters name one.
+    CString parameters = part.m_sParameters;
+    if (tarvenkel::HasEightBit(part.m_sContent.str()) && tarvenkel::CharsetParameter(parameters.str()).empty())
+      parameters += "; charset=" + GetCharset();
+    if (out.AddPart(*pAgent, part.m_sContent, parameters, part.m_nEncoding, part.m_bPath)) continue;
     m_FailedParts.Add(part.m_sContent);
     if (out.Count() == nBefore) out.Append("\r\n", 2);
   }

@@ -79,7 +79,10 @@ protected:
   // parts and closing boundary into m_sBody.
   void prepare_body() override;
   // Writes each queued part that has an agent, after its boundary line, and
-  // notes the parts whose agent reports a failure. A part that wrote nothing
+  // notes the parts whose agent reports a failure. A part whose content (a
+  // text, or an attachment's path) holds bytes of 0x80 and above is handed
+  // "; charset=" and GetCharset after its parameters, unless they name a
+  // charset already. A part that wrote nothing
   // gets an empty line, so that it stays a valid empty part: a boundary line
   // right after another one is not a delimiter, and readers then miss the
   // closing line when the failed part is the last.

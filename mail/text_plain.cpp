@@ -1,5 +1,8 @@
 #include "mail/text_plain.h"
 
+#include "framework/code_page.h"
+#include "mail/body_text.h"
+#include "mail/encoded_word.h"
 #include "mail/header_text.h"
 
 #include <algorithm>
@@ -10,24 +13,33 @@ CTextPlain::CTextPlain(int nContentType, UINT nWrapPos) : CMIMEContentAgent(nCon
 
 CString CTextPlain::GetContentTypeString() { return CString("text/plain"); }
 
-CString CTextPlain::build_sub_header(LPCTSTR, LPCTSTR szParameters, int, BOOL) {
+CString CTextPlain::build_sub_header(LPCTSTR szContent, LPCTSTR szParameters, int, BOOL) {
   CString header;
   // The parameters are caller text on the Content-Type line: a line break in
   // them must not start a header line of the part.
-  const std::string parameters = tarvenkel::HeaderText(szParameters ? szParameters : "");
+  std::string parameters = tarvenkel::HeaderText(szParameters ? szParameters : "");
+  const std::string_view content = szContent ? std::string_view(szContent) : std::string_view();
+  const bool encoded = tarvenkel::NeedsTransferEncoding(content);
+  if (tarvenkel::HasEightBit(content) && tarvenkel::CharsetParameter(parameters).empty()) {
+    parameters += "; charset=";
+    parameters += AfxGetCodePageCharset(AfxGetAnsiCodePage());
+  }
   header.Format("Content-Type: %s%s\r\n", GetContentTypeString(), parameters.c_str());
   header += "Content-Transfer-Encoding: ";
-  header += "7Bit";
+  header += encoded ? "base64" : "7Bit";
   header += "\r\n\r\n";
   return header;
 }
 
 BOOL CTextPlain::AppendPart(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath,
                             CString& sDestination) {
-  const CString header = build_sub_header(szContent, szParameters, nEncoding, bPath);
-  const CString wrapped = wrap_text(szContent);
-  sDestination += header;
-  sDestination += wrapped;
+  // A bare LF or CR ends a line as CR LF does, for the wrap and on the wire.
+  const std::string text = tarvenkel::WithCrLf(szContent ? szContent : "");
+  const CString wrapped = wrap_text(szContent ? text.c_str() : nullptr);
+  // The header is built from the wrapped text, whose lines are those sent.
+  sDestination += build_sub_header(wrapped, szParameters, nEncoding, bPath);
+  if (tarvenkel::NeedsTransferEncoding(wrapped.str())) tarvenkel::AppendBase64Lines(wrapped.str(), sDestination);
+  else sDestination += wrapped;
   return TRUE;
 }
 

@@ -372,25 +372,6 @@ bool read_password_file(const std::string& path, std::string& password, std::str
   return true;
 }
 
-// Turns every bare LF and bare CR into CR LF, so that the text agent counts
-// the lines of a body read from a Unix pipe as lines.
-std::string to_crlf(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 32);
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r') {
-      out += "\r\n";
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else if (c == '\n') {
-      out += "\r\n";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 // Everything the message needs, checked and in the library's syntax.
 struct Prepared {
   std::string to, cc, bcc;
@@ -609,7 +590,8 @@ int main(int argc, char** argv) {
   }
   // The same defaults as the one-call send, so both ways send the same text.
   prepared.subject = options.subject.empty() ? "Hello!" : options.subject;
-  prepared.body = body.empty() ? "Hello!" : to_crlf(body);
+  // The text agent makes the body's bare LF and CR line ends CR LF.
+  prepared.body = body.empty() ? "Hello!" : body;
 
   if (options.dryRun) {
     CMIMEMessage message;
