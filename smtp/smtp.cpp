@@ -451,6 +451,14 @@ void CSMTP::send_data(CMailMessage* msg) {
   sender.Flush();
 }
 
+BOOL CSMTP::SetCharset(LPCTSTR szCharset) {
+  // The message checks the name; it keeps it only when it may stand in a header.
+  CMailMessage probe;
+  if (!probe.SetCharset(szCharset)) return FALSE;
+  m_sCharset = szCharset;
+  return TRUE;
+}
+
 BOOL CSMTP::SendMessage(CString sRecipients, CString sBody, CString sSubject, CStringArray* pAttachments) {
   // The busy cursor is shown and taken away at once; nothing holds it while
   // the mail is built or sent.
@@ -461,6 +469,7 @@ BOOL CSMTP::SendMessage(CString sRecipients, CString sBody, CString sSubject, CS
   if (sBody.IsEmpty()) sBody = "Hello!";
 
   CMIMEMessage msg;
+  msg.SetCharset(m_sCharset);
   msg.m_sFrom = m_sSender;
   msg.m_sSubject = sSubject;
   msg.m_sBody = sBody;

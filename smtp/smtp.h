@@ -105,6 +105,10 @@ public:
   // and sends through FormatMailMessage and transmit_message instead, which
   // the class may have replaced.
   BOOL SendMessage(CString sRecipients, CString sBody, CString sSubject, CStringArray* pAttachments);
+  // The charset the one-call send labels its 8-bit texts with
+  // (CMailMessage::SetCharset); FALSE, changing nothing, for a name that
+  // cannot stand in a header. Empty (the default): the ANSI code page's.
+  BOOL SetCharset(LPCTSTR szCharset);
 
 protected:
   // Runs the mail transaction for a formatted message: MAIL From, one RCPT TO
@@ -193,6 +197,7 @@ private:
   UINT m_nTimeout;
   CReplyReader m_ReplyReader;
 
+  CString m_sCharset;  // see SetCharset
   SECURITY_MODE m_nSecurity = SECURITY_NONE;
   CString m_sCAFile;
   BOOL m_bVerifyPeer = TRUE;

@@ -15,8 +15,14 @@ import sys
 
 
 def compare(payload, name, originals):
-    """Says whether a decoded attachment equals its original file; False when it differs."""
+    """Says whether a decoded attachment equals its original file; False when it differs.
+    The original's name is looked for as the host wrote it: in UTF-8 or in GBK."""
     original = os.path.join(originals, name)
+    for charset in ("utf-8", "gbk"):
+        candidate = os.path.join(os.fsencode(originals), name.encode(charset, "replace"))
+        if os.path.exists(candidate):
+            original = candidate
+            break
     if not os.path.exists(original):
         print("     no original file %r to compare with" % original)
         return True
@@ -24,9 +30,9 @@ def compare(payload, name, originals):
         expected = f.read()
     if payload == expected:
         print("     identical to the original %s (%d bytes, sha256 %s)" % (
-            original, len(expected), hashlib.sha256(expected).hexdigest()[:16]))
+            os.path.join(originals, name), len(expected), hashlib.sha256(expected).hexdigest()[:16]))
         return True
-    print("     DIFFERS from the original %s (%d bytes)" % (original, len(expected)))
+    print("     DIFFERS from the original %r (%d bytes)" % (original, len(expected)))
     return False
 
 
@@ -35,12 +41,18 @@ def show(path, originals):
     with open(stem + ".json") as f:
         envelope = json.load(f)
     with open(path, "rb") as f:
-        msg = email.message_from_binary_file(f, policy=email.policy.compat32)
+        msg = email.message_from_binary_file(f, policy=email.policy.default)
     print("-- message %s" % os.path.basename(stem))
     print("   envelope from %s to %s" % (envelope["mail_from"], ", ".join(envelope["rcpt_tos"])))
+    # The header values as a reader shows them: encoded-words decoded.
     for key in ("From", "To", "Cc", "Date", "Subject", "X-Mailer", "MIME-Version", "Content-Type"):
         if msg[key] is not None:
             print("   %s: %s" % (key, msg[key]))
+    for key, value in msg.raw_items():
+        if key in ("To", "Subject") and "=?" in value:
+            print("   on the wire, %s:" % key)
+            for line in (key + ": " + value).splitlines():
+                print("     | " + line)
     parts = msg.walk() if msg.is_multipart() else [msg]
     same = True
     for index, part in enumerate(p for p in parts if not p.is_multipart()):
@@ -52,8 +64,9 @@ def show(path, originals):
             if originals:
                 same = compare(payload, name, originals) and same
         else:
-            print("   part %d: %s" % (index, part.get_content_type()))
-            for line in payload.decode("latin-1").splitlines():
+            charset = part.get_content_charset()
+            print("   part %d: %s%s" % (index, part.get_content_type(), "; charset=" + charset if charset else ""))
+            for line in payload.decode(charset or "latin-1", "replace").splitlines():
                 print("     | " + line)
     return same
 

@@ -5,6 +5,9 @@
 // Meanwhile it shows the progress dialog (on the screen when a display is
 // present, headless otherwise) and saves a picture of it in the work folder.
 //
+// Last it sends an alarm the way a Chinese console does: subject, operator's
+// name, body and attachment name in GBK, the default ANSI code page.
+//
 // Usage: tarvenkel-demo HOST PORT USER PASSWORD WORKDIR
 #include "framework/string_array.h"
 #include "framework/surface.h"
@@ -12,6 +15,8 @@
 #include "mail/mail_message.h"
 #include "smtp/smtp.h"
 #include "ui/net_connect.h"
+
+#include <iconv.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +50,21 @@ bool WriteAlarmLog(const std::string& path) {
   std::fprintf(f, ".5 bar over the limit for 90 s\r\n");
   std::fprintf(f, "%s  INFO   operator on duty notified by mail\r\n", stamp);
   return std::fclose(f) == 0;
+}
+
+// The GBK bytes of UTF-8 text, as a console in code page 936 holds it.
+std::string Gbk(const std::string& utf8) {
+  iconv_t cd = iconv_open("GBK", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return utf8;
+  std::string out(utf8.size() * 2, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  std::size_t inLeft = utf8.size();
+  char* outPtr = out.data();
+  std::size_t outLeft = out.size();
+  iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+  iconv_close(cd);
+  out.resize(out.size() - outLeft);
+  return out;
 }
 
 }  // namespace
@@ -112,6 +132,18 @@ int main(int argc, char** argv) {
                                "ALARM station 7: pressure over limit", &attachments);
   Report(sent, smtp);
   status(sent ? "The alarm notification was sent." : "Sending the alarm notification failed.");
+
+  const std::string gbkLog = workdir + "/" + Gbk("报警日志.txt");
+  std::printf("== 6. one call: an alarm in Chinese (GBK): subject, recipient name, body and attachment name\n");
+  status("Sending the Chinese alarm ...");
+  CStringArray gbkAttachments;
+  bool gbkWritten = WriteAlarmLog(gbkLog);
+  if (gbkWritten) gbkAttachments.Add(gbkLog.c_str());
+  BOOL gbkSent = gbkWritten && smtp.SendMessage(Gbk("值班员 <duty@example.com>").c_str(),
+                                                Gbk("三号厅压力 5.4 bar，超过上限 4.0 bar。\n"
+                                                    "联锁已关闭阀门 B，报警日志见附件。").c_str(),
+                                                Gbk("报警：三号厅压力过高").c_str(), &gbkAttachments);
+  Report(gbkSent, smtp);
 
   const std::string picture = workdir + "/net_connect.png";
   const CRasterSurface* surface = AfxGetWindowSurface(progress.m_hWnd);

@@ -1,6 +1,7 @@
 // tarvenkel-send: sends one notification mail, for scripts and cron jobs of
 // monitoring systems. Exit status 0 when the server accepted the message,
 // 1 when it did not, 2 for bad usage (checked before anything is sent).
+#include "framework/code_page.h"
 #include "framework/file.h"
 #include "framework/socket_trace.h"
 #include "framework/string.h"
@@ -15,10 +16,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <clocale>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
+#include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,6 +46,9 @@ const char kUsage[] =
     "  --subject TEXT        subject (\"Hello!\" when empty)\n"
     "  --body TEXT           body (\"Hello!\" when empty); standard input if absent\n"
     "  --attach FILE         attach a file; may be repeated\n"
+    "  --charset NAME        the charset the texts are in (default: the one of\n"
+    "                        the locale, UTF-8 where it names only ASCII); 8-bit\n"
+    "                        texts are labelled with it, never converted\n"
     "  --user NAME           log in with AUTH LOGIN as NAME; the password comes\n"
     "                        from the environment variable TARVENKEL_PASSWORD\n"
     "                        or from --password-file, never from the command line\n"
@@ -81,6 +87,8 @@ struct Options {
   std::string body;
   bool hasBody = false;
   std::vector<std::string> attachments;
+  std::string charset;
+  bool hasCharset = false;
   std::string user;
   bool hasUser = false;
   std::string passwordFile;
@@ -275,7 +283,7 @@ bool parse_arguments(int argc, char** argv, Options& options, std::string& error
     }
 
     static const char* const kValued[] = {"server", "from",    "to",   "cc",            "bcc",    "subject",
-                                          "body",   "attach",  "user", "password-file", "timeout", "cafile"};
+                                          "body",   "attach",  "user", "password-file", "timeout", "cafile", "charset"};
     bool known = false;
     for (const char* valued : kValued) known = known || name == valued;
     if (!known) {
@@ -307,6 +315,8 @@ bool parse_arguments(int argc, char** argv, Options& options, std::string& error
       ok = set_once(name, options.hasUser, options.user, value, error);
     } else if (name == "password-file") {
       ok = set_once(name, options.hasPasswordFile, options.passwordFile, value, error);
+    } else if (name == "charset") {
+      ok = set_once(name, options.hasCharset, options.charset, value, error);
     } else if (name == "cafile") {
       ok = set_once(name, options.hasCaFile, options.caFile, value, error);
     } else if (name == "timeout") {
@@ -372,6 +382,15 @@ bool read_password_file(const std::string& path, std::string& password, std::str
   return true;
 }
 
+// The charset of the user's locale, as a terminal hands over what is typed;
+// UTF-8 where the locale names only ASCII (the C locale).
+std::string locale_charset() {
+  std::setlocale(LC_CTYPE, "");
+  const std::string codeset = nl_langinfo(CODESET);
+  if (codeset.empty() || codeset == "ANSI_X3.4-1968" || codeset == "ASCII" || codeset == "US-ASCII") return "UTF-8";
+  return codeset;
+}
+
 // Everything the message needs, checked and in the library's syntax.
 struct Prepared {
   std::string to, cc, bcc;
@@ -381,6 +400,7 @@ struct Prepared {
 // Fills a MIME message the way the one-call send does, so that --dry-run
 // shows what either way of sending puts on the wire.
 void build_message(const Options& options, const Prepared& prepared, CMIMEMessage& message) {
+  message.SetCharset(options.charset.c_str());
   message.m_sFrom = options.from.c_str();
   message.m_sSubject = prepared.subject.c_str();
   message.m_sBody = prepared.body.c_str();
@@ -497,6 +517,7 @@ private:
 // Sends the message; the exit status of the program.
 int send(const Options& options, const Prepared& prepared) {
   CSMTP smtp;
+  smtp.SetCharset(options.charset.c_str());
   smtp.SetParams(options.host.c_str(), options.from.c_str(), static_cast<int>(options.port), options.user.c_str(),
                  options.password.c_str());
   if (options.hasTimeout) smtp.SetTimeout(options.timeout);
@@ -547,6 +568,16 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (options.hasCharset) {
+    CMailMessage probe;
+    if (options.charset.empty() || !probe.SetCharset(options.charset.c_str()))
+      return usage_error("--charset '" + options.charset + "': not a charset name");
+  } else {
+    options.charset = locale_charset();
+  }
+  // Paths are split as text of the same charset: a byte of "\\" inside a
+  // character is no separator.
+  if (const UINT nCodePage = AfxGetCharsetCodePage(options.charset.c_str())) AfxSetAnsiCodePage(nCodePage);
   if (!options.hasServer && !options.dryRun) return usage_error("missing --server HOST[:PORT]");
   if (!options.hasFrom || trim(options.from).empty()) return usage_error("missing --from ADDRESS");
   if (options.from.find_first_of("\r\n") != std::string::npos)
