@@ -6,7 +6,9 @@ usage: read_mail.py MESSAGE OUTDIR
 
 Prints one fact a line, every value as a JSON string: "subject", "mailer",
 "to" and "cc" (one line per address: display name and address), "defects N"
-(of the message, its parts and their headers), "longest N" (the longest line
+(of the message and its parts), "header-defects" and the header's complaints
+(the encoded-word inside quotes that the older form of a file name needs, and
+the two names of one parameter, are such), "longest N" (the longest line
 of the message in bytes, without CR LF), then per leaf part "part TYPE
 CHARSET FILENAME TEXT" where TEXT is the decoded text of a text part (line
 ends made LF) and "-" for any other; the decoded bytes of leaf part N are
@@ -25,11 +27,13 @@ def main(argv):
     msg = email.message_from_bytes(raw, policy=email.policy.default)
     print("longest %d" % max(len(line) for line in raw.split(b"\r\n")))
     defects = 0
+    complaints = set()
     for part in msg.walk():
         defects += len(part.defects)
         for name, value in part.items():
-            defects += len(getattr(value, "defects", ()))
+            complaints.update("%s: %s" % (name, d) for d in getattr(value, "defects", ()))
     print("defects %d" % defects)
+    print("header-defects " + json.dumps(sorted(complaints)))
     print("subject " + json.dumps(str(msg["Subject"]), ensure_ascii=False))
     print("mailer " + json.dumps(str(msg["X-Mailer"]), ensure_ascii=False))
     for field in ("To", "Cc"):
