@@ -1,5 +1,7 @@
 #include "framework/split_path.h"
 
+#include "framework/code_page.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -51,6 +53,28 @@ TEST(SplitPath, NullOutputsAndInputAndLongPartsAreCut) {
   EXPECT_EQ(std::string(dir), path.substr(0, 255));
   EXPECT_EQ(std::string(fname), longName.substr(0, 255));
   EXPECT_EQ(std::string(ext), longExt.substr(0, 255));
+}
+
+TEST(SplitPath, ABackslashInsideACharacterOfTheCodePageIsNoSeparator) {
+  // 淺 is B2 5C in GBK, 嘰 87 5C; 0x5C after a lead byte is a trail byte.
+  AfxSetAnsiCodePage(936);
+  Split s = Do("C:\\logs\\\xB2\x5C.txt");
+  EXPECT_EQ(s.dir, "\\logs\\");
+  EXPECT_EQ(s.fname, "\xB2\x5C");
+  EXPECT_EQ(s.ext, ".txt");
+  s = Do("/spool/\x87\x5C\x87\x5C\\\xB1\xA8.log");  // the last 0x5C stands alone
+  EXPECT_EQ(s.dir, "/spool/\x87\x5C\x87\x5C\\");
+  EXPECT_EQ(s.fname, "\xB1\xA8");
+  // A cut that would end inside a character ends before it.
+  const std::string name = "xy" + std::string(300, '\xB1');
+  char fname[_MAX_FNAME];
+  _splitpath(name.c_str(), nullptr, nullptr, fname, nullptr);
+  EXPECT_EQ(std::string(fname), name.substr(0, 255 - 1));
+  // In UTF-8 no byte of a sequence is "\\", and a lone lead byte is a character of its own.
+  AfxSetAnsiCodePage(CP_UTF8);
+  s = Do("a\\\xE6\\b");
+  EXPECT_EQ(s.fname, "b");
+  AfxSetAnsiCodePage(936);
 }
 
 }  // namespace
