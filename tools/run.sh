@@ -20,7 +20,7 @@ top=$(pwd)
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 python3-aiosmtpd openssl libssl-dev
+  python3 python3-aiosmtpd openssl libssl-dev libmime-tools-perl
   libfreetype-dev libfontconfig-dev libpng-dev libx11-dev
   fonts-arphic-uming fonts-dejavu-core xvfb x11-apps imagemagick
   clang libclang-rt-14-dev valgrind

@@ -328,6 +328,35 @@ TEST_F(TarvenkelSendToServer, ToCcBccAndAttachmentsArrive) {
       << envelope;
 }
 
+TEST_F(TarvenkelSendToServer, ChineseTypedInAUtf8OrCLocaleArrivesReadable) {
+  LocalSmtpServer server;
+  const std::string log = m_dir.file("报警日志.txt");
+  WriteFile(log, "pressure 5.4 bar\n");
+  // The C locale names only ASCII, so the texts are taken as UTF-8.
+  Outcome outcome = Send({"--server", Server(server.port()), "--from", "alarms@plant.example", "--to",
+                          "值班员 <duty@plant.example>", "--subject", "报警：三号厅压力过高", "--attach", log},
+                         "三号厅压力过高\n请检查。\n", {"LC_ALL=C"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  auto messages = server.Messages(1);
+  ASSERT_EQ(messages.size(), 1u);
+  const std::string read = RunPythonScript("tests/mail/read_mail.py", {messages[0], m_dir.path()});
+  for (const char* expected : {"\ndefects 0\n", "\nsubject \"报警：三号厅压力过高\"\n", "\nto \"值班员\" \"duty@plant.example\"\n",
+                               "\npart text/plain utf-8 null \"三号厅压力过高\\n请检查。\"\n",
+                               "\npart application/octet-stream - \"报警日志.txt\" -\n"})
+    EXPECT_NE(read.find(expected), std::string::npos) << expected << "\n" << read;
+  EXPECT_TRUE(ReadFile(m_dir.file("1.bin")) == "pressure 5.4 bar\n");
+
+  // --charset names the charset of text in another one; a bad name is refused.
+  outcome = Send({"--dry-run", "--charset", "GBK", "--from", "a@plant.example", "--to", "b@plant.example",
+                  "--subject", "\xB1\xA8\xBE\xAF", "--body", "\xD1\xB9\xC1\xA6"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Subject: =?GBK?B?sai+rw==?=\r\n"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("Content-Type: text/plain; charset=GBK\r\n"), std::string::npos) << outcome.out;
+  outcome = Send({"--dry-run", "--charset", "GB K", "--from", "a@plant.example", "--to", "b@plant.example"});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_NE(outcome.err.find("--charset 'GB K': not a charset name"), std::string::npos) << outcome.err;
+}
+
 TEST_F(TarvenkelSendToServer, OnlyToRecipientsGoThroughTheOneCallSend) {
   LocalSmtpServer server;
   std::string data = m_dir.file("data.bin");
