@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string expected = tarvenkel::WithoutLineBreaks(text);
   if (!fileName) {
     tarvenkel::HeaderFolder line("Subject: ", tarvenkel::kEncodedLineWidth);
-    line.AddEncoded(text, charset, nCodePage, false);
+    line.AddEncoded(expected, charset, nCodePage, false);
     const std::vector<std::string> out = fields(line.Text() + "\r\n", tarvenkel::kEncodedLineWidth);
     check(out.size() == 1 && out[0].rfind("Subject: ", 0) == 0);
     check_words(out[0].substr(9), charset, nCodePage, expected);
