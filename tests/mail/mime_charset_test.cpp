@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -79,6 +80,9 @@ struct Host8 {
   UINT nCodePage;
   const char* szCharset;
 };
+
+// gtest prints the parameter by name instead of its bytes (with padding).
+void PrintTo(const Host8& host, std::ostream* os) { *os << host.szCharset; }
 
 class ChineseAlarm : public ::testing::TestWithParam<Host8> {};
 
