@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <ostream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -20,6 +19,7 @@
 namespace {
 
 using tarvenkel::test::Convert;
+using tarvenkel::test::HostCharset;
 using tarvenkel::test::ReadFile;
 using tarvenkel::test::RunPythonScript;
 using tarvenkel::test::TempDir;
@@ -76,18 +76,10 @@ std::string Field(const std::string& header, const std::string& name) {
   return header.substr(at, end - at);
 }
 
-struct Host8 {
-  UINT nCodePage;
-  const char* szCharset;
-};
-
-// gtest prints the parameter by name instead of its bytes (with padding).
-void PrintTo(const Host8& host, std::ostream* os) { *os << host.szCharset; }
-
-class ChineseAlarm : public ::testing::TestWithParam<Host8> {};
+class ChineseAlarm : public ::testing::TestWithParam<HostCharset> {};
 
 TEST_P(ChineseAlarm, EveryTextDecodesToWhatTheHostMeantInTwoReaders) {
-  const Host8 host = GetParam();
+  const HostCharset host = GetParam();
   CodePage codePage(host.nCodePage);
   const char* cs = host.szCharset;
   TempDir dir;
@@ -186,7 +178,7 @@ TEST_P(ChineseAlarm, EveryTextDecodesToWhatTheHostMeantInTwoReaders) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, ChineseAlarm,
-                         ::testing::Values(Host8{936, "GBK"}, Host8{CP_UTF8, "UTF-8"}),
+                         ::testing::Values(HostCharset{936, "GBK"}, HostCharset{CP_UTF8, "UTF-8"}),
                          [](const auto& info) { return info.param.nCodePage == 936 ? "Gbk" : "Utf8"; });
 
 // The text part of a message with the body alone, as a string.

@@ -10,19 +10,11 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 
 namespace {
 
 using namespace tarvenkel::test;
-
-struct HostCharset {
-  UINT nCodePage;
-  const char* szCharset;
-};
-
-void PrintTo(const HostCharset& host, std::ostream* os) { *os << host.szCharset; }
 
 class ChineseNotification : public ::testing::TestWithParam<HostCharset> {};
 

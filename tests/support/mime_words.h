@@ -8,11 +8,22 @@
 #include <iconv.h>
 
 #include <cstddef>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tarvenkel::test {
+
+// A host's ANSI code page and the charset its 8-bit text is labelled with,
+// the parameter of the tests that run for a GBK and a UTF-8 host.
+struct HostCharset {
+  UINT nCodePage;
+  const char* szCharset;
+};
+
+// gtest prints the parameter by its charset (not its bytes, padding included).
+inline void PrintTo(const HostCharset& host, std::ostream* os) { *os << host.szCharset; }
 
 // One encoded-word and what it decodes to.
 struct EncodedWord {
