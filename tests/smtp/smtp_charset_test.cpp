@@ -1,5 +1,6 @@
-// The one-call send of an alarm in Chinese, from a GBK host and from a
-// UTF-8 host, through aiosmtpd: what the server stored reads back, in
+// The one-call send of an alarm in Chinese, from a GBK host, a UTF-8 host,
+// and a host in code page 936 that holds UTF-8 text and says so with
+// SetCharset, through aiosmtpd: what the server stored reads back, in
 // Python's email package, as the texts the host meant.
 #include "framework/code_page.h"
 #include "framework/string_array.h"
@@ -36,6 +37,10 @@ TEST_P(ChineseNotification, ArrivesReadableAndWhole) {
   LocalSmtpServer server;
   CSMTP smtp;
   smtp.SetTimeout(20);
+  if (std::string(AfxGetCodePageCharset(host.nCodePage)) != host.szCharset) {
+    EXPECT_TRUE(smtp.SetCharset(host.szCharset));
+  }
+  EXPECT_FALSE(smtp.SetCharset("no such?"));
   smtp.SetParams("127.0.0.1", "alarm@plant.example", server.port(), "", "");
   CStringArray attachments;
   attachments.Add(path);
@@ -46,7 +51,7 @@ TEST_P(ChineseNotification, ArrivesReadableAndWhole) {
   const auto messages = server.Messages(1);
   ASSERT_EQ(messages.size(), 1u);
   const std::string read = RunPythonScript("tests/mail/read_mail.py", {messages[0], dir.path()});
-  const std::string charset = host.nCodePage == 936 ? "gbk" : "utf-8";
+  const std::string charset = std::string(host.szCharset) == "GBK" ? "gbk" : "utf-8";
   for (const std::string& expected :
        {std::string("\ndefects 0\n"), std::string("\nsubject \"报警：三号厅压力过高\"\n"),
         std::string("\nto \"值班员\" \"duty@example.test\"\n"),
@@ -58,7 +63,8 @@ TEST_P(ChineseNotification, ArrivesReadableAndWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, ChineseNotification,
-                         ::testing::Values(HostCharset{936, "GBK"}, HostCharset{CP_UTF8, "UTF-8"}),
-                         [](const auto& info) { return info.param.nCodePage == 936 ? "Gbk" : "Utf8"; });
+                         ::testing::Values(HostCharset{936, "GBK"}, HostCharset{CP_UTF8, "UTF-8"},
+                                           HostCharset{936, "UTF-8"}),
+                         [](const auto& info) { return std::to_string(info.index); });
 
 }  // namespace
