@@ -12,10 +12,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <new>
 #include <string>
 #include <typeinfo>
 
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
@@ -23,6 +25,8 @@ namespace {
 
 constexpr int kReplyBufferSize = 1024;
 constexpr int kHostNameSize = 80;
+constexpr UINT kDefaultTimeout = 300;
+constexpr UINT kDefaultEndOfDataTimeout = 600;
 
 }  // namespace
 
@@ -40,7 +44,7 @@ CSMTP::CSMTP()
       m_bConnected(FALSE),
       m_nPort(25),
       m_pReplyBuffer(nullptr),
-      m_nTimeout(300) {
+      m_nTimeout(kDefaultTimeout) {
   AfxSocketInit(nullptr);
 }
 
@@ -69,8 +73,26 @@ CString CSMTP::GetLastError() const {
   return m_sLastError;
 }
 
+CString CSMTP::GetLastReply() const {
+  return m_sLastReply;
+}
+
+CString CSMTP::GetLastSocketError() const {
+  return m_sSocketError;
+}
+
 void CSMTP::SetTimeout(UINT nSeconds) {
   m_nTimeout = nSeconds;
+  m_bTimeoutSet = TRUE;
+}
+
+UINT CSMTP::end_of_data_timeout() const {
+  return m_bTimeoutSet ? m_nTimeout : kDefaultEndOfDataTimeout;
+}
+
+int CSMTP::timeout_ms(UINT nSeconds) const {
+  return static_cast<int>(std::min<unsigned long long>(static_cast<unsigned long long>(nSeconds) * m_nTimeoutUnitMs,
+                                                        0x7fffffff));
 }
 
 UINT CSMTP::GetTimeout() const {
@@ -78,13 +100,46 @@ UINT CSMTP::GetTimeout() const {
 }
 
 void CSMTP::send_text(const CString& sText) {
-  m_Socket.Send(sText.GetString(), sText.GetLength(), 0);
+  if (m_nLink != LINK_OPEN) return;
+  if (m_Socket.Send(sText.GetString(), sText.GetLength(), 0) == SOCKET_ERROR) link_lost(CSocket::GetLastError(), FALSE);
+}
+
+void CSMTP::link_lost(int nError, BOOL bReceiving) {
+  if (nError == 0) {
+    m_nLink = LINK_CLOSED;
+    m_sSocketError = "Connection closed by the server";
+  } else {
+    // After a reset has been reported once, the socket reads as closed.
+    m_nLink = nError == ETIMEDOUT ? LINK_TIMED_OUT
+              : nError == ECONNRESET || nError == EPIPE || !bReceiving ? LINK_CLOSED
+                                                                       : LINK_FAILED;
+    m_sSocketError = std::strerror(nError);
+  }
+  m_Socket.Close();
+  m_ReplyReader.Reset();
 }
 
 BOOL CSMTP::read_reply(CSMTPReply& reply) {
+  return read_reply(reply, m_nTimeout);
+}
+
+BOOL CSMTP::read_reply(CSMTPReply& reply, UINT nSeconds) {
+  switch (m_nLink) {
+    case LINK_OPEN:
+      break;
+    case LINK_CLOSED:
+      reply = CSMTPReply{};
+      return TRUE;
+    case LINK_TIMED_OUT:
+      m_sLastError = "Timed out";
+      return FALSE;
+    case LINK_FAILED:
+      m_sLastError = "Socket Error";
+      return FALSE;
+  }
   using Clock = std::chrono::steady_clock;
-  const bool limited = m_nTimeout > 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(m_nTimeout);
+  const bool limited = nSeconds > 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms(nSeconds));
   for (;;) {
     switch (m_ReplyReader.Take(reply)) {
       case CReplyReader::Result::Complete:
@@ -100,6 +155,7 @@ BOOL CSMTP::read_reply(CSMTPReply& reply) {
       auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) {
         m_sLastError = "Timed out";
+        link_lost(ETIMEDOUT, TRUE);
         return FALSE;
       }
       waitMs = static_cast<int>(std::min<long long>(left, 0x7fffffff));
@@ -107,11 +163,14 @@ BOOL CSMTP::read_reply(CSMTPReply& reply) {
     m_Socket.SetTimeout(waitMs);
     int n = m_pReplyBuffer != nullptr ? m_Socket.Receive(m_pReplyBuffer, kReplyBufferSize, 0) : SOCKET_ERROR;
     if (n == SOCKET_ERROR) {
-      m_sLastError = m_pReplyBuffer != nullptr && CSocket::GetLastError() == ETIMEDOUT ? "Timed out" : "Socket Error";
+      const int error = m_pReplyBuffer != nullptr ? CSocket::GetLastError() : EBADF;
+      m_sLastError = error == ETIMEDOUT ? "Timed out" : "Socket Error";
+      link_lost(error, TRUE);
       return FALSE;
     }
     if (n == 0) {
       // The server closed the connection before the reply ended.
+      link_lost(0, TRUE);
       reply = CSMTPReply{};
       return TRUE;
     }
@@ -120,12 +179,34 @@ BOOL CSMTP::read_reply(CSMTPReply& reply) {
 }
 
 BOOL CSMTP::get_response(UINT response_expected) {
+  return get_response(response_expected, m_nTimeout);
+}
+
+BOOL CSMTP::get_response(UINT response_expected, UINT nSeconds) {
   const response_code& expected = response_table[response_expected];
   CSMTPReply reply;
-  if (!read_reply(reply)) return FALSE;
+  if (!read_reply(reply, nSeconds)) return FALSE;
   if (reply.nCode == expected.nCode) return TRUE;
-  m_sLastError.Format("%d:%s", reply.nCode, expected.szMessage);
+  reply_failed(reply, expected.szMessage);
   return FALSE;
+}
+
+void CSMTP::reply_failed(const CSMTPReply& reply, const char* szMessage) {
+  m_sLastError.Format("%d:%s", reply.nCode, szMessage);
+  // The reply as written: "ddd-text" for each line but the last, "ddd text"
+  // for the last; a malformed reply kept its lines whole.
+  m_sLastReply.Empty();
+  for (std::size_t i = 0; i < reply.lines.size(); ++i) {
+    if (i > 0) m_sLastReply += "\r\n";
+    if (reply.nCode == 0) {
+      m_sLastReply += reply.lines[i];
+      continue;
+    }
+    CString line;
+    line.Format("%03d%c", reply.nCode, i + 1 < reply.lines.size() ? '-' : ' ');
+    m_sLastReply += line + reply.lines[i];
+  }
+  m_sLastReply.TrimRight();
 }
 
 CString CSMTP::address_literal(const CString& sNumericAddress) {
@@ -153,6 +234,27 @@ void CSMTP::abandon_connection() {
   delete[] m_pReplyBuffer;
   m_pReplyBuffer = nullptr;
   m_ReplyReader.Reset();
+  m_nLink = LINK_OPEN;
+  m_bInTransaction = FALSE;
+}
+
+void CSMTP::note_connect_failure(int nError) {
+  // The socket layer reports a name that does not resolve as an unreachable
+  // host; the resolver tells which it was.
+  if (nError == EHOSTUNREACH) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    std::string host = m_sServerHost.str();
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
+    if (list != nullptr) ::freeaddrinfo(list);
+    if (rc != 0 && rc != EAI_SYSTEM) {
+      m_sSocketError = ::gai_strerror(rc);
+      return;
+    }
+  }
+  m_sSocketError = nError != 0 ? std::strerror(nError) : "";
 }
 
 BOOL CSMTP::introduce(const CString& sName, BOOL bExtended) {
@@ -171,7 +273,7 @@ BOOL CSMTP::introduce(const CString& sName, BOOL bExtended) {
     // A server that does not know EHLO rejects it with 5xx; it may still
     // accept HELO and the login after it.
     if (reply.nCode / 100 != 5) {
-      m_sLastError.Format("%d:%s", reply.nCode, response_table[RESPONSE_OK].szMessage);
+      reply_failed(reply, response_table[RESPONSE_OK].szMessage);
       return FALSE;
     }
   }
@@ -192,7 +294,14 @@ BOOL CSMTP::login() {
 }
 
 BOOL CSMTP::Connect() {
-  if (m_bConnected) return TRUE;
+  if (m_bConnected && m_nLink == LINK_OPEN) return TRUE;
+  if (m_bConnected) {
+    // The connection failed since; it is opened anew.
+    abandon_connection();
+    m_bConnected = FALSE;
+  }
+  m_sLastReply.Empty();
+  m_sSocketError.Empty();
 
   try {
     m_pReplyBuffer = new (std::nothrow) char[kReplyBufferSize];
@@ -208,12 +317,14 @@ BOOL CSMTP::Connect() {
 
   if (!m_Socket.Create(0, SOCK_STREAM, FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE, nullptr)) {
     m_sLastError = "Unable to create the socket.";
+    note_connect_failure(CSocket::GetLastError());
     abandon_connection();
     return FALSE;
   }
-  m_Socket.SetTimeout(static_cast<int>(std::min<UINT>(m_nTimeout, 0x7fffffff / 1000) * 1000));
+  m_Socket.SetTimeout(timeout_ms(m_nTimeout));
   if (!m_Socket.Connect(GetServerHostName(), GetPort())) {
     m_sLastError = "Unable to connect to server";
+    note_connect_failure(CSocket::GetLastError());
     abandon_connection();
     return FALSE;
   }
@@ -245,6 +356,12 @@ BOOL CSMTP::Connect() {
 
 BOOL CSMTP::Disconnect() {
   if (!m_bConnected) return TRUE;
+  if (m_nLink != LINK_OPEN) {
+    // Nothing can be said on a failed connection.
+    abandon_connection();
+    m_bConnected = FALSE;
+    return FALSE;
+  }
   send_text("QUIT\r\n");
   BOOL result = get_response(RESPONSE_CLOSING);
   abandon_connection();
@@ -258,12 +375,34 @@ void CSMTP::Cancel() {
 }
 
 BOOL CSMTP::SendMessage(CMailMessage* msg) {
-  if (!m_bConnected) {
+  m_sLastReply.Empty();
+  m_sSocketError.Empty();
+  if (!m_bConnected || m_nLink != LINK_OPEN) {
     m_sLastError = "Must be connected";
     return FALSE;
   }
   if (!FormatMailMessage(msg)) return FALSE;
-  return transmit_message(msg) ? TRUE : FALSE;
+  m_bInTransaction = FALSE;
+  const BOOL sent = transmit_message(msg) ? TRUE : FALSE;
+  if (!sent && m_bInTransaction) reset_transaction();
+  m_bInTransaction = FALSE;
+  return sent;
+}
+
+void CSMTP::reset_transaction() {
+  m_bInTransaction = FALSE;
+  if (m_nLink != LINK_OPEN) return;
+  const CString sError = m_sLastError;
+  const CString sReply = m_sLastReply;
+  const CString sSocketError = m_sSocketError;
+  send_text("RSET\r\n");
+  CSMTPReply reply;
+  // A server that does not reset is in a state nobody knows: the
+  // connection is given up rather than risk the next message.
+  if (read_reply(reply) && reply.nCode != response_table[RESPONSE_OK].nCode) link_lost(0, TRUE);
+  m_sLastError = sError;
+  m_sLastReply = sReply;
+  m_sSocketError = sSocketError;
 }
 
 BOOL CSMTP::FormatMailMessage(CMailMessage* msg) {
@@ -316,6 +455,8 @@ public:
 
   // True once a send has failed.
   bool Failed() const { return m_bFailed; }
+  // The system's error of the failed send.
+  int Error() const { return m_nError; }
 
 private:
   static constexpr std::size_t kGatherBytes = 64 * 1024;
@@ -327,6 +468,7 @@ private:
     while (nLength > 0 && !m_bFailed) {
       const std::size_t piece = std::min(nLength, kMaxSend);
       m_bFailed = m_socket.Send(pData, static_cast<int>(piece), 0) == SOCKET_ERROR;
+      if (m_bFailed) m_nError = CSocket::GetLastError();
       pData += piece;
       nLength -= piece;
     }
@@ -335,6 +477,7 @@ private:
   CSocket& m_socket;
   std::string m_gathered;
   bool m_bFailed = false;
+  int m_nError = 0;
 };
 
 // The data phase as a file that a message writes itself into: every write
@@ -379,7 +522,7 @@ bool EnvelopeIsSafe(CMailMessage* msg) {
 BOOL CSMTP::transmit_message(CMailMessage* msg) {
   if (!start_transaction(msg)) return FALSE;
   send_data(msg);
-  return get_response(RESPONSE_OK);
+  return get_response(RESPONSE_OK, end_of_data_timeout());
 }
 
 BOOL CSMTP::start_transaction(CMailMessage* msg) {
@@ -396,6 +539,7 @@ BOOL CSMTP::start_transaction(CMailMessage* msg) {
   command.Format("MAIL From: <%s>\r\n", msg->m_sFrom);
   send_text(command);
   if (!get_response(RESPONSE_OK)) return FALSE;
+  m_bInTransaction = TRUE;
 
   for (CMailMessage::RECIPIENTS_TYPE kind : kRecipientKinds) {
     for (int i = 0; i < msg->GetNumRecipients(kind); ++i) {
@@ -420,6 +564,7 @@ BOOL CSMTP::stream_message(CMIMEMessage* msg) {
     return FALSE;
   }
   if (!start_transaction(msg)) return FALSE;
+  m_Socket.SetTimeout(timeout_ms(m_nTimeout));
   DataPhaseSender sender(m_Socket);
   CDotStuffer stuffer;
   DataPhaseFile data(stuffer, sender);
@@ -434,13 +579,15 @@ BOOL CSMTP::stream_message(CMIMEMessage* msg) {
   stuffer.Finish(sender);
   sender.Put("\r\n.\r\n", 5);
   sender.Flush();
+  if (sender.Failed()) link_lost(sender.Error(), FALSE);
   note_failed_parts(msg);
-  return get_response(RESPONSE_OK);
+  return get_response(RESPONSE_OK, end_of_data_timeout());
 }
 
 void CSMTP::send_data(CMailMessage* msg) {
   // The header and the body are filtered each on its own, both starting at
   // the beginning of a line.
+  m_Socket.SetTimeout(timeout_ms(m_nTimeout));
   DataPhaseSender sender(m_Socket);
   CDotStuffer stuffer;
   stuffer.Write(msg->m_sHeader.GetString(), static_cast<std::size_t>(msg->m_sHeader.GetLength()), sender);
@@ -449,6 +596,7 @@ void CSMTP::send_data(CMailMessage* msg) {
   stuffer.Finish(sender);
   sender.Put("\r\n.\r\n", 5);
   sender.Flush();
+  if (sender.Failed()) link_lost(sender.Error(), FALSE);
 }
 
 BOOL CSMTP::SetCharset(LPCTSTR szCharset) {
@@ -465,6 +613,8 @@ BOOL CSMTP::SendMessage(CString sRecipients, CString sBody, CString sSubject, CS
   AfxGetApp()->BeginWaitCursor();
   AfxGetApp()->EndWaitCursor();
   if (sRecipients.IsEmpty()) return FALSE;
+  m_sLastReply.Empty();
+  m_sSocketError.Empty();
   if (sSubject.IsEmpty()) sSubject = "Hello!";
   if (sBody.IsEmpty()) sBody = "Hello!";
 
@@ -486,7 +636,8 @@ BOOL CSMTP::SendMessage(CString sRecipients, CString sBody, CString sSubject, CS
     // time, so an attachment is never held whole in memory and the server
     // takes in the first pieces while the next are encoded. A subclass may
     // have overridden the steps of the formatted send, so it keeps them.
-    result = typeid(*this) == typeid(CSMTP) ? stream_message(&msg) : SendMessage(&msg);
+    // It closes the connection right after, so a failed transaction needs no RSET.
+    result = typeid(*this) == typeid(CSMTP) ? stream_message(&msg) : FormatMailMessage(&msg) && transmit_message(&msg);
   } catch (...) {
     // An exception from formatting (out of memory) still leaves the object
     // closed, as every other path does.

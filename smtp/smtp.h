@@ -41,22 +41,38 @@ public:
   UINT GetPort() const;
   // The text of the most recent failure; "OK" until the first one.
   CString GetLastError() const;
+  // The whole server reply behind the most recent failure of the latest
+  // Connect or SendMessage, as the server wrote it ("550 5.7.1 Relaying
+  // denied"; the lines of a multi-line reply separated by CR LF); empty when
+  // that call met no wrong reply.
+  CString GetLastReply() const;
+  // The system's reason for the most recent connect or socket failure of the
+  // latest Connect or SendMessage ("Connection refused", "Name or service not
+  // known", "Connection timed out", "Connection closed by the server"); empty
+  // when that call met none.
+  CString GetLastSocketError() const;
 
   // The longest wait for one connection attempt or one server reply, in
-  // seconds; 0 means no limit. Default 300.
+  // seconds; 0 means no limit. By default the reply to the end of the
+  // message data is waited for 600 s, since a server may scan the message
+  // before it answers, and every other reply and the connection attempt
+  // 300 s. Once set, the limit applies to every wait, that reply included.
   void SetTimeout(UINT nSeconds);
-  // The limit of SetTimeout, in seconds.
+  // The limit of SetTimeout, in seconds; 300 until it is called.
   UINT GetTimeout() const;
 
   // Opens the connection, checks the greeting, introduces the client and logs
   // in where credentials are set. Non-zero when the connection is open (at
-  // once if it already was); otherwise FALSE, the socket closed, and
+  // once if it already was and has not failed since; one that failed is
+  // closed and opened again); otherwise FALSE, the socket closed, and
   // GetLastError names the step that failed ("Unable to connect to server",
   // "Server didn't respond.", "Timed out", "535:SMTP AUTH FAILED", ...).
   BOOL Connect();
   // Sends QUIT and closes the connection; the result of the QUIT reply (FALSE
   // with the reason in GetLastError when it is not 221), or non-zero when
-  // there was no connection. The object is closed either way.
+  // there was no connection. A connection that had already failed is closed
+  // without QUIT, FALSE, GetLastError unchanged. The object is closed either
+  // way.
   BOOL Disconnect();
   // Abandons the blocking socket call in progress and closes the socket; may
   // be called from another thread or from a handler running inside the wait.
@@ -91,6 +107,12 @@ public:
   // mail transaction. Non-zero when the server accepted the message;
   // otherwise FALSE with the reason in GetLastError ("Must be connected",
   // "No Recipients", "Invalid address", or the reply code and the step).
+  // A transaction that fails after the server accepted MAIL From is ended
+  // with RSET, so that the next message on the connection starts afresh; the
+  // RSET changes neither the result nor the texts of the failure. Once a
+  // send or receive on the connection has failed, the connection is closed
+  // at once; the call then ends without waiting for further replies, and
+  // later calls fail with "Must be connected" until Connect opens it again.
   BOOL SendMessage(CMailMessage* msg);
   // Sends one notification in one call: builds a MIME message from the
   // stored sender, the ";"-separated recipient list, the body and the subject
@@ -134,13 +156,39 @@ protected:
   // Indexed by RESPONSE_TYPE: 250, 220, 334, 235, 354 and 221 with their error texts.
   static const response_code response_table[];
 
+  // The milliseconds in one second of the time-outs: 1000. A test shortens it
+  // to measure the default limits without waiting minutes.
+  UINT m_nTimeoutUnitMs = 1000;
+
   // The address literal of a numeric address, as HELO carries it when the
   // local host has no name: "[192.0.2.1]", "[IPv6:2001:db8::1]".
   static CString address_literal(const CString& sNumericAddress);
 
 private:
-  // Reads one reply and compares its code with the table entry.
+  // How a connection stands: open, or failed in one of three ways that
+  // decide what every later reply read on it gives at once (code 0, "Timed
+  // out", "Socket Error"), so that the steps after the failure end as they
+  // would on the broken connection, without waiting.
+  enum LINK_STATE { LINK_OPEN, LINK_CLOSED, LINK_TIMED_OUT, LINK_FAILED };
+
+  // Reads one reply, waiting at most nSeconds (or the limit of SetTimeout),
+  // and compares its code with the table entry.
   BOOL get_response(UINT response_expected);
+  BOOL get_response(UINT response_expected, UINT nSeconds);
+  // Sets GetLastError to "<code>:<szMessage>" and GetLastReply to the reply.
+  void reply_failed(const CSMTPReply& reply, const char* szMessage);
+  // The wait for the reply to the end of the message data, in seconds.
+  UINT end_of_data_timeout() const;
+  // A wait of nSeconds in milliseconds for the socket (0: no limit).
+  int timeout_ms(UINT nSeconds) const;
+  // Marks the connection failed after a send or receive that failed with the
+  // error (0: closed by the server), records the system's reason and closes
+  // the socket at once.
+  void link_lost(int nError, BOOL bReceiving);
+  // Ends a transaction that failed after MAIL From was accepted with RSET;
+  // the texts of the failure stay. A RSET that is not answered with 250
+  // leaves the connection failed.
+  void reset_transaction();
   // Sends the message's header and body, each made safe for the data phase
   // (see CDotStuffer), and the end-of-data line.
   void send_data(CMailMessage* msg);
@@ -152,12 +200,15 @@ private:
   BOOL stream_message(CMIMEMessage* msg);
   // Sets GetLastError to the attachments a MIME message could not write whole.
   void note_failed_parts(CMailMessage* msg);
-  // Reads one whole reply; FALSE with "Socket Error" or "Timed out" when the
-  // receive fails. A connection closed before the reply ended, and a reply
-  // that is malformed or too long, give code 0.
+  // Reads one whole reply, waiting at most nSeconds; FALSE with "Socket
+  // Error" or "Timed out" when the receive fails. A connection closed before
+  // the reply ended, and a reply that is malformed or too long, give code 0.
+  // On a failed connection it returns at once (see LINK_STATE).
   BOOL read_reply(CSMTPReply& reply);
-  // Sends a whole text; the result is not needed, since a failed send shows
-  // up as the failure of the reply read that follows.
+  BOOL read_reply(CSMTPReply& reply, UINT nSeconds);
+  // Sends a whole text; the result is not needed, since a failed send fails
+  // the connection, which shows up as the failure of the reply read that
+  // follows.
   void send_text(const CString& sText);
   // The name HELO and EHLO carry.
   CString local_name() const;
@@ -180,6 +231,8 @@ private:
   BOOL login_plain();
   // Closes the socket and releases the reply buffer after a failed Connect.
   void abandon_connection();
+  // Records the system's reason for a failed Connect.
+  void note_connect_failure(int nError);
 
 protected:
   // The session's state; derived classes (and tests) may read it.
@@ -195,6 +248,11 @@ protected:
 
 private:
   UINT m_nTimeout;
+  BOOL m_bTimeoutSet = FALSE;       // SetTimeout was called
+  LINK_STATE m_nLink = LINK_OPEN;   // how the connection stands
+  BOOL m_bInTransaction = FALSE;    // MAIL From accepted, transaction not ended
+  CString m_sLastReply;             // what GetLastReply returns
+  CString m_sSocketError;           // what GetLastSocketError returns
   CReplyReader m_ReplyReader;
 
   CString m_sCharset;  // see SetCharset

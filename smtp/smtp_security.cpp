@@ -96,7 +96,7 @@ BOOL CSMTP::start_tls() {
   settings.sServerName = GetServerHostName();
   settings.sCAFile = m_sCAFile;
   settings.bVerifyPeer = m_bVerifyPeer;
-  m_Socket.SetTimeout(static_cast<int>(std::min<UINT>(m_nTimeout, 0x7fffffff / 1000) * 1000));
+  m_Socket.SetTimeout(timeout_ms(m_nTimeout));
   if (m_Socket.StartTLS(settings)) return TRUE;
   CString reason;
   if (m_Socket.GetTLSFailure(&reason) == TLS_CERTIFICATE_REJECTED)
@@ -115,7 +115,7 @@ BOOL CSMTP::upgrade_with_starttls(const CString& sName) {
   CSMTPReply reply;
   if (!read_reply(reply)) return FALSE;
   if (reply.nCode != kStartTlsReady) {
-    m_sLastError.Format("%d:%s", reply.nCode, "SMTP server refused STARTTLS");
+    reply_failed(reply, "SMTP server refused STARTTLS");
     return FALSE;
   }
   // Bytes that came after the 220 in plain text were not sent by the server

@@ -23,10 +23,17 @@ from aiosmtpd.smtp import AuthResult, LoginPassword
 
 
 class SpoolHandler:
-    def __init__(self, spool):
+    def __init__(self, spool, refused=()):
         self.spool = spool
+        self.refused = {a.lower() for a in refused}
         self.count = 0
         self.lock = threading.Lock()
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.lower() in self.refused:
+            return "550 5.1.1 <%s>: recipient refused" % address
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         with self.lock:
@@ -76,6 +83,8 @@ def main():
     parser.add_argument("--tls-cert", help="certificate for STARTTLS or implicit TLS")
     parser.add_argument("--tls-key", help="key of that certificate")
     parser.add_argument("--implicit-tls", action="store_true", help="TLS from the first byte")
+    parser.add_argument("--refuse", action="append", default=[], metavar="ADDRESS",
+                        help="a recipient to refuse with 550; may be repeated")
     parser.add_argument("--stdin-lifetime", action="store_true", help="stop when standard input closes")
     args = parser.parse_args()
 
@@ -99,7 +108,7 @@ def main():
                       auth_exclude_mechanism=args.auth_exclude)
 
     port = args.port or free_port()
-    controller = Controller(SpoolHandler(args.spool), hostname="127.0.0.1", port=port,
+    controller = Controller(SpoolHandler(args.spool, args.refuse), hostname="127.0.0.1", port=port,
                             data_size_limit=None, ready_timeout=10, **kwargs)
     controller.start()
     print("PORT %d" % port, flush=True)

@@ -16,11 +16,12 @@ top=$(pwd)
 
 # libssl-dev gives OpenSSL's headers for the build; the framework loads
 # libssl.so.3 and libcrypto.so.3 (libssl3, which libssl-dev depends on) only
-# when a connection starts TLS.
+# when a connection starts TLS. The SMTP tests start private instances of
+# aiosmtpd and Postfix on 127.0.0.1; no system mail service is set up.
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 python3-aiosmtpd openssl libssl-dev libmime-tools-perl
+  python3 python3-aiosmtpd postfix openssl libssl-dev libmime-tools-perl
   libfreetype-dev libfontconfig-dev libpng-dev libx11-dev
   fonts-arphic-uming fonts-dejavu-core xvfb x11-apps imagemagick
   clang libclang-rt-14-dev valgrind
@@ -36,6 +37,8 @@ install_missing() {
   done
   if ((${#missing[@]})); then
     echo "== installing: ${missing[*]}"
+    # Postfix installs without a configuration of its own and starts nothing.
+    echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
     apt-get update
     DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
   fi

@@ -527,11 +527,15 @@ int send(const Options& options, const Prepared& prepared) {
 
   BOOL accepted = FALSE;
   CString failure;
+  CString reply;        // the server's words behind the failure
+  CString socketError;  // the system's reason behind it
   if (options.cc.empty() && options.bcc.empty()) {
     CStringArray paths;
     for (const std::string& path : options.attachments) paths.Add(path.c_str());
     accepted = smtp.SendMessage(prepared.to.c_str(), prepared.body.c_str(), prepared.subject.c_str(), &paths);
     failure = smtp.GetLastError();
+    reply = smtp.GetLastReply();
+    socketError = smtp.GetLastSocketError();
   } else {
     CMIMEMessage message;
     build_message(options, prepared, message);
@@ -539,13 +543,19 @@ int send(const Options& options, const Prepared& prepared) {
       accepted = smtp.SendMessage(&message);
       // The send's own reason counts, not a QUIT failure that may follow it.
       failure = smtp.GetLastError();
+      reply = smtp.GetLastReply();
+      socketError = smtp.GetLastSocketError();
       smtp.Disconnect();
     } else {
       failure = smtp.GetLastError();
+      reply = smtp.GetLastReply();
+      socketError = smtp.GetLastSocketError();
     }
   }
   if (!accepted) {
     std::fprintf(stderr, "%s: not sent: %s\n", kProgram, failure.str().c_str());
+    if (!reply.IsEmpty()) std::fprintf(stderr, "%s: server said: %s\n", kProgram, reply.str().c_str());
+    if (!socketError.IsEmpty()) std::fprintf(stderr, "%s: reason: %s\n", kProgram, socketError.str().c_str());
     return 1;
   }
   CString last = smtp.GetLastError();

@@ -114,11 +114,20 @@ std::vector<const StepInfo*> Dialogue(const Case& c) {
   return steps;
 }
 
+// Whether a send over the open connection ends the failed transaction with
+// RSET: it fails after MAIL From was accepted, and the connection survives.
+bool Resets(const Case& c) {
+  const bool afterMail = c.step->step == Step::Data || c.step->step == Step::EndOfData;
+  return afterMail && (c.fault == Fault::WrongCode || c.fault == Fault::HugeReply || c.fault == Fault::NotANumber);
+}
+
 // The server's side: the right replies up to the faulty step, the fault, and
-// after it the right replies again where the connection survives.
-SmtpScript ScriptFor(const Case& c) {
+// after it the right replies again where the connection survives. With
+// resets, the RSET that ends a failed transaction is answered before QUIT.
+SmtpScript ScriptFor(const Case& c, bool resets) {
   SmtpScript script;
   for (const StepInfo* step : Dialogue(c)) {
+    if (step->step == Step::Quit && resets && Resets(c)) script.Reply("250 2.0.0 reset\r\n");
     // After a DATA reply other than 354 the client sends no data, only QUIT.
     if (step->step == Step::EndOfData && c.step->step == Step::Data && c.fault != Fault::OneBytePerSegment) continue;
     if (step->readsCommand) script.ReadLine();
@@ -254,7 +263,7 @@ TEST_P(SmtpFaultMatrix, FailsAtTheStepWithItsTextAndEndsClosed) {
   const std::string expected = ExpectedError(c);
   const int pipesBefore = g_brokenPipes.load();
   {
-    ScriptedSmtpServer server(ScriptFor(c));
+    ScriptedSmtpServer server(ScriptFor(c, true));
     CSMTPProbe smtp;
     std::thread canceller = PrepareClient(c, server, smtp);
     const auto start = std::chrono::steady_clock::now();
@@ -284,7 +293,8 @@ TEST_P(SmtpFaultMatrix, FailsAtTheStepWithItsTextAndEndsClosed) {
       } else {
         EXPECT_TRUE(sent) << smtp.GetLastError();
       }
-      // A failed transaction leaves the connection open for QUIT.
+      // The session stays open until Disconnect, also when the connection
+      // under it has failed.
       EXPECT_TRUE(smtp.Connected());
       EXPECT_TRUE(smtp.HoldsReplyBuffer());
       const BOOL disconnected = smtp.Disconnect();
@@ -318,6 +328,7 @@ TEST_P(SmtpFaultMatrix, FailsAtTheStepWithItsTextAndEndsClosed) {
     if (expected.empty()) {
       EXPECT_TRUE(quitSent) << received;
     }
+    EXPECT_EQ(received.find("RSET\r\nQUIT\r\n") != std::string::npos, Resets(c)) << received;
   }
   EXPECT_EQ(g_brokenPipes.load(), pipesBefore) << "SIGPIPE raised";
 #ifdef TARVENKEL_LEAK_CHECK
@@ -331,7 +342,7 @@ TEST_P(SmtpFaultMatrix, FailsAtTheStepWithItsTextAndEndsClosed) {
 // fault the same way.
 template <typename Client>
 void OneCallSendMeetsTheFault(const Case& c) {
-  ScriptedSmtpServer server(ScriptFor(c));
+  ScriptedSmtpServer server(ScriptFor(c, false));
   Client smtp;
   std::thread canceller = PrepareClient(c, server, smtp);
   const auto start = std::chrono::steady_clock::now();
@@ -346,10 +357,13 @@ void OneCallSendMeetsTheFault(const Case& c) {
     EXPECT_FALSE(smtp.HoldsReplyBuffer());
   }
   EXPECT_LT(seconds, 6.0);
+  // The call closes the connection, so a failed transaction ends with QUIT
+  // alone.
+  const std::string received = server.Received();
+  EXPECT_EQ(received.find("RSET"), std::string::npos) << received;
   // An accepted message went out whole: the server saw the end-of-data line
   // after the body.
   if (sent && c.step->phase != Phase::Disconnect) {
-    const std::string received = server.Received();
     EXPECT_NE(received.find("Zone 4 open\r\n"), std::string::npos);
     EXPECT_NE(received.find("\r\n.\r\n"), std::string::npos);
   }

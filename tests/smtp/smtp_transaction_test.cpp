@@ -95,27 +95,32 @@ TEST(SmtpTransaction, ARefusedRecipientDoesNotStopTheSend) {
   EXPECT_NE(server.Received().find("\r\n.\r\nQUIT\r\n"), std::string::npos);
 }
 
-// Every failure of the transaction returns 0 with its text and leaves the
-// connection open, so that Disconnect still sends QUIT.
+// Every failure of the transaction returns 0 with its text and the server's
+// reply, and leaves the connection open, so that Disconnect still sends QUIT.
+// A transaction that fails after MAIL From was accepted is ended with RSET
+// first.
 TEST(SmtpTransaction, EachFailureOfTheTransaction) {
   struct Case {
     SmtpScript script;
     std::string error;
-    std::string lastCommand;  // the last thing sent before QUIT
+    std::string reply;        // GetLastReply
+    std::string lastCommand;  // the last thing sent before RSET or QUIT
+    bool resets;
   };
   const std::string rcpt250 = "250 ok\r\n";
+  const std::string rset250 = "250 2.0.0 reset\r\n";
   Case cases[] = {
       {Opened().Reply("550 sender refused\r\n").Reply("221 bye\r\n"), "550:SMTP server error",
-       "MAIL From: <alarm@example.com>\r\n"},
+       "550 sender refused", "MAIL From: <alarm@example.com>\r\n", false},
       {Opened().Reply(rcpt250).Reply("550 a\r\n").Reply("550 b\r\n").Reply("550 c\r\n").Reply("550 d\r\n")
-           .Reply("554 no valid recipients\r\n").Reply("221 bye\r\n"),
-       "554:SMTP server not ready for data", "DATA\r\n"},
+           .Reply("554-no valid\r\n554 recipients\r\n").Reply(rset250).Reply("221 bye\r\n"),
+       "554:SMTP server not ready for data", "554-no valid\r\n554 recipients", "DATA\r\n", true},
       {Opened().Reply(rcpt250).Reply(rcpt250).Reply(rcpt250).Reply(rcpt250).Reply(rcpt250)
-           .Reply("503 bad sequence\r\n").Reply("221 bye\r\n"),
-       "503:SMTP server not ready for data", "DATA\r\n"},
+           .Reply("503 bad sequence\r\n").Reply(rset250).Reply("221 bye\r\n"),
+       "503:SMTP server not ready for data", "503 bad sequence", "DATA\r\n", true},
       {Opened().Reply(rcpt250).Reply(rcpt250).Reply(rcpt250).Reply(rcpt250).Reply(rcpt250)
-           .Reply("354 go\r\n").ReadData().Send("554 rejected as spam\r\n").Reply("221 bye\r\n"),
-       "554:SMTP server error", "\r\n.\r\n"},
+           .Reply("354 go\r\n").ReadData().Send("554 rejected as spam\r\n").Reply(rset250).Reply("221 bye\r\n"),
+       "554:SMTP server error", "554 rejected as spam", "\r\n.\r\n", true},
   };
   for (Case& c : cases) {
     ScriptedSmtpServer server(c.script);
@@ -123,9 +128,11 @@ TEST(SmtpTransaction, EachFailureOfTheTransaction) {
     auto msg = Message();
     EXPECT_FALSE(smtp->SendMessage(msg.get()));
     EXPECT_EQ(smtp->GetLastError().str(), c.error);
+    EXPECT_EQ(smtp->GetLastReply().str(), c.reply);
+    EXPECT_EQ(smtp->GetLastSocketError().str(), "");
     EXPECT_TRUE(smtp->Disconnect()) << smtp->GetLastError();
     std::string received = server.Received();
-    const std::string tail = c.lastCommand + "QUIT\r\n";
+    const std::string tail = c.lastCommand + (c.resets ? "RSET\r\n" : "") + "QUIT\r\n";
     ASSERT_GE(received.size(), tail.size());
     EXPECT_EQ(received.substr(received.size() - tail.size()), tail);
   }
@@ -135,7 +142,8 @@ TEST(SmtpTransaction, EachFailureOfTheTransaction) {
   auto msg = Message();
   EXPECT_FALSE(smtp->SendMessage(msg.get()));
   EXPECT_EQ(smtp->GetLastError().str(), "Socket Error");
-  EXPECT_FALSE(smtp->Disconnect());  // QUIT cannot be answered; closed anyway
+  EXPECT_EQ(smtp->GetLastSocketError().str(), "Connection reset by peer");
+  EXPECT_FALSE(smtp->Disconnect());  // QUIT cannot be said; closed anyway
   EXPECT_TRUE(smtp->Disconnect());
 }
 

@@ -72,6 +72,11 @@ SmtpScript& SmtpScript::Silent() {
   return *this;
 }
 
+SmtpScript& SmtpScript::Stall() {
+  m_steps.push_back(Step{Step::kStall, {}, {}});
+  return *this;
+}
+
 ScriptedSmtpServer::ScriptedSmtpServer(std::vector<SmtpScript> sessions) : m_scripts(std::move(sessions)) {
   m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   m_stopFd = ::eventfd(0, EFD_CLOEXEC);
@@ -195,6 +200,13 @@ void ScriptedSmtpServer::play(int fd, std::size_t index) {
       case SmtpScript::Step::kReset: {
         linger hard{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        ::close(fd);
+        return;
+      }
+      case SmtpScript::Step::kStall: {
+        mark_silent(index);
+        pollfd stop{m_stopFd, POLLIN, 0};
+        ::poll(&stop, 1, kSafetyTimeoutMs);
         ::close(fd);
         return;
       }

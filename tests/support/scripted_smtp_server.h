@@ -42,9 +42,13 @@ public:
   // Stops answering; the server keeps recording until the client closes.
   // This is also what happens when the script runs out.
   SmtpScript& Silent();
+  // Stops answering and reading, as a server that hangs: what the client
+  // sends fills the connection's buffers until its sends block. Held until
+  // the server object goes.
+  SmtpScript& Stall();
 
   struct Step {
-    enum Kind { kSend, kReadLine, kReadData, kClose, kReset, kSilent } kind;
+    enum Kind { kSend, kReadLine, kReadData, kClose, kReset, kSilent, kStall } kind;
     std::string bytes;
     std::vector<std::size_t> segments;
   };

@@ -467,6 +467,7 @@ TEST_F(TarvenkelSendToServer, RefusedMessageExitsWithOne) {
   Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--body", "x"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.err.find("not sent: 554"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("server said: 554 content rejected\n"), std::string::npos) << outcome.err;
 }
 
 TEST_F(TarvenkelSendToServer, SilentServerEndsAtTheTimeout) {
@@ -475,6 +476,7 @@ TEST_F(TarvenkelSendToServer, SilentServerEndsAtTheTimeout) {
                           "--timeout", "1"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.err.find("Server didn't respond."), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("reason: Connection timed out\n"), std::string::npos) << outcome.err;
 }
 
 

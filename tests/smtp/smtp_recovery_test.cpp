@@ -1,0 +1,208 @@
+// A session that outlives a failed message: RSET after a failed transaction
+// against real servers, waits that end when they should, a failed connection
+// given up at once, and the server's and the system's words kept for the host.
+#include "mail/mail_message.h"
+#include "smtp/smtp.h"
+
+#include "tests/support/local_smtp_server.h"
+#include "tests/support/postfix_server.h"
+#include "tests/support/scripted_smtp_server.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <netdb.h>
+
+using tarvenkel::test::LocalSmtpServer;
+using tarvenkel::test::PostfixServer;
+using tarvenkel::test::ScriptedSmtpServer;
+using tarvenkel::test::SmtpScript;
+
+namespace {
+
+std::unique_ptr<CMailMessage> Message(const char* szTo, const char* szSubject, std::string body = "Zone 4 open") {
+  auto msg = std::make_unique<CMailMessage>();
+  msg->m_sFrom = "alarm@example.com";
+  msg->m_sSubject = szSubject;
+  msg->m_sBody = body.c_str();
+  msg->AddRecipient(szTo, "");
+  return msg;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A real server that refuses one recipient: the stored messages as Python's
+// email package reads them.
+struct RealServer {
+  const char* name;
+  std::function<int()> port;
+  std::function<std::vector<tarvenkel::test::ParsedMessage>()> stored;
+  const char* dataRefusal;  // GetLastError of a message whose only recipient is refused
+};
+
+TEST(SmtpRecovery, AFailedMessageDoesNotTakeTheNextOneDown) {
+  LocalSmtpServer aiosmtpd("", {"--refuse", PostfixServer::kRefused});
+  PostfixServer postfix;
+  const RealServer servers[] = {
+      {"aiosmtpd", [&] { return aiosmtpd.port(); },
+       [&] {
+         std::vector<tarvenkel::test::ParsedMessage> parsed;
+         for (const std::string& path : aiosmtpd.Messages(1)) parsed.push_back(tarvenkel::test::ParseMessage(path));
+         return parsed;
+       },
+       "503:SMTP server not ready for data"},
+      {"postfix", [&] { return postfix.port(); },
+       [&] {
+         std::vector<tarvenkel::test::ParsedMessage> parsed;
+         for (std::size_t i = 0; i < postfix.Messages().size(); ++i)
+           parsed.push_back(tarvenkel::test::ParseMessage(postfix.SaveMessage(i)));
+         return parsed;
+       },
+       "554:SMTP server not ready for data"},
+  };
+  for (const RealServer& server : servers) {
+    SCOPED_TRACE(server.name);
+    CSMTP smtp;
+    smtp.SetTimeout(20);
+    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+    ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
+    auto refused = Message(PostfixServer::kRefused, "First alarm");
+    EXPECT_FALSE(smtp.SendMessage(refused.get()));
+    EXPECT_EQ(smtp.GetLastError().str(), server.dataRefusal);
+    EXPECT_EQ(smtp.GetLastReply().Left(3).str(), std::string(server.dataRefusal, 3)) << smtp.GetLastReply();
+    auto valid = Message("operator@example.com", "Second alarm");
+    EXPECT_TRUE(smtp.SendMessage(valid.get())) << smtp.GetLastError() << " / " << smtp.GetLastReply();
+    EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
+    const auto stored = server.stored();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].Header("Subject"), "Second alarm");
+    EXPECT_EQ(stored[0].Header("To"), "<operator@example.com>");
+
+    // The one-call send closes after each message, so it meets the refusal
+    // the same way, and the next call delivers.
+    EXPECT_FALSE(smtp.SendMessage(PostfixServer::kRefused, "Zone 4 open", "Third alarm", nullptr));
+    EXPECT_EQ(smtp.GetLastError().str(), server.dataRefusal);
+    EXPECT_TRUE(smtp.SendMessage("operator@example.com", "Zone 4 open", "Fourth alarm", nullptr))
+        << smtp.GetLastError();
+    EXPECT_EQ(server.stored().size(), 2u);
+  }
+}
+
+// A client whose time-out seconds last 5 ms, so the default limits of 300 s
+// and 600 s take 1.5 s and 3 s.
+class CFastClock : public CSMTP {
+public:
+  CFastClock() { m_nTimeoutUnitMs = 5; }
+};
+
+TEST(SmtpRecovery, EachReplyIsWaitedForItsOwnLimit) {
+  const std::string rcpt = "250 ok\r\n";
+  struct Case {
+    const char* name;
+    int timeout;     // for SetTimeout; -1: the default
+    bool atDataEnd;  // silent after the message data rather than after MAIL From
+    double seconds;  // the wait, in real seconds
+  } cases[] = {
+      {"default, end of data", -1, true, 3.0},
+      {"default, MAIL From", -1, false, 1.5},
+      {"SetTimeout(100), end of data", 100, true, 0.5},
+      {"SetTimeout(100), MAIL From", 100, false, 0.5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SmtpScript script = SmtpScript().Send("220 ready\r\n").Reply("250 hello\r\n");
+    if (c.atDataEnd) script.Reply(rcpt).Reply(rcpt).Reply("354 go\r\n").ReadData();
+    ScriptedSmtpServer server(script.Silent());
+    CFastClock smtp;
+    if (c.timeout >= 0) smtp.SetTimeout(static_cast<UINT>(c.timeout));
+    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+    ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
+    auto msg = Message("to@example.com", "Alarm");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(smtp.SendMessage(msg.get()));
+    // The connection is given up with the first time-out: no QUIT is waited for.
+    EXPECT_FALSE(smtp.Disconnect());
+    const double seconds = SecondsSince(start);
+    EXPECT_EQ(smtp.GetLastError().str(), "Timed out");
+    EXPECT_EQ(smtp.GetLastSocketError().str(), "Connection timed out");
+    EXPECT_GE(seconds, c.seconds - 0.02);
+    EXPECT_LT(seconds, c.seconds + 0.7);
+  }
+}
+
+// A server that stops reading in the middle of a large data phase costs one
+// time-out, whichever send path carries the message.
+TEST(SmtpRecovery, AStalledDataPhaseEndsWithinOneTimeOut) {
+  const std::string body(32 << 20, 'x');
+  for (bool oneCall : {false, true}) {
+    SCOPED_TRACE(oneCall ? "one-call send" : "connection");
+    ScriptedSmtpServer server(
+        SmtpScript().Send("220 ready\r\n").Reply("250 hello\r\n").Reply("250 ok\r\n").Reply("250 ok\r\n")
+            .Reply("354 go\r\n").Stall());
+    CSMTP smtp;
+    smtp.SetTimeout(1);
+    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+    const auto start = std::chrono::steady_clock::now();
+    BOOL sent = TRUE;
+    if (oneCall) {
+      sent = smtp.SendMessage("to@example.com", body.c_str(), "Alarm", nullptr);
+    } else {
+      ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
+      auto msg = Message("to@example.com", "Alarm", body);
+      sent = smtp.SendMessage(msg.get());
+      EXPECT_FALSE(smtp.Disconnect());
+    }
+    const double seconds = SecondsSince(start);
+    EXPECT_FALSE(sent);
+    EXPECT_EQ(smtp.GetLastError().str(), "Timed out");
+    EXPECT_LT(seconds, 2.0);
+    // The object is usable again: a new connection is opened, not the dead one used.
+    ScriptedSmtpServer next(SmtpScript().Send("220 ready\r\n").Reply("250 hello\r\n").Reply("221 bye\r\n"));
+    smtp.SetParams("127.0.0.1", "alarm@example.com", next.port(), "", "");
+    EXPECT_TRUE(smtp.Connect()) << smtp.GetLastError();
+    EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
+  }
+}
+
+// Why a connection could not be made, in the system's words; GetLastError
+// keeps its one text.
+TEST(SmtpRecovery, TheSystemsReasonOfAFailedConnect) {
+  // A port of 127.0.0.1 that nothing listens on: bound once, then released.
+  int unusedPort = 0;
+  {
+    CAsyncSocket probe;
+    ASSERT_TRUE(probe.Create(0, SOCK_STREAM, 0, "127.0.0.1"));
+    CString address;
+    UINT port = 0;
+    ASSERT_TRUE(probe.GetSockName(address, port));
+    unusedPort = static_cast<int>(port);
+  }
+  struct Case {
+    const char* host;
+    int port;
+    std::vector<std::string> reasons;
+  } cases[] = {
+      {"127.0.0.1", unusedPort, {"Connection refused"}},
+      {"no-such-host.invalid", 25, {::gai_strerror(EAI_NONAME), ::gai_strerror(EAI_AGAIN)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host);
+    CSMTP smtp;
+    smtp.SetTimeout(5);
+    smtp.SetParams(c.host, "alarm@example.com", c.port, "", "");
+    EXPECT_FALSE(smtp.Connect());
+    EXPECT_EQ(smtp.GetLastError().str(), "Unable to connect to server");
+    EXPECT_EQ(smtp.GetLastReply().str(), "");
+    const std::string reason = smtp.GetLastSocketError().str();
+    EXPECT_NE(std::find(c.reasons.begin(), c.reasons.end(), reason), c.reasons.end()) << reason;
+  }
+}
+
+}  // namespace
