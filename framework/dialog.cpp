@@ -92,7 +92,7 @@ BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd) {
   DWORD size = 0;
   HINSTANCE module = nullptr;
   m_nIDTemplate = nIDTemplate;
-  if (pParentWnd) m_pParentWnd = pParentWnd;
+  m_pParentWnd = pParentWnd;
   if (!AfxFindResource(RT_DIALOG_TYPE, nIDTemplate, &data, &size, &module)) return FALSE;
   return CreateIndirect(data, size, m_pParentWnd, module);
 }
@@ -102,7 +102,7 @@ BOOL CDialog::CreateIndirect(const void* lpDialogTemplate, DWORD nSize, CWnd* pP
   CDialogTemplate t;
   CString error;
   if (!t.Read(static_cast<const BYTE*>(lpDialogTemplate), nSize, error)) return FALSE;
-  if (pParentWnd) m_pParentWnd = pParentWnd;
+  m_pParentWnd = pParentWnd;
 
   // The dialog's font, from the template's point size and face at 96 dots per inch.
   HFONT font = nullptr;
@@ -121,15 +121,16 @@ BOOL CDialog::CreateIndirect(const void* lpDialogTemplate, DWORD nSize, CWnd* pP
   DWORD style = t.style & ~(DS_SETFONT | DS_MODALFRAME | WS_VISIBLE);
   if (t.style & DS_MODALFRAME) style |= WS_DLGFRAME;
   HWND parent = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
-  // Placed relative to the parent's client area; the frame and caption come on top of the client size.
-  CRect origin;
-  if (parent && !(style & WS_CHILD)) ::GetWindowRect(parent, &origin);
+  // Placed relative to the parent's client area (a child's own coordinates
+  // are that already); the frame and caption come on top of the client size.
+  POINT origin{0, 0};
+  if (parent && !(style & WS_CHILD)) ::ClientToScreen(parent, &origin);
   int frame = (style & (WS_CAPTION | WS_DLGFRAME)) ? AFX_CX_DLGFRAME : 0;
   int caption = (style & WS_CAPTION) == WS_CAPTION ? AFX_CY_CAPTION : 0;
   CString caption8 = AfxTextFromUtf16(t.strCaption);
   if (!CreateEx(t.dwExtendedStyle, "#32770", caption8, style,
-                CRect(origin.left + rc.left, origin.top + rc.top, origin.left + rc.right + 2 * frame,
-                      origin.top + rc.bottom + 2 * frame + caption),
+                CRect(origin.x + rc.left, origin.y + rc.top, origin.x + rc.right + 2 * frame,
+                      origin.y + rc.bottom + 2 * frame + caption),
                 m_pParentWnd, 0)) {
     if (font) DeleteObject(font);
     return FALSE;

@@ -46,7 +46,10 @@ public:
   ~CDialog() override;
 
   // Creates the dialog modeless from template nIDTemplate, found through the
-  // chain of modules. FALSE if the template is missing or malformed.
+  // chain of modules, with pParentWnd as its parent (none for null, whatever
+  // the constructor was given). A dialog that is not a child is placed
+  // relative to its parent's client area on the screen. FALSE if the
+  // template is missing or malformed.
   using CWnd::Create;
   BOOL Create(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
   // Creates the dialog modeless from template bytes; controls belong to
@@ -80,7 +83,7 @@ protected:
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   UINT m_nIDTemplate = 0;        // the template the dialog is made from
-  CWnd* m_pParentWnd = nullptr;  // the parent given to the constructor or Create
+  CWnd* m_pParentWnd = nullptr;  // the parent given to the constructor, then to the latest Create
   int m_nModalResult = 0;        // the result EndDialog was given
 
 private:

@@ -27,51 +27,74 @@ void CFile::throw_os_error(int nErrno) const {
   AfxThrowFileException(CFileException::OsErrorToException(nErrno), nErrno, m_strFileName);
 }
 
-BOOL CFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError) {
-  auto fail = [&](int nErrno) {
-    if (pError != nullptr) {
-      pError->m_cause = CFileException::OsErrorToException(nErrno);
-      pError->m_lOsError = nErrno;
-      pError->m_strFileName = lpszFileName ? lpszFileName : "";
-    }
-    return FALSE;
-  };
-  if (m_hFile != hFileNull || lpszFileName == nullptr) return fail(EINVAL);
+namespace {
 
-  int flags = O_CLOEXEC;
+// Fills *pError (when given) and returns hFileNull.
+int open_failed(CFileException* pError, int nCause, int nErrno, LPCTSTR lpszFileName) {
+  if (pError != nullptr) {
+    pError->m_cause = nCause;
+    pError->m_lOsError = nErrno;
+    pError->m_strFileName = lpszFileName ? lpszFileName : "";
+  }
+  return CFile::hFileNull;
+}
+
+// Takes the locks of the share mode on fd; false when another holder's lock
+// conflicts (errno tells which).
+bool take_share_lock(int fd, UINT nShare, int nAccess) {
+  const bool exclusive = nShare == CFile::shareExclusive || nShare == CFile::shareDenyRead;
+  if (!exclusive && nShare != CFile::shareDenyWrite) return true;
+  // A record lock for reading needs a readable descriptor, one for writing a
+  // writable one.
+  struct flock record {};
+  record.l_type = (exclusive && nAccess != O_RDONLY) || nAccess == O_WRONLY ? F_WRLCK : F_RDLCK;
+  record.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_OFD_SETLK, &record) != 0 && (errno == EAGAIN || errno == EACCES)) return false;
+  const int whole = exclusive || nAccess == O_WRONLY ? LOCK_EX : LOCK_SH;
+  return !(::flock(fd, whole | LOCK_NB) != 0 && errno == EWOULDBLOCK);
+}
+
+}  // namespace
+
+int CFile::OpenDescriptor(LPCTSTR lpszFileName, UINT nOpenFlags, BOOL bRegularOnly, CFileException* pError) {
+  int access;
   switch (nOpenFlags & 3) {
-    case modeRead: flags |= O_RDONLY; break;
-    case modeWrite: flags |= O_WRONLY; break;
-    case modeReadWrite: flags |= O_RDWR; break;
-    default: return fail(EINVAL);
+    case modeRead: access = O_RDONLY; break;
+    case modeWrite: access = O_WRONLY; break;
+    case modeReadWrite: access = O_RDWR; break;
+    default: return open_failed(pError, CFileException::genericException, EINVAL, lpszFileName);
   }
-  if (nOpenFlags & modeCreate) {
-    flags |= O_CREAT;
-    if (!(nOpenFlags & modeNoTruncate)) flags |= O_TRUNC;
-  }
+  // No O_TRUNC: truncation waits for the lock.
+  int flags = O_CLOEXEC | access;
+  if (nOpenFlags & modeCreate) flags |= O_CREAT;
+  if (bRegularOnly) flags |= O_NONBLOCK;
   int fd;
   do {
     fd = ::open(lpszFileName, flags, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return fail(errno);
+  if (fd < 0) return open_failed(pError, CFileException::OsErrorToException(errno), errno, lpszFileName);
+  const auto refuse = [&](int nCause, int nErrno) {
+    ::close(fd);
+    return open_failed(pError, nCause, nErrno, lpszFileName);
+  };
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return refuse(CFileException::OsErrorToException(errno), errno);
+  if (S_ISDIR(st.st_mode)) return refuse(CFileException::invalidFile, EISDIR);
+  if (bRegularOnly && !S_ISREG(st.st_mode)) return refuse(CFileException::accessDenied, EINVAL);
+  if (bRegularOnly) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (!take_share_lock(fd, nOpenFlags & 0x70, access)) return refuse(CFileException::sharingViolation, errno);
+  const bool truncate = (nOpenFlags & modeCreate) && !(nOpenFlags & modeNoTruncate) && S_ISREG(st.st_mode);
+  if (truncate && ::ftruncate(fd, 0) != 0) return refuse(CFileException::OsErrorToException(errno), errno);
+  return fd;
+}
 
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return fail(EISDIR);
+BOOL CFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError) {
+  if (m_hFile != hFileNull || lpszFileName == nullptr) {
+    open_failed(pError, CFileException::OsErrorToException(EINVAL), EINVAL, lpszFileName);
+    return FALSE;
   }
-  int lock = 0;
-  switch (nOpenFlags & 0x70) {
-    case shareExclusive:
-    case shareDenyRead: lock = LOCK_EX; break;
-    case shareDenyWrite: lock = LOCK_SH; break;
-    default: break;
-  }
-  if (lock != 0 && ::flock(fd, lock | LOCK_NB) != 0) {
-    int nErrno = errno;
-    ::close(fd);
-    return fail(nErrno);
-  }
+  const int fd = OpenDescriptor(lpszFileName, nOpenFlags, FALSE, pError);
+  if (fd == hFileNull) return FALSE;
   m_hFile = fd;
   m_bCloseOnDelete = TRUE;
   m_strFileName = lpszFileName;

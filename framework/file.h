@@ -33,6 +33,19 @@ public:
   // m_hFile of a closed file.
   static constexpr int hFileNull = -1;
 
+  // The one translation of the open-mode word, for CFile and CStdioFile:
+  // opens the file and returns its descriptor, or hFileNull with the cause
+  // in *pError when given. The share flags take advisory locks in both of
+  // Linux's families (an open-file-description record lock and flock), which
+  // cooperating openers respect: exclusive and deny-read lock exclusively,
+  // deny-write shares the lock with other readers; a conflicting lock refuses
+  // the open with sharingViolation, and a file system without locks opens
+  // unguarded. modeCreate without modeNoTruncate empties the file only once
+  // the lock is held, so a refused open leaves the file as it was. A
+  // directory is refused; with bRegularOnly so is anything but a regular
+  // file, and then opening a FIFO does not wait for its other end.
+  static int OpenDescriptor(LPCTSTR lpszFileName, UINT nOpenFlags, BOOL bRegularOnly, CFileException* pError);
+
   CFile();
   // Attaches an open descriptor; the object does not close it on destruction.
   explicit CFile(int hFile);
@@ -41,10 +54,8 @@ public:
   // Closes the descriptor if the object opened it; errors are ignored here.
   ~CFile() override;
 
-  // Opens a file; on failure returns FALSE and, when given, fills pError.
-  // The share flags take advisory locks (flock) that other cooperating
-  // openers respect: exclusive and deny-read lock exclusively, deny-write
-  // shares the lock with other readers.
+  // Opens a file through OpenDescriptor; on failure returns FALSE and, when
+  // given, fills pError. Any kind of file but a directory opens.
   virtual BOOL Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr);
   // Reads up to nCount bytes; fewer only at the end of the file. Throws
   // CFileException* on a read error.

@@ -39,62 +39,9 @@ BOOL CStdioFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pEr
     set_error(pError, CFileException::badPath, ENOENT, lpszFileName);
     return FALSE;
   }
-  int flags = O_CLOEXEC;
-  switch (nOpenFlags & 3) {
-    case modeRead: flags |= O_RDONLY; break;
-    case modeWrite: flags |= O_WRONLY; break;
-    case modeReadWrite: flags |= O_RDWR; break;
-    default:
-      set_error(pError, CFileException::genericException, EINVAL, lpszFileName);
-      return FALSE;
-  }
+  const int fd = CFile::OpenDescriptor(lpszFileName, nOpenFlags, TRUE, pError);
+  if (fd < 0) return FALSE;
   const bool writable = (nOpenFlags & 3) != modeRead;
-  if (nOpenFlags & modeCreate) flags |= O_CREAT;
-  // Truncation waits until the lock is held, so that a refused open leaves
-  // the file as it was.
-  const bool truncate = (nOpenFlags & modeCreate) && !(nOpenFlags & modeNoTruncate);
-  // Non-blocking so that opening a FIFO cannot wait for a writer; the file
-  // is refused below anyway unless it is a regular file.
-  const int fd = ::open(lpszFileName, flags | O_NONBLOCK, 0666);
-  if (fd < 0) {
-    const int e = errno;
-    set_error(pError, CFileException::OsErrorToException(e), e, lpszFileName);
-    return FALSE;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int e = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    ::close(fd);
-    set_error(pError, CFileException::accessDenied, e, lpszFileName);
-    return FALSE;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  const UINT share = nOpenFlags & 0x70;
-  if (share == shareDenyWrite || share == shareExclusive) {
-    struct flock lock {};
-    // A read lock needs a readable descriptor and a write lock a writable one.
-    const bool writeLock = writable && (share == shareExclusive || (flags & O_ACCMODE) == O_WRONLY);
-    lock.l_type = writeLock ? F_WRLCK : F_RDLCK;
-    lock.l_whence = SEEK_SET;
-    // Only a conflicting lock refuses the open; on a file system without
-    // locks (ENOLCK, EINVAL) the file opens unguarded, as it would elsewhere.
-    // Writers lock with either of Linux's two lock families, which do not
-    // see each other, so both are taken: a record lock and a whole-file lock.
-    const bool refused = (::fcntl(fd, F_OFD_SETLK, &lock) != 0 && (errno == EAGAIN || errno == EACCES)) ||
-                         (::flock(fd, (writeLock ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK);
-    if (refused) {
-      const int e = errno;
-      ::close(fd);
-      set_error(pError, CFileException::sharingViolation, e, lpszFileName);
-      return FALSE;
-    }
-  }
-  if (truncate && ::ftruncate(fd, 0) != 0) {
-    const int e = errno;
-    ::close(fd);
-    set_error(pError, CFileException::OsErrorToException(e), e, lpszFileName);
-    return FALSE;
-  }
   m_hFile = fd;
   m_bWritable = writable;
   m_strFileName = lpszFileName;

@@ -21,17 +21,15 @@ public:
   CStdioFile& operator=(const CStdioFile&) = delete;
   virtual ~CStdioFile();
 
-  // Opens the file; FALSE on failure, with the cause in *pError when given.
-  // Only regular files open: a directory, FIFO or device is refused, so that
-  // a read can neither fail on a directory nor wait for ever on a pipe.
-  // shareDenyWrite (and shareExclusive) lock the whole file in both of
-  // Linux's advisory lock families: an open-file-description record lock
-  // (fcntl) and a flock lock, shared for reading (exclusive for a writable
-  // exclusive open). Writers that lock the file themselves, with fcntl,
-  // lockf or flock, are kept out while it is open, and the open fails with
-  // sharingViolation while such a writer holds its lock. Linux has no
-  // mandatory locking, so a writer that never asks for a lock is not stopped.
-  // typeText and typeBinary change nothing: Linux does not translate line ends.
+  // Opens the file through CFile::OpenDescriptor; FALSE on failure, with the
+  // cause in *pError when given. Only regular files open: a directory, FIFO
+  // or device is refused, so that a read can neither fail on a directory nor
+  // wait for ever on a pipe. The share locks keep out writers that lock the
+  // file themselves, with fcntl, lockf or flock, while it is open, and the
+  // open fails with sharingViolation while such a writer holds its lock.
+  // Linux has no mandatory locking, so a writer that never asks for a lock
+  // is not stopped. typeText and typeBinary change nothing: Linux does not
+  // translate line ends.
   virtual BOOL Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr);
   // Reads up to nCount bytes; fewer only at the end of the file. Throws
   // CFileException* on a read error.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -41,6 +42,7 @@ bool format_strings_only(std::string& out, const char* pszFormat, va_list args) 
     for (const char* p = pszFormat; *p != '\0'; ++p) {
       const char* literal = p;
       while (*p != '\0' && *p != '%') ++p;
+      AfxCheckedLength(out.size(), static_cast<std::size_t>(p - literal));
       out.append(literal, static_cast<std::size_t>(p - literal));
       if (*p == '\0') break;
       ++p;
@@ -48,11 +50,16 @@ bool format_strings_only(std::string& out, const char* pszFormat, va_list args) 
         out.push_back('%');
       } else {
         const char* text = va_arg(strings, const char*);
-        out.append(text != nullptr ? text : "(null)");
+        if (text == nullptr) text = "(null)";
+        const std::size_t n = std::strlen(text);
+        AfxCheckedLength(out.size(), n);
+        out.append(text, n);
       }
     }
   } catch (const std::bad_alloc&) {
     allocated = false;
+  } catch (CMemoryException*) {
+    allocated = false;  // a length past the limit; the exception object is shared
   }
   va_end(strings);
   if (!allocated) AfxThrowMemoryException();
@@ -67,7 +74,7 @@ std::size_t clamp_index(int n, std::size_t size) {
 }  // namespace
 
 CString::CString(const char* psz) {
-  if (psz != nullptr) grow([&] { m_str.assign(psz); });
+  if (psz != nullptr) grow([&] { m_str.assign(psz, static_cast<std::size_t>(AfxCheckedLength(0, std::strlen(psz)))); });
 }
 
 CString::CString(const char* pch, int nLength) {
@@ -86,7 +93,7 @@ CString& CString::operator=(const CString& s) {
 CString& CString::operator=(const char* psz) {
   grow([&] {
     if (psz == nullptr) m_str.clear();
-    else m_str.assign(psz);  // assign copes with psz pointing into m_str
+    else m_str.assign(psz, static_cast<std::size_t>(AfxCheckedLength(0, std::strlen(psz))));  // copes with psz in m_str
   });
   return *this;
 }
@@ -106,22 +113,29 @@ void CString::SetAt(int nIndex, char ch) {
 }
 
 CString& CString::operator+=(const CString& s) {
+  AfxCheckedLength(m_str.size(), s.m_str.size());
   grow([&] { m_str.append(s.m_str); });
   return *this;
 }
 
 CString& CString::operator+=(const char* psz) {
-  if (psz != nullptr) grow([&] { m_str.append(psz); });
+  if (psz == nullptr) return *this;
+  const std::size_t n = std::strlen(psz);
+  AfxCheckedLength(m_str.size(), n);
+  grow([&] { m_str.append(psz, n); });
   return *this;
 }
 
 CString& CString::operator+=(char ch) {
+  AfxCheckedLength(m_str.size(), 1);
   grow([&] { m_str.push_back(ch); });
   return *this;
 }
 
 void CString::Append(const char* pch, int nLength) {
-  if (pch != nullptr && nLength > 0) grow([&] { m_str.append(pch, static_cast<std::size_t>(nLength)); });
+  if (pch == nullptr || nLength <= 0) return;
+  AfxCheckedLength(m_str.size(), static_cast<std::size_t>(nLength));
+  grow([&] { m_str.append(pch, static_cast<std::size_t>(nLength)); });
 }
 
 CString operator+(const CString& a, const CString& b) {
@@ -290,6 +304,7 @@ int CString::Replace(LPCTSTR pszOld, LPCTSTR pszNew) {
   int count = 0;
   std::size_t start = 0;
   for (std::size_t pos; (pos = m_str.find(from, start)) != std::string::npos; start = pos + from.size()) {
+    AfxCheckedLength(out.size(), pos - start + to.size());
     grow([&] {
       out.append(m_str, start, pos - start);
       out.append(to);
@@ -297,6 +312,7 @@ int CString::Replace(LPCTSTR pszOld, LPCTSTR pszNew) {
     ++count;
   }
   if (count == 0) return 0;
+  AfxCheckedLength(out.size(), m_str.size() - start);
   grow([&] { out.append(m_str, start, std::string::npos); });
   m_str = std::move(out);
   return count;
@@ -320,7 +336,10 @@ int CString::Remove(char ch) {
 }
 
 int CString::Insert(int nIndex, LPCTSTR psz) {
-  if (psz != nullptr) grow([&] { m_str.insert(clamp_index(nIndex, m_str.size()), psz); });
+  if (psz == nullptr) return GetLength();
+  const std::size_t n = std::strlen(psz);
+  AfxCheckedLength(m_str.size(), n);
+  grow([&] { m_str.insert(clamp_index(nIndex, m_str.size()), psz, n); });
   return GetLength();
 }
 
@@ -339,6 +358,7 @@ int CString::CompareNoCase(LPCTSTR psz) const {
 }
 
 LPTSTR CString::GetBuffer(int nMinBufLength) {
+  if (nMinBufLength < 0) AfxThrowMemoryException();
   if (nMinBufLength > GetLength()) grow([&] { m_str.resize(static_cast<std::size_t>(nMinBufLength)); });
   return m_str.data();
 }
@@ -362,6 +382,12 @@ void CString::Preallocate(int nLength) {
     const std::uintptr_t last = (begin + m_str.capacity()) & ~(kHuge - 1);
     if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
   }
+}
+
+int AfxCheckedLength(std::size_t nLength, std::size_t nMore) {
+  constexpr std::size_t kMax = INT_MAX;
+  if (nLength > kMax || nMore > kMax - nLength) AfxThrowMemoryException();
+  return static_cast<int>(nLength + nMore);
 }
 
 int _mbscmp(const unsigned char* a, const unsigned char* b) {

@@ -1,13 +1,15 @@
 // CString: the framework's counted, growable string of 8-bit bytes. A value
 // type: copies are independent. The bytes may include zeros when built from a
 // pointer and a length; the zero-terminated view stops at the first of them.
-// Operations that grow a string throw CMemoryException* when memory runs out;
+// Operations that grow a string throw CMemoryException* when memory runs out
+// or the length would pass INT_MAX, and leave the string as it was;
 // indexes and counts out of range are clamped, never undefined.
 #pragma once
 
 #include "framework/win_types.h"
 
 #include <cstdarg>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -145,7 +147,8 @@ public:
   // The same, ignoring case (strcasecmp).
   int CompareNoCase(LPCTSTR psz) const;
 
-  // Direct buffer access: GetBuffer makes room for at least nMinLength bytes;
+  // Direct buffer access: GetBuffer makes room for at least nMinLength bytes
+  // (a negative length, what an overflowed sum gives, throws CMemoryException*);
   // ReleaseBuffer sets the length (-1: up to the first zero byte).
   LPTSTR GetBuffer(int nMinBufLength = 0);
   // (see GetBuffer; a length past the buffer is clamped).
@@ -166,6 +169,11 @@ private:
 namespace tarvenkel::detail {
 inline const char* format_arg(const CString& s) { return s.GetString(); }
 }  // namespace tarvenkel::detail
+
+// The length nLength + nMore, checked: lengths are int, so a sum past
+// INT_MAX throws CMemoryException*, before anything is allocated. Every size
+// computation that grows a string goes through here.
+AFX_API_EXPORT int AfxCheckedLength(std::size_t nLength, std::size_t nMore);
 
 // Byte-wise comparison of two zero-terminated texts, as the runtime's _mbscmp
 // does for single-byte text: 0 when equal.

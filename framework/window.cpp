@@ -591,6 +591,15 @@ BOOL GetWindowRect(HWND hWnd, LPRECT lpRect) {
   return TRUE;
 }
 
+BOOL ClientToScreen(HWND hWnd, LPPOINT lpPoint) {
+  if (!IsWindow(hWnd) || !lpPoint) return FALSE;
+  for (HWND h = hWnd; h != nullptr; h = h->hParent) {
+    lpPoint->x += h->rcWindow.left + h->rcNonClient.left;
+    lpPoint->y += h->rcWindow.top + h->rcNonClient.top;
+  }
+  return TRUE;
+}
+
 BOOL MoveWindow(HWND hWnd, int x, int y, int nWidth, int nHeight, BOOL bRepaint) {
   if (!IsWindow(hWnd)) return FALSE;
   hWnd->rcWindow = CRect(x, y, x + std::max(0, nWidth), y + std::max(0, nHeight));

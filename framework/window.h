@@ -399,6 +399,9 @@ AFX_API_EXPORT BOOL GetClientRect(HWND hWnd, LPRECT lpRect);
 // The window's rectangle: for a child in its parent's client coordinates,
 // for a top-level window on the screen.
 AFX_API_EXPORT BOOL GetWindowRect(HWND hWnd, LPRECT lpRect);
+// Converts a point from the window's client coordinates to the screen's,
+// through every parent; FALSE for a window that is not live or a null pointer.
+AFX_API_EXPORT BOOL ClientToScreen(HWND hWnd, LPPOINT lpPoint);
 // Moves and sizes the window (negative sizes count as 0) and sends WM_SIZE;
 // FALSE for a window that is not live.
 AFX_API_EXPORT BOOL MoveWindow(HWND hWnd, int x, int y, int nWidth, int nHeight, BOOL bRepaint);

@@ -77,7 +77,7 @@ void CBase64::AppendEncoded(LPCTSTR szEncoding, int nSize, CString& strDest) {
   m_nBitCount = 0;
   if (szEncoding == nullptr || nSize <= 0) return;
   const int nOld = strDest.GetLength();
-  const int nNew = nOld + static_cast<int>(encoded_length(nSize));
+  const int nNew = AfxCheckedLength(static_cast<std::size_t>(nOld), encoded_length(nSize));
   char* p = strDest.GetBuffer(nNew);
   encode_into(m_pInput, static_cast<std::size_t>(nSize), p + nOld);
   strDest.ReleaseBuffer(nNew);
@@ -85,8 +85,9 @@ void CBase64::AppendEncoded(LPCTSTR szEncoding, int nSize, CString& strDest) {
 
 int CBase64::EncodeInto(LPCTSTR szEncoding, int nSize, LPTSTR szOutput) {
   if (szEncoding == nullptr || szOutput == nullptr || nSize <= 0) return 0;
+  const int nLength = AfxCheckedLength(0, encoded_length(nSize));
   encode_into(reinterpret_cast<const unsigned char*>(szEncoding), static_cast<std::size_t>(nSize), szOutput);
-  return static_cast<int>(encoded_length(nSize));
+  return nLength;
 }
 
 CString CBase64::EncodeBitwise(LPCTSTR szEncoding, int nSize) {
@@ -140,6 +141,8 @@ void CBase64::write_bits(UINT nBits, int nNumBits, LPTSTR szOutput, int& i) {
 int CBase64::Decode(LPCTSTR szDecoding, LPTSTR szOutput) {
   if (szOutput == nullptr || szDecoding == nullptr || *szDecoding == '\0') return 0;
   const std::size_t nLength = std::strlen(szDecoding);
+  // Four characters give at most three bytes; the count returned is an int.
+  AfxCheckedLength(0, nLength / 4 * 3 + 2);
   std::memset(szOutput, 0, nLength + 1);
   m_nBitCount = 0;
   int nOutput = 0;

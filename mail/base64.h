@@ -14,8 +14,11 @@ public:
   // Decodes base64 text into szOutput, which must hold strlen(szDecoding) + 1
   // bytes. "=" is skipped wherever it stands, the top bit of every character is
   // ignored, and any other character outside the alphabet fails the call (0).
+  // Text that could decode to more than INT_MAX bytes throws CMemoryException*.
   int Decode(LPCTSTR szDecoding, LPTSTR szOutput) override;
   // The base64 text of nSize bytes; empty for a null pointer or nSize <= 0.
+  // This and the two below throw CMemoryException* when the text would be
+  // longer than INT_MAX (nSize above 1 610 612 733), before writing anything.
   CString Encode(LPCTSTR szEncoding, int nSize) override;
 
   // Appends the base64 text of nSize bytes to strDest, exactly what Encode

@@ -11,22 +11,23 @@ CMIMEMessage::CMIMETypeManager::~CMIMETypeManager() {
   CSingleLock lock(&m_csAccess, TRUE);
   for (POSITION pos = m_AgentList.GetHeadPosition(); pos != nullptr;) delete m_AgentList.GetNext(pos);
   m_AgentList.RemoveAll();
+  m_pFallback = m_pAttachment = nullptr;
 }
 
 void CMIMEMessage::CMIMETypeManager::RegisterAgent(CMIMEContentAgent* pMIMEAgent) {
   if (pMIMEAgent == nullptr) return;
   CSingleLock lock(&m_csAccess, TRUE);
   m_AgentList.AddTail(pMIMEAgent);
+  m_pFallback = pMIMEAgent;
 }
 
 CMIMEContentAgent* CMIMEMessage::CMIMETypeManager::FindAgent(int nContentType) {
   CSingleLock lock(&m_csAccess, TRUE);
-  CMIMEContentAgent* pAgent = nullptr;
   for (POSITION pos = m_AgentList.GetHeadPosition(); pos != nullptr;) {
-    pAgent = m_AgentList.GetNext(pos);
-    if (pAgent->QueryType(nContentType)) break;
+    CMIMEContentAgent* pAgent = m_AgentList.GetNext(pos);
+    if (pAgent->QueryType(nContentType)) return pAgent;
   }
-  return pAgent;
+  return m_pFallback;
 }
 
 int CMIMEMessage::CMIMETypeManager::GetAgentCount() {
@@ -51,8 +52,15 @@ CMIMEMessage::CMIMEMessage()
   // enter again in RegisterAgent.
   CSingleLock lock(&m_MIMETypeManager.m_csAccess, TRUE);
   if (!m_MIMETypeManager.claims(TEXT_PLAIN)) register_mime_type(new CTextPlain(TEXT_PLAIN, GetCharsPerLine()));
-  if (!m_MIMETypeManager.claims(APPLICATION_OCTETSTREAM))
-    register_mime_type(new CAppOctetStream(APPLICATION_OCTETSTREAM));
+  // The attachment agent is registered once, even after a host's agent for
+  // its code (which then keeps serving that code), so that it can be the
+  // fallback. Every construction registers it again in effect: an unknown
+  // code goes to it until the host registers an agent of its own.
+  if (m_MIMETypeManager.m_pAttachment == nullptr) {
+    m_MIMETypeManager.m_pAttachment = new CAppOctetStream(APPLICATION_OCTETSTREAM);
+    register_mime_type(m_MIMETypeManager.m_pAttachment);
+  }
+  m_MIMETypeManager.m_pFallback = m_MIMETypeManager.m_pAttachment;
 }
 
 CMIMEMessage::~CMIMEMessage() { m_PartList.RemoveAll(); }

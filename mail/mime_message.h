@@ -18,8 +18,10 @@ public:
   using enum MIME_CONTENT_TYPE;
   using enum MIME_ENCODING;
 
-  // Registers a text agent and an attachment agent for codes that no agent
-  // in the registry claims yet.
+  // Registers a text agent for TEXT_PLAIN when no agent in the registry
+  // claims it yet, and the process's attachment agent once. Each construction
+  // makes that attachment agent the registry's fallback again, as if it had
+  // been registered anew, without adding an entry.
   CMIMEMessage();
   ~CMIMEMessage() override;
 
@@ -45,10 +47,13 @@ public:
     CMIMETypeManager& operator=(const CMIMETypeManager&) = delete;
     virtual ~CMIMETypeManager();
 
-    // Appends a non-null agent; no check for duplicates.
+    // Appends a non-null agent, which becomes the fallback; no check for
+    // duplicates.
     void RegisterAgent(CMIMEContentAgent* pMIMEAgent);
-    // The first registered agent that claims the code, else the most
-    // recently registered one; null only when the registry is empty.
+    // The first registered agent that claims the code, else the fallback:
+    // the most recently registered agent, where the construction of a
+    // message counts as registering the attachment agent again. Null only
+    // when the registry is empty.
     CMIMEContentAgent* FindAgent(int nContentType);
     // The number of registered agents.
     int GetAgentCount();
@@ -60,6 +65,8 @@ public:
 
     CCriticalSection m_csAccess;
     CList<CMIMEContentAgent*, CMIMEContentAgent*> m_AgentList;
+    CMIMEContentAgent* m_pFallback = nullptr;    // what FindAgent gives for a code nobody claims
+    CMIMEContentAgent* m_pAttachment = nullptr;  // the attachment agent messages register
   };
 
 protected:

@@ -8,12 +8,16 @@
 namespace tarvenkel::detail {
 
 void StringOutput::Append(const char* p, std::size_t n) {
-  if (n > 0) m_sDestination.Append(p, static_cast<int>(n));
+  if (n == 0) return;
+  AfxCheckedLength(static_cast<std::size_t>(m_sDestination.GetLength()), n);
+  m_sDestination.Append(p, static_cast<int>(n));
 }
 
 char* StringOutput::Reserve(std::size_t n) {
-  m_nReservedAt = m_sDestination.GetLength();
-  return m_sDestination.GetBuffer(m_nReservedAt + static_cast<int>(n)) + m_nReservedAt;
+  const int nAt = m_sDestination.GetLength();
+  char* const p = m_sDestination.GetBuffer(AfxCheckedLength(static_cast<std::size_t>(nAt), n)) + nAt;
+  m_nReservedAt = nAt;
+  return p;
 }
 
 void StringOutput::Commit(std::size_t k) { m_sDestination.ReleaseBuffer(m_nReservedAt + static_cast<int>(k)); }

@@ -48,7 +48,8 @@ public:
                        BOOL bPath) = 0;
 };
 
-// Appends to a string the caller owns.
+// Appends to a string the caller owns. Growth past INT_MAX bytes throws
+// CMemoryException* and leaves the string as it was.
 class StringOutput final : public MimeOutput {
 public:
   // Appends to sDestination, which may hold text already.

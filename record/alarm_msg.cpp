@@ -44,8 +44,15 @@ void CAlarmMsg::Serialize(CArchive& ar) {
   // A held block is released first, so that a load that fails part-way
   // leaves no block rather than a stale one.
   free_block();
-  ar >> m_nValue2 >> m_nValue1 >> m_nValue3 >> m_nDataLen;
-  if (m_nDataLen > 0) read_block(ar, m_nDataLen);
+  try {
+    ar >> m_nValue2 >> m_nValue1 >> m_nValue3 >> m_nDataLen;
+    if (m_nDataLen > 0) read_block(ar, m_nDataLen);
+  } catch (...) {
+    // Without its block the record claims none, so that storing it again
+    // writes a header that no bytes need to follow.
+    m_nDataLen = 0;
+    throw;
+  }
 }
 
 void CAlarmMsg::read_block(CArchive& ar, LONG nLength) {

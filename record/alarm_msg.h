@@ -18,7 +18,8 @@ public:
   // little-endian), then the block's m_nDataLen bytes when there is a block.
   // Loading releases the held block first; an archive that ends early throws
   // CArchiveException* endOfFile, a block that cannot be allocated
-  // CMemoryException*, and the record is then left without a block.
+  // CMemoryException*, and the record is then left without a block and with
+  // m_nDataLen 0. A negative length loads no block.
   void Serialize(CArchive& ar) override;
   // Releases a block the record holds and sets every field to zero.
   void Init();

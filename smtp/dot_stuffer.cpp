@@ -1,5 +1,8 @@
 #include "smtp/dot_stuffer.h"
 
+#include <algorithm>
+#include <climits>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -125,7 +128,7 @@ void CDotStuffer::finish(Sink& out) {
 
 CString CDotStuffer::Cook(const CString& sText) {
   CString out;
-  out.Preallocate(sText.GetLength() + sText.GetLength() / 32 + 16);
+  out.Preallocate(static_cast<int>(std::min<long long>(INT_MAX, sText.GetLength() + sText.GetLength() / 32LL + 16)));
   CDotStuffer stuffer;
   stuffer.Write(sText.GetString(), static_cast<std::size_t>(sText.GetLength()), out);
   stuffer.Finish(out);

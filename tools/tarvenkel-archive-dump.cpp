@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -118,10 +119,17 @@ int main(int argc, char** argv) {
                      pszPath, nIndex + 1, static_cast<unsigned long long>(nOffset),
                      static_cast<unsigned long long>(nLeft));
       } else {
+        // A failed load leaves the record claiming no block: the length the
+        // header claims is read from the file itself.
+        unsigned char claim[4] = {};
+        file.Seek(static_cast<LONGLONG>(nOffset + 12), CFile::begin);
+        file.Read(claim, sizeof claim);
+        const auto nClaimed = static_cast<std::int32_t>(claim[0] | claim[1] << 8 | claim[2] << 16 |
+                                                        static_cast<std::uint32_t>(claim[3]) << 24);
         std::fprintf(stderr,
                      "tarvenkel-archive-dump: %s: record %ld at offset %llu is cut short: its block claims %d bytes "
                      "but only %llu follow its header\n",
-                     pszPath, nIndex + 1, static_cast<unsigned long long>(nOffset), static_cast<int>(msg.m_nDataLen),
+                     pszPath, nIndex + 1, static_cast<unsigned long long>(nOffset), static_cast<int>(nClaimed),
                      static_cast<unsigned long long>(nLeft - 16));
       }
       return 1;

@@ -18,8 +18,11 @@ void CSingleText::SetRect(CRect rcText) {
 }
 
 void CSingleText::SetFont(LPCTSTR lpszFaceName, int nSize) {
-  std::memset(m_logFont.lfFaceName, 0, sizeof(m_logFont.lfFaceName));
-  if (lpszFaceName != nullptr) std::strncpy(m_logFont.lfFaceName, lpszFaceName, LF_FACESIZE - 1);
+  // Through a copy: the name may be the block's own face name, which
+  // clearing the field first would erase.
+  char face[LF_FACESIZE] = {};
+  if (lpszFaceName != nullptr) std::strncpy(face, lpszFaceName, LF_FACESIZE - 1);
+  std::memcpy(m_logFont.lfFaceName, face, sizeof face);
   m_logFont.lfHeight = -nSize;
 }
 

@@ -1,9 +1,12 @@
 #include "framework/file.h"
+#include "framework/stdio_file.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -73,9 +76,48 @@ TEST(File, ExclusiveShareRefusesASecondOpener) {
   CFile second;
   CFileException error;
   EXPECT_FALSE(second.Open(dir.file("lock").c_str(), CFile::modeRead | CFile::shareDenyWrite, &error));
-  EXPECT_EQ(error.m_cause, CFileException::lockViolation);
+  EXPECT_EQ(error.m_cause, CFileException::sharingViolation);
   first.Close();
   EXPECT_TRUE(second.Open(dir.file("lock").c_str(), CFile::modeRead | CFile::shareDenyWrite, &error));
+}
+
+TEST(FileOpenMode, ARefusedCreateLeavesALockedFileAsItWasForBothClasses) {
+  TempDir dir;
+  const std::string path = dir.file("held");
+  const std::string content = "alarm log\r\n";
+  const std::function<BOOL(UINT)> openers[] = {
+      [&](UINT flags) { return CFile().Open(path.c_str(), flags); },
+      [&](UINT flags) { return CStdioFile().Open(path.c_str(), flags); },
+  };
+  // Another holder locks the file with either lock family.
+  const std::function<bool(int)> holders[] = {
+      [](int fd) {
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+      },
+      [](int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; },
+  };
+  const UINT modes[] = {CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive,
+                        CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyWrite,
+                        CFile::modeCreate | CFile::modeWrite | CFile::shareDenyRead};
+  for (const auto& open : openers) {
+    for (const auto& hold : holders) {
+      for (UINT mode : modes) {
+        WriteFile(path, content);
+        const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(hold(fd));
+        EXPECT_FALSE(open(mode)) << std::hex << mode;
+        EXPECT_EQ(ReadFile(path), content) << std::hex << mode;
+        ::close(fd);
+        // Once the holder is gone the same open succeeds and empties the file.
+        EXPECT_TRUE(open(mode)) << std::hex << mode;
+        EXPECT_EQ(ReadFile(path), "") << std::hex << mode;
+      }
+    }
+  }
 }
 
 TEST(File, AttachedDescriptorIsLeftOpen) {

@@ -1,11 +1,15 @@
 #include "framework/collections.h"
+#include "framework/exception.h"
 #include "framework/string.h"
 #include "framework/string_array.h"
 #include "framework/time.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 
 TEST(CStringSlicing, LeftRightAndMidClampToTheText) {
   const CString two("ab");
@@ -124,6 +128,34 @@ TEST(CStringEditing, ReplaceInsertDeleteAndBuffer) {
   s += "er";
   EXPECT_EQ(copy, "new") << "copies are independent values";
   EXPECT_EQ(s + '!' + CString("?"), "newer!?");
+}
+
+TEST(CStringLimits, LengthsPastIntMaxThrowBeforeAllocatingAndKeepTheString) {
+  constexpr std::size_t kMax = INT_MAX;
+  const struct {
+    std::size_t nLength, nMore;
+    int nSum;  // -1: throws
+  } sums[] = {{0, 0, 0},           {kMax, 0, INT_MAX}, {kMax - 5, 5, INT_MAX}, {kMax - 5, 6, -1},
+              {1, kMax, -1},       {kMax + 1, 0, -1},  {SIZE_MAX, 1, -1},      {SIZE_MAX, SIZE_MAX, -1}};
+  for (const auto& c : sums) {
+    if (c.nSum >= 0) EXPECT_EQ(AfxCheckedLength(c.nLength, c.nMore), c.nSum);
+    else EXPECT_THROW(AfxCheckedLength(c.nLength, c.nMore), CMemoryException*) << c.nLength << " + " << c.nMore;
+  }
+  // The source holds a few bytes only: each call must throw before reading or allocating.
+  const char bytes[] = "abc";
+  const std::function<void(CString&)> growths[] = {
+      [&](CString& s) { s.Append(bytes, INT_MAX); },
+      [&](CString& s) { s.Append(bytes, INT_MAX - 3); },
+      // What a length plus a count wrapped around to.
+      [](CString& s) { s.GetBuffer(static_cast<int>(static_cast<unsigned>(s.GetLength()) + unsigned{INT_MAX})); },
+  };
+  for (const auto& grow : growths) {
+    CString s("keep");
+    EXPECT_THROW(grow(s), CMemoryException*);
+    EXPECT_EQ(s, "keep");
+    s += '!';
+    EXPECT_EQ(s, "keep!");
+  }
 }
 
 TEST(Collections, ListKeepsOrderAtBothEndsAndArrayGrows) {

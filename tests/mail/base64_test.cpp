@@ -1,8 +1,13 @@
 #include "mail/base64.h"
 
+#include "framework/exception.h"
+#include "mail/mime_output.h"
+
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -79,6 +84,32 @@ TEST(Base64Encode, TablePathMatchesBitLevelWalkOnRandomInputs) {
       ASSERT_EQ(fast.str(), slow.str()) << "length " << len << " round " << round;
       ASSERT_EQ(fast.GetLength(), (len + 2) / 3 * 4);
     }
+  }
+}
+
+// The largest input whose text still fits an int: 4 * 536870911 characters.
+constexpr int kLargestInput = 1610612733;
+
+TEST(Base64Limits, TextPastIntMaxThrowsBeforeWritingAndKeepsTheDestination) {
+  // The input is a few bytes only: each call must throw before reading it.
+  const char bytes[] = "abc";
+  char out[8] = "";
+  CBase64 b;
+  EXPECT_THROW(b.Encode(bytes, kLargestInput + 1), CMemoryException*);
+  EXPECT_THROW(b.Encode(bytes, INT_MAX), CMemoryException*);
+  EXPECT_THROW(b.EncodeInto(bytes, kLargestInput + 1, out), CMemoryException*);
+  EXPECT_STREQ(out, "");
+  const std::function<void(CString&)> growths[] = {
+      [&](CString& s) { b.AppendEncoded(bytes, kLargestInput, s); },  // 2147483644 + the 4 held
+      [](CString& s) { tarvenkel::detail::StringOutput(s).Reserve(std::size_t{INT_MAX} - 3); },
+      [&](CString& s) { tarvenkel::detail::StringOutput(s).Append(bytes, std::size_t{INT_MAX} + 1); },
+  };
+  for (const auto& grow : growths) {
+    CString s("keep");
+    EXPECT_THROW(grow(s), CMemoryException*);
+    EXPECT_EQ(s, "keep");
+    b.AppendEncoded(bytes, 3, s);
+    EXPECT_EQ(s, "keepYWJj");
   }
 }
 

@@ -24,6 +24,7 @@ class Inspectable : public CMIMEMessage {
 public:
   static int AgentCount() { return mime_type_manager().GetAgentCount(); }
   static CMIMEContentAgent* Agent(int code) { return mime_type_manager().FindAgent(code); }
+  static void Register(CMIMEContentAgent* pAgent) { mime_type_manager().RegisterAgent(pAgent); }
 };
 
 TEST(MimeLayout, HeaderEndsWithMimeLines) {
@@ -169,6 +170,30 @@ private:
   const char* m_name;
   int* m_deleted;
 };
+
+TEST(MimeRegistry, AnUnknownCodeGoesToTheAttachmentAgentUnlessAHostAgentCameAfterTheLastMessage) {
+  static int deleted = 0;  // the process's registry deletes the host's agents at unload
+  { CMIMEMessage first; }
+  CMIMEContentAgent* attachment = Inspectable::Agent(APPLICATION_OCTETSTREAM);
+  auto* before = new NamedAgent(42, "before", &deleted);
+  Inspectable::Register(before);
+  EXPECT_EQ(Inspectable::Agent(7), before);
+  TempDir dir;
+  WriteFile(dir.file("unknown.bin"), "abc");
+  CMIMEMessage plain;
+  EXPECT_EQ(Inspectable::Agent(7), attachment);
+  EXPECT_EQ(Inspectable::Agent(42), before) << "a claimed code still finds its first claimer";
+  plain.AddMIMEPart(dir.file("unknown.bin").c_str(), 7);
+  plain.FormatMessage();
+  EXPECT_NE(plain.m_sBody.str().find(AttachHead("unknown.bin") + "YWJj\r\n"), std::string::npos) << plain.m_sBody.str();
+  auto* after = new NamedAgent(43, "after", &deleted);
+  Inspectable::Register(after);
+  EXPECT_EQ(Inspectable::Agent(7), after);
+  const int count = Inspectable::AgentCount();
+  for (int i = 0; i < 10000; ++i) CMIMEMessage m;
+  EXPECT_EQ(Inspectable::AgentCount(), count);
+  EXPECT_EQ(Inspectable::Agent(7), attachment);
+}
 
 TEST(MimeRegistry, FindAgentTakesTheFirstClaimerElseTheNewestAndDeletesAll) {
   int deleted = 0;

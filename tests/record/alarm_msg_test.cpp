@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -183,9 +184,7 @@ TEST(AlarmMsg, TruncationAtEveryOffsetThrowsEndOfFileAndLeavesNoBlock) {
       msg.m_pData = make_block("old");  // a held block must not survive the load
       EXPECT_EQ(load(msg, whole.substr(0, cut), nBufSize), CArchiveException::endOfFile) << "cut at " << cut;
       EXPECT_EQ(msg.m_pData, nullptr) << "cut at " << cut;
-      if (cut >= 16) {
-        EXPECT_EQ(msg.m_nDataLen, 10) << "the length read is kept";
-      }
+      EXPECT_EQ(msg.m_nDataLen, 0) << "cut at " << cut << ": without a block the record claims none";
       if (cut >= 4) {
         EXPECT_EQ(msg.m_nValue2, 2);
       }
@@ -207,11 +206,46 @@ TEST(AlarmMsg, HugeCorruptLengthFailsWithoutAllocatingIt) {
   } unlimit;
   CAlarmMsg msg;
   EXPECT_EQ(load(msg, RawRecord(1, 2, 3, 0x7FFFFFFF)), CArchiveException::endOfFile);
-  EXPECT_EQ(msg.m_nDataLen, 0x7FFFFFFF);
+  EXPECT_EQ(msg.m_nDataLen, 0);
   EXPECT_EQ(msg.m_pData, nullptr);
   // With some bytes present and more claimed, the outcome is the same.
   EXPECT_EQ(load(msg, RawRecord(1, 2, 3, 0x7FFFFFFF, std::string(200000, 'q'))), CArchiveException::endOfFile);
   EXPECT_EQ(msg.m_pData, nullptr);
+}
+
+TEST(AlarmMsg, AFailedLoadStoresBackBesideAGoodRecordAndBothReload) {
+  const std::string whole = RawRecord(1, 2, 3, 10, "0123456789");
+  const std::string large = RawRecord(1, 2, 3, 100000, std::string(100000, 'q'));
+  const std::function<void(CAlarmMsg&)> failures[] = {
+      [&](CAlarmMsg& m) { EXPECT_EQ(load(m, whole.substr(0, 21)), CArchiveException::endOfFile); },
+      [&](CAlarmMsg& m) { EXPECT_EQ(load(m, whole.substr(0, 14)), CArchiveException::endOfFile); },
+      [&](CAlarmMsg& m) {
+        // The first step of the block fits, growing it to the whole does not.
+        AfxSetAllocLimit(1 << 16);
+        EXPECT_THROW(load(m, large), CMemoryException*);
+        AfxSetAllocLimit(0);
+      },
+  };
+  for (const auto& fail : failures) {
+    CAlarmMsg cut;
+    fail(cut);
+    EXPECT_EQ(cut.m_nDataLen, 0);
+    EXPECT_EQ(cut.m_pData, nullptr);
+    CAlarmMsg good;
+    good.m_nValue1 = 7;
+    good.m_nDataLen = 3;
+    good.m_pData = make_block("abc");
+    const std::string archive = store(cut) + store(good);
+    CMemFile file(reinterpret_cast<BYTE*>(const_cast<char*>(archive.data())), static_cast<UINT>(archive.size()));
+    CArchive ar(&file, CArchive::load);
+    CAlarmMsg first, second;
+    first.Serialize(ar);
+    second.Serialize(ar);
+    EXPECT_EQ(first.m_nDataLen, 0);
+    EXPECT_EQ(first.m_nValue1, cut.m_nValue1);
+    EXPECT_EQ(second.m_nValue1, 7);
+    EXPECT_EQ(block_of(second), "abc");
+  }
 }
 
 TEST(AlarmMsg, BlocksLargerThanOneReadStepLoadExactly) {

@@ -171,6 +171,27 @@ TEST_F(NetConnectTest, TemplateGeometryInPixels) {
   m_dlg.DestroyWindow();
 }
 
+TEST_F(NetConnectTest, PlacedOnTheParentsClientAreaAndCreateWithoutAParentHasNone) {
+  CWnd host, pane;
+  ASSERT_TRUE(host.Create(nullptr, "host", WS_POPUP | WS_CAPTION, CRect(100, 50, 600, 450), nullptr, 1));
+  ASSERT_TRUE(pane.Create(nullptr, "pane", WS_CHILD, CRect(30, 20, 300, 200), &host, 2));
+  const CPoint hostClient(100 + AFX_CX_DLGFRAME, 50 + AFX_CX_DLGFRAME + AFX_CY_CAPTION);
+  const struct {
+    CWnd* pParent;
+    CPoint at;  // the template puts the dialog at 0, 0 of its parent's client area
+  } cases[] = {{&host, hostClient}, {&pane, CPoint(hostClient.x + 30, hostClient.y + 20)}, {nullptr, CPoint(0, 0)}};
+  for (const auto& c : cases) {
+    CNetConnect dlg(&host);  // Create's parent wins over the constructor's
+    dlg.Create(c.pParent);
+    ASSERT_TRUE(::IsWindow(dlg.m_hWnd));
+    CRect rc;
+    dlg.GetWindowRect(&rc);
+    EXPECT_EQ(rc.TopLeft(), c.at);
+    dlg.DestroyWindow();
+  }
+  host.DestroyWindow();
+}
+
 TEST_F(NetConnectTest, AClosedClipStopsAndAReopenedOneStartsOver) {
   m_dlg.Create(nullptr);
   AfxAdvanceFrameworkTime(600);

@@ -64,6 +64,13 @@ TEST(TextBlock, SetFontChangesOnlyFaceAndHeightAndCutsLongNames) {
   EXPECT_EQ(block.m_logFont.lfCharSet, 1);
   block.SetFont("A face name that is far longer than thirty-one bytes", 9);
   EXPECT_EQ(std::strlen(block.m_logFont.lfFaceName), 31u);
+  // The block's own face name, whole or from an offset into it.
+  block.SetFont("Arial", 16);
+  block.SetFont(block.m_logFont.lfFaceName, 20);
+  EXPECT_STREQ(block.m_logFont.lfFaceName, "Arial");
+  EXPECT_EQ(block.m_logFont.lfHeight, -20);
+  block.SetFont(block.m_logFont.lfFaceName + 1, 20);
+  EXPECT_STREQ(block.m_logFont.lfFaceName, "rial");
 }
 
 TEST(TextBlock, CentresOneLineInsideRectangle) {
