@@ -2,7 +2,7 @@
 // the same message to /dev/null, against the system's "base64 -w 72" encoding
 // the same file to /dev/null, with the peak memory of each.
 #include "bench/ratio_reporter.h"
-#include "framework/file.h"
+#include "framework/io/file.h"
 #include "mail/mime_message.h"
 
 #include <cstdio>

@@ -4,9 +4,9 @@
 //   tarvenkel_mail send HOST PORT ATTACHMENT   send a message with the attachment (the one-call send)
 //   tarvenkel_mail notify HOST PORT COUNT      send COUNT one-line notifications, one connection each
 //   tarvenkel_mail transmit HOST PORT FILE     send FILE, a message already formatted, as it is
-#include "framework/file.h"
-#include "framework/string.h"
-#include "framework/string_array.h"
+#include "framework/io/file.h"
+#include "framework/core/string.h"
+#include "framework/core/string_array.h"
 #include "mail/mail_message.h"
 #include "mail/mime_message.h"
 #include "smtp/smtp.h"

@@ -1,7 +1,7 @@
 // CSingleText on a raster surface: Draw of a 20-character label with a cold
 // font cache and a warm one, and GetSize; a filled rectangle as the baseline.
-#include "framework/dc.h"
-#include "framework/font_engine.h"
+#include "framework/gdi/dc.h"
+#include "framework/gdi/font_engine.h"
 #include "ui/text_block.h"
 
 #include <benchmark/benchmark.h>

@@ -1,8 +1,8 @@
 #include "mail/app_octet_stream.h"
 
-#include "framework/code_page.h"
-#include "framework/split_path.h"
-#include "framework/stdio_file.h"
+#include "framework/core/code_page.h"
+#include "framework/core/split_path.h"
+#include "framework/io/stdio_file.h"
 #include "mail/base64.h"
 #include "mail/encoded_word.h"
 #include "mail/mime_output.h"

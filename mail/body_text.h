@@ -3,7 +3,7 @@
 // library.
 #pragma once
 
-#include "framework/string.h"
+#include "framework/core/string.h"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
 #include "mail/encoded_word.h"
 
-#include "framework/code_page.h"
+#include "framework/core/code_page.h"
 #include "mail/base64.h"
 
 #include <cstring>

@@ -4,7 +4,7 @@
 // that each stays short. Internal to the library.
 #pragma once
 
-#include "framework/win_types.h"
+#include "framework/core/win_types.h"
 
 #include <cstddef>
 #include <string>

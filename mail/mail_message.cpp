@@ -1,6 +1,6 @@
 #include "mail/mail_message.h"
 
-#include "framework/code_page.h"
+#include "framework/core/code_page.h"
 #include "mail/body_text.h"
 #include "mail/encoded_word.h"
 #include "mail/header_text.h"

@@ -3,11 +3,11 @@
 // block and the body that the SMTP transport sends.
 #pragma once
 
-#include "framework/collections.h"
-#include "framework/file.h"
-#include "framework/string.h"
-#include "framework/time.h"
-#include "framework/win_types.h"
+#include "framework/core/collections.h"
+#include "framework/io/file.h"
+#include "framework/core/string.h"
+#include "framework/core/time.h"
+#include "framework/core/win_types.h"
 
 class AFX_EXT_CLASS CMailMessage {
 public:

@@ -2,8 +2,8 @@
 // transfer text and back.
 #pragma once
 
-#include "framework/string.h"
-#include "framework/win_types.h"
+#include "framework/core/string.h"
+#include "framework/core/win_types.h"
 
 class AFX_EXT_CLASS CMIMECode {
 public:

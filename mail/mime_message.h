@@ -3,9 +3,9 @@
 // content-type code in a registry shared by every message of the process.
 #pragma once
 
-#include "framework/collections.h"
-#include "framework/critical_section.h"
-#include "framework/string_array.h"
+#include "framework/core/collections.h"
+#include "framework/core/critical_section.h"
+#include "framework/core/string_array.h"
 #include "mail/mail_message.h"
 #include "mail/mime_content_agent.h"
 

@@ -2,8 +2,8 @@
 // archives: three 32-bit values and a byte block that the record owns.
 #pragma once
 
-#include "framework/archive.h"
-#include "framework/object.h"
+#include "framework/io/archive.h"
+#include "framework/core/object.h"
 
 class AFX_EXT_CLASS CAlarmMsg : public CObject {
   DECLARE_DYNCREATE(CAlarmMsg)

@@ -9,7 +9,7 @@
 // It runs in linear time.
 #pragma once
 
-#include "framework/string.h"
+#include "framework/core/string.h"
 
 #include <cstddef>
 #include <string>

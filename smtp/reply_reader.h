@@ -9,7 +9,7 @@
 // answer to the next command rather than a piece of the long one.
 #pragma once
 
-#include "framework/string.h"
+#include "framework/core/string.h"
 
 #include <cstddef>
 #include <string>

@@ -1,9 +1,9 @@
 #include "smtp/smtp.h"
 
-#include "framework/cmd_target.h"
-#include "framework/exception.h"
-#include "framework/file.h"
-#include "framework/string_array.h"
+#include "framework/core/cmd_target.h"
+#include "framework/core/exception.h"
+#include "framework/io/file.h"
+#include "framework/core/string_array.h"
 #include "mail/base64.h"
 #include "mail/mail_message.h"
 #include "mail/mime_message.h"

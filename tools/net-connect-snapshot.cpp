@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "framework/surface.h"
-#include "framework/window.h"
+#include "framework/gdi/surface.h"
+#include "framework/window/window.h"
 #include "ui/net_connect.h"
 
 int main(int argc, char** argv) {

@@ -14,10 +14,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
-# libssl-dev gives OpenSSL's headers for the build; the framework loads
-# libssl.so.3 and libcrypto.so.3 (libssl3, which libssl-dev depends on) only
-# when a connection starts TLS. The SMTP tests start private instances of
-# aiosmtpd and Postfix on 127.0.0.1; no system mail service is set up.
+# libssl-dev gives OpenSSL for the network layer. The SMTP tests start private
+# instances of aiosmtpd and Postfix on 127.0.0.1; no system mail service is
+# set up.
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -87,7 +86,7 @@ tsan_tests() {
 # into each program. What can differ from the shared build is whether the
 # module's start-up and resource registration are linked in and run in their
 # order, so to keep CI short only the tests that see that are built and run:
-# the record tests (start-up and shut-down order), the extension chain, the
+# the module's start-up and shut-down order, the record tests, the extension chain, the
 # progress dialog's resources, the base64 and MIME message tests (the classes
 # that use the start-up's two objects), and the installed static package
 # built against by an out-of-tree host (find_package and pkg-config
@@ -96,11 +95,11 @@ static_tests() {
   echo "== building static"
   cmake -S "$top" -B "$top/build/static" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DBUILD_SHARED_LIBS=OFF -DTARVENKEL_BENCH=OFF >/dev/null
-  local selection='^(record_.*|mail_base64_test|mail_mime_message_test|framework_extension_module_test|ui_net_connect_test|install_consumer)$'
+  local selection='^(record_.*|module_.*|mail_base64_test|mail_mime_message_test|framework_extension_module_test|ui_net_connect_test|install_consumer)$'
   local targets
   # install_consumer has no program of its own; it installs the two archives.
   mapfile -t targets < <(tests_selected static -R "$selection" | grep -vx install_consumer)
-  cmake --build "$top/build/static" -j "$(nproc)" --target tarvenkel tarvenkel-framework "${targets[@]}"
+  cmake --build "$top/build/static" -j "$(nproc)" --target tarvenkel tarvenkel-ui tarvenkel-framework tarvenkel-framework-gui "${targets[@]}"
   run_tests static -R "$selection"
 }
 

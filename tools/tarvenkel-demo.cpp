@@ -9,9 +9,9 @@
 // name, body and attachment name in GBK, the default ANSI code page.
 //
 // Usage: tarvenkel-demo HOST PORT USER PASSWORD WORKDIR
-#include "framework/string_array.h"
-#include "framework/surface.h"
-#include "framework/window.h"
+#include "framework/core/string_array.h"
+#include "framework/gdi/surface.h"
+#include "framework/window/window.h"
 #include "mail/mail_message.h"
 #include "smtp/smtp.h"
 #include "ui/net_connect.h"

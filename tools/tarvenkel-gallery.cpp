@@ -1,9 +1,9 @@
 // Draws raised and sunken frames and text blocks in every alignment, in
 // English and in Chinese, onto a raster surface and saves it as a PNG file.
 //   tarvenkel-gallery OUTPUT.png
-#include "framework/code_page.h"
-#include "framework/dc.h"
-#include "framework/surface.h"
+#include "framework/core/code_page.h"
+#include "framework/gdi/dc.h"
+#include "framework/gdi/surface.h"
 #include "ui/text_block.h"
 #include "ui/three_d_frame.h"
 

@@ -1,14 +1,14 @@
 // tarvenkel-send: sends one notification mail, for scripts and cron jobs of
 // monitoring systems. Exit status 0 when the server accepted the message,
 // 1 when it did not, 2 for bad usage (checked before anything is sent).
-#include "framework/code_page.h"
-#include "framework/file.h"
-#include "framework/socket_trace.h"
-#include "framework/string.h"
-#include "framework/string_array.h"
+#include "framework/core/code_page.h"
+#include "framework/io/file.h"
+#include "framework/net/socket_trace.h"
+#include "framework/core/string.h"
+#include "framework/core/string_array.h"
 #include "mail/base64.h"
 #include "mail/mime_message.h"
-#include "record/version.h"
+#include "module/version.h"
 #include "smtp/smtp.h"
 
 #include <cerrno>

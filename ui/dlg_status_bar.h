@@ -3,7 +3,7 @@
 // for its panes, so the dialog's update handlers keep the panes current.
 #pragma once
 
-#include "framework/status_bar.h"
+#include "framework/window/status_bar.h"
 
 class AFX_EXT_CLASS CDlgStatusBar : public CStatusBar {
 public:

@@ -3,10 +3,10 @@
 // the caption of template 950.
 #pragma once
 
-#include "framework/animate_ctrl.h"
-#include "framework/dialog.h"
-#include "framework/string.h"
-#include "ui/resource.h"
+#include "framework/window/animate_ctrl.h"
+#include "framework/window/dialog.h"
+#include "framework/core/string.h"
+#include "ui/resources/resource.h"
 
 class AFX_EXT_CLASS CNetConnect : public CDialog {
 public:

@@ -3,9 +3,9 @@
 // optional background, and measured in its font.
 #pragma once
 
-#include "framework/dc.h"
-#include "framework/object.h"
-#include "framework/string.h"
+#include "framework/gdi/dc.h"
+#include "framework/core/object.h"
+#include "framework/core/string.h"
 
 class AFX_EXT_CLASS CSingleText : public CObject {
 public:

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "framework/avi_reader.h"
+#include "framework/window/avi_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   CAviReader reader;

@@ -2,8 +2,8 @@
 // decode(encode(x)) == x. The first input byte chooses the charset (bit 0:
 // GBK or UTF-8) and the kind (bit 1: a subject or an attachment's file
 // name); the rest, up to 1000 bytes, is the text in that charset.
-#include "framework/code_page.h"
-#include "framework/split_path.h"
+#include "framework/core/code_page.h"
+#include "framework/core/split_path.h"
 #include "mail/app_octet_stream.h"
 #include "mail/encoded_word.h"
 #include "tests/support/mime_words.h"

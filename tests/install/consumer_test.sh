@@ -2,8 +2,11 @@
 # consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR CXX
 # Installs the build (shared or static, as it was configured) into a scratch
 # prefix and builds the host out of tree, once through find_package and once
-# through pkg-config; each host must show the module's start-up, its dialog
-# template found through its registration, and its shut-down at exit.
+# through pkg-config, each with the whole library (tarvenkel) and with the
+# mail-only part (Tarvenkel::mail, tarvenkel-mail); each host must show the
+# module's start-up, its dialog template found through its registration, and
+# its shut-down at exit, and a mail-only host must have no drawing library
+# mapped.
 set -euo pipefail
 build=$1 consumer=$2 cxx=$3
 work=$(mktemp -d /tmp/tarvenkel-install-XXXXXX)
@@ -30,10 +33,16 @@ destroyed CMIMEMessage::m_MIMETypeManager
 destroyed CBase64::m_sBase64Alphabet
 pre-construction hook: nothing to do"
 
+# check NAME OUTPUT MAIL_ONLY (yes/no)
 check() {
-  local name=$1 out=$2 got
+  local name=$1 out=$2 mail_only=$3 got drawing
   grep -q '^version 0\.' <<<"$out" || { echo "$name: no version line" >&2; return 1; }
-  got=$(sed -e 1d -e 's/^dialog 950: [1-9][0-9]* bytes/dialog 950: N bytes/' <<<"$out")
+  drawing=$(grep '^drawing libraries mapped:' <<<"$out" || true)
+  if [ "$mail_only" = yes ] && [ "$drawing" != "drawing libraries mapped: none" ]; then
+    echo "$name: a mail-only host loaded drawing libraries: $drawing" >&2
+    return 1
+  fi
+  got=$(sed -e 1d -e '/^drawing libraries mapped:/d' -e 's/^dialog 950: [1-9][0-9]* bytes/dialog 950: N bytes/' <<<"$out")
   if [ "$got" != "$expected" ]; then
     echo "$name: start-up, template or shut-down not as expected:" >&2
     diff <(echo "$expected") <(echo "$got") >&2 || true
@@ -41,32 +50,44 @@ check() {
   fi
 }
 
+# run NAME PROGRAM MAIL_ONLY: runs one host, shows and checks what it printed;
+# the output is left in $out.
+passed=0
+run() {
+  out=$("$2")
+  echo "-- $1"
+  echo "$out"
+  check "$1" "$out" "$3"
+  passed=$((passed + 1))
+}
+
 echo "== find_package(Tarvenkel), $kind"
 cmake -S "$consumer" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$work/prefix" \
   -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$flags ${extra[*]}" \
   -DCMAKE_EXE_LINKER_FLAGS="${extra[*]}" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
-out_cmake=$("$work/cmake-build/host")
-echo "$out_cmake"
-check find_package "$out_cmake"
+run "find_package host" "$work/cmake-build/host" no
+out_cmake=$out
+run "find_package mail_host" "$work/cmake-build/mail_host" yes
 
-echo "== pkg-config tarvenkel, $kind"
+echo "== pkg-config, $kind"
 libdir=$(dirname "$(find "$work/prefix" -name tarvenkel.pc -print -quit)")
 export PKG_CONFIG_PATH=$libdir
-if [ "$kind" = static ]; then
-  # The archives' own dependencies come from the private requirements.
-  pc_libs=$(pkg-config --static --libs tarvenkel)
-  rpath=()
-else
-  pc_libs=$(pkg-config --libs tarvenkel)
-  rpath=("-Wl,-rpath,$(pkg-config --variable=libdir tarvenkel)")
-fi
-# shellcheck disable=SC2046,SC2086
-"$cxx" -std=c++20 "${extra[@]}" "$consumer/host.cpp" -o "$work/host-pc" \
-  $(pkg-config --cflags tarvenkel) $pc_libs "${rpath[@]}"
-out_pc=$("$work/host-pc")
-echo "$out_pc"
-check pkg-config "$out_pc"
+for pc in tarvenkel tarvenkel-mail; do
+  if [ "$kind" = static ]; then
+    # The archives' own dependencies come from the private requirements.
+    pc_libs=$(pkg-config --static --libs $pc)
+    rpath=()
+  else
+    pc_libs=$(pkg-config --libs $pc)
+    rpath=("-Wl,-rpath,$(pkg-config --variable=libdir $pc)")
+  fi
+  # shellcheck disable=SC2046,SC2086
+  "$cxx" -std=c++20 "${extra[@]}" "$consumer/host.cpp" -o "$work/host-$pc" \
+    $(pkg-config --cflags $pc) $pc_libs "${rpath[@]}"
+  run "pkg-config $pc" "$work/host-$pc" "$([ $pc = tarvenkel-mail ] && echo yes || echo no)"
+  if [ $pc = tarvenkel ]; then out_pc=$out; fi
+done
 
 [ "$out_cmake" = "$out_pc" ] || { echo "the two builds disagree" >&2; exit 1; }
-echo "install consumer ($kind): 2 passed, 0 failed"
+echo "install consumer ($kind): $passed passed, 0 failed"

@@ -1,7 +1,7 @@
 #include "mail/app_octet_stream.h"
 #include "mail/base64.h"
 
-#include "framework/file.h"
+#include "framework/io/file.h"
 
 #include "tests/support/test_paths.h"
 

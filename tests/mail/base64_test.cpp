@@ -1,6 +1,6 @@
 #include "mail/base64.h"
 
-#include "framework/exception.h"
+#include "framework/core/exception.h"
 #include "mail/mime_output.h"
 
 #include <gtest/gtest.h>

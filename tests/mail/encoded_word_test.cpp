@@ -1,6 +1,6 @@
 #include "mail/encoded_word.h"
 
-#include "framework/code_page.h"
+#include "framework/core/code_page.h"
 #include "tests/support/mime_words.h"
 
 #include <gtest/gtest.h>

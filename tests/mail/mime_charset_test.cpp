@@ -3,7 +3,7 @@
 // line ends, the plain message's body, the host's charset, long address lines.
 #include "mail/mime_message.h"
 
-#include "framework/code_page.h"
+#include "framework/core/code_page.h"
 #include "tests/support/literal_wrap.h"
 #include "tests/support/mime_words.h"
 #include "tests/support/test_paths.h"

@@ -3,7 +3,7 @@
 // failures reported as FALSE; memory that does not grow with an attachment.
 #include "mail/mime_message.h"
 
-#include "framework/file.h"
+#include "framework/io/file.h"
 #include "tests/support/local_smtp_server.h"
 #include "tests/support/test_paths.h"
 

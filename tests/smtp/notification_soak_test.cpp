@@ -6,7 +6,7 @@
 // at all. Every message must arrive, and a spread of them is parsed back with
 // Python's email package. TARVENKEL_SOAK_COUNT sets the number (default
 // 10000). Long: labelled "soak", left out of the default test run.
-#include "framework/string_array.h"
+#include "framework/core/string_array.h"
 #include "mail/mime_message.h"
 #include "smtp/smtp.h"
 

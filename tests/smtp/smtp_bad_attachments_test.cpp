@@ -6,7 +6,7 @@
 // back with Python's email package: the text part and the other attachments
 // arrive whole, the bad one arrives as an empty part (or as the bytes that
 // could be read), the host is told which file is missing, and no send hangs.
-#include "framework/string_array.h"
+#include "framework/core/string_array.h"
 #include "mail/mime_message.h"
 #include "smtp/smtp.h"
 

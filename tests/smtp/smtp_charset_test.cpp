@@ -2,8 +2,8 @@
 // and a host in code page 936 that holds UTF-8 text and says so with
 // SetCharset, through aiosmtpd: what the server stored reads back, in
 // Python's email package, as the texts the host meant.
-#include "framework/code_page.h"
-#include "framework/string_array.h"
+#include "framework/core/code_page.h"
+#include "framework/core/string_array.h"
 #include "smtp/smtp.h"
 
 #include "tests/support/local_smtp_server.h"

@@ -7,7 +7,7 @@
 // then read with Python's email package: no command and no header line may
 // appear that the caller did not ask for, the envelope holds exactly the
 // intended recipients, and exactly one message is stored per accepted case.
-#include "framework/string_array.h"
+#include "framework/core/string_array.h"
 #include "mail/mail_message.h"
 #include "mail/mime_message.h"
 #include "smtp/smtp.h"

@@ -1,8 +1,8 @@
 // The one-call notification: early refusal, the wait cursor, the connection
 // state after every path, and a notification with attachments delivered to
 // aiosmtpd and parsed back with Python's email package.
-#include "framework/cmd_target.h"
-#include "framework/string_array.h"
+#include "framework/core/cmd_target.h"
+#include "framework/core/string_array.h"
 #include "smtp/smtp.h"
 
 #include "tests/support/local_smtp_server.h"

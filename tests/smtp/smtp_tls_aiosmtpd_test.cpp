@@ -3,7 +3,7 @@
 // with AUTH LOGIN and AUTH PLAIN; certificates from an unknown CA or for
 // another name rejected; a server without STARTTLS; a notification with a
 // large attachment sent in one call over TLS.
-#include "framework/string_array.h"
+#include "framework/core/string_array.h"
 #include "smtp/smtp.h"
 
 #include "tests/support/local_smtp_server.h"

@@ -2,7 +2,7 @@
 // Header-only, so that a host which links only the framework can use it.
 #pragma once
 
-#include "framework/extension_module.h"
+#include "framework/module/extension_module.h"
 
 #include <string>
 #include <vector>

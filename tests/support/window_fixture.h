@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/surface.h"
-#include "framework/window.h"
+#include "framework/gdi/surface.h"
+#include "framework/window/window.h"
 
 namespace tarvenkel::test {
 

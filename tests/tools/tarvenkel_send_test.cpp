@@ -2,7 +2,7 @@
 // for every kind of bad usage, --dry-run output read by Python's email
 // package, and real sends to aiosmtpd and to a scripted server.
 #include "mail/base64.h"
-#include "record/version.h"
+#include "module/version.h"
 #include "tests/support/local_smtp_server.h"
 #include "tests/support/scripted_smtp_server.h"
 #include "tests/support/test_certificates.h"

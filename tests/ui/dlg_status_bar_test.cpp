@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/dialog.h"
-#include "framework/dialog_template.h"
+#include "framework/window/dialog.h"
+#include "framework/window/dialog_template.h"
 #include "tests/support/window_fixture.h"
 
 namespace {

@@ -7,12 +7,12 @@
 #include <chrono>
 #include <vector>
 
-#include "framework/avi_reader.h"
-#include "framework/resources.h"
+#include "framework/window/avi_reader.h"
+#include "framework/module/resources.h"
 #include "smtp/smtp.h"
 #include "tests/support/scripted_smtp_server.h"
 #include "tests/support/window_fixture.h"
-#include "ui/connect_clip.h"
+#include "ui/resources/connect_clip.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "framework/surface.h"
+#include "framework/gdi/surface.h"
 #include "smtp/smtp.h"
 #include "tests/support/scripted_smtp_server.h"
 #include "tests/support/test_paths.h"

@@ -1,6 +1,6 @@
 #include "ui/text_block.h"
 
-#include "framework/code_page.h"
+#include "framework/core/code_page.h"
 
 #include <gtest/gtest.h>
 

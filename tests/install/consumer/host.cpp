@@ -2,13 +2,16 @@
 // and the module through their installed headers and prints what it saw.
 // Of the module it names only the version, so with a static package the
 // module's start-up and its resources are in the program only because the
-// package's link flags pull them in.
-#include "framework/extension_module.h"
-#include "framework/resources.h"
-#include "framework/string.h"
-#include "record/version.h"
+// package's link flags pull them in. It also says which drawing libraries
+// the process has mapped: none, when it was built against the mail-only part.
+#include "framework/module/extension_module.h"
+#include "framework/module/resources.h"
+#include "framework/core/string.h"
+#include "module/version.h"
 
 #include <cstdio>
+#include <fstream>
+#include <string>
 #include <unistd.h>
 
 int main() {
@@ -30,6 +33,16 @@ int main() {
                 AfxIsModuleLinked(hOwner) ? "yes" : "no");
   else
     std::printf("dialog 950: not found\n");
+
+  // The drawing libraries in the process, from its memory map.
+  std::string mapped;
+  std::ifstream maps("/proc/self/maps");
+  for (std::string entry; std::getline(maps, entry);) {
+    for (const char* lib : {"libX11.so", "libfreetype.so", "libfontconfig.so", "libpng16.so"}) {
+      if (entry.find(lib) != std::string::npos && mapped.find(lib) == std::string::npos) mapped += std::string(" ") + lib;
+    }
+  }
+  std::printf("drawing libraries mapped:%s\n", mapped.empty() ? " none" : mapped.c_str());
 
   // The shut-down steps are written as they happen, while the process exits.
   std::fflush(stdout);

@@ -1,0 +1,5 @@
+#include "module/version.h"
+
+LPCSTR TarvenkelVersion() {
+  return TARVENKEL_VERSION;
+}

@@ -1,5 +1,0 @@
-#include "record/version.h"
-
-LPCSTR TarvenkelVersion() {
-  return TARVENKEL_VERSION;
-}
