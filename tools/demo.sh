@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: starts a local SMTP server on 127.0.0.1, sends a notification
-# through the library to it, and shows what the server received.
+# through the library to it, shows what the server received, and writes the
+# drawing gallery (the frame, text block and status bar helpers) as a PNG.
 set -euo pipefail
 build=${1:?usage: demo.sh BUILD_DIR}
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,7 +20,7 @@ status=0
 
 echo "== what the server received"
 /usr/bin/python3 "$top/tools/show_spool.py" "$work/spool" "$work" || status=$?
-exit "$status"
 
 echo "== the drawing gallery"
-"$build/tools/tarvenkel-gallery" "$work/gallery.png" && echo "   written to $work/gallery.png"
+"$build/tools/tarvenkel-gallery" "$work/gallery.png" && echo "   written to $work/gallery.png" || status=$?
+exit "$status"
