@@ -142,10 +142,15 @@ void CString::FormatV(LPCTSTR pszFormat, va_list args) {
   }
   va_list probe;
   va_copy(probe, args);
-  const int needed = std::vsnprintf(nullptr, 0, pszFormat, probe);
+  char small[256];
+  const int needed = std::vsnprintf(small, sizeof small, pszFormat, probe);
   va_end(probe);
   if (needed < 0) {
     m_str.clear();
+    return;
+  }
+  if (static_cast<std::size_t>(needed) < sizeof small) {
+    grow([&] { m_str.assign(small, static_cast<std::size_t>(needed)); });
     return;
   }
   std::string out;
