@@ -124,11 +124,11 @@ CString CAppOctetStream::build_sub_header(LPCTSTR szContent, LPCTSTR szParameter
   if (tarvenkel::HasEightBit(name)) return eight_bit_sub_header(name, szParameters, bPath);
   const CString value = parameter_value(name);
   CString typeParameter;
-  if (bPath) typeParameter.Format("; file=%s", value);
+  if (bPath) typeParameter.Format("; file=%s", value.GetString());
   CString header;
-  header.Format("Content-Type: %s%s\r\n", GetContentTypeString(), typeParameter);
+  header.Format("Content-Type: %s%s\r\n", GetContentTypeString().GetString(), typeParameter.GetString());
   header += "Content-Transfer-Encoding: base64\r\n";
-  header.AppendFormat("Content-Disposition: attachment; filename=%s\r\n", value);
+  header.AppendFormat("Content-Disposition: attachment; filename=%s\r\n", value.GetString());
   header += "\r\n";
   return header;
 }

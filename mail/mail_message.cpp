@@ -200,12 +200,12 @@ CString CMailMessage::text_line(LPCTSTR szPrefix, const CString& sText) {
 
 void CMailMessage::add_message_fields() {
   CString line;
-  line.Format("From: %s", m_sFrom);
+  line.Format("From: %s", m_sFrom.GetString());
   add_header_line(line);
   add_header_line(recipient_line("To: ", TO));
   add_header_line(recipient_line("Cc: ", CC));
   m_tDateTime = CTime::GetCurrentTime();
-  line.Format("Date: %s", format_date(m_tDateTime));
+  line.Format("Date: %s", format_date(m_tDateTime).GetString());
   add_header_line(line);
   add_header_line(text_line("Subject: ", m_sSubject));
   add_header_line(text_line("X-Mailer: ", m_sMailer));

@@ -95,7 +95,7 @@ void CMIMEMessage::choose_boundary() {
     return false;
   };
   const CString base = m_sBoundary;
-  for (int n = 1; occurs("--" + m_sBoundary); ++n) m_sBoundary.Format("%s_%d", base, n);
+  for (int n = 1; occurs("--" + m_sBoundary); ++n) m_sBoundary.Format("%s_%d", base.GetString(), n);
 }
 
 void CMIMEMessage::prepare_header() {
@@ -103,7 +103,7 @@ void CMIMEMessage::prepare_header() {
   add_message_fields();
   add_header_line("MIME-Version: 1.0");
   CString line;
-  line.Format("Content-Type: %s; boundary=%s", m_sContentType, m_sBoundary);
+  line.Format("Content-Type: %s; boundary=%s", m_sContentType.GetString(), m_sBoundary.GetString());
   add_header_line(line);
 }
 
@@ -166,8 +166,8 @@ void CMIMEMessage::add_parts(tarvenkel::detail::MimeOutput& out) {
 void CMIMEMessage::put_delimiter(tarvenkel::detail::MimeOutput& out, bool bClosing) {
   if (!out.EndsWithCrLf()) out.Append("\r\n", 2);
   CString line;
-  if (bClosing) line.Format("--%s--\r\n", m_sBoundary);
-  else line.Format("--%s\r\n", m_sBoundary);
+  if (bClosing) line.Format("--%s--\r\n", m_sBoundary.GetString());
+  else line.Format("--%s\r\n", m_sBoundary.GetString());
   out.Append(line);
 }
 

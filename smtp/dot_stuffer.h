@@ -9,10 +9,9 @@
 // It runs in linear time.
 #pragma once
 
-#include "framework/core/string.h"
+#include "framework/core/win_types.h"
 
 #include <cstddef>
-#include <string>
 
 // The transparency filter described above; one object filters one text.
 class AFX_EXT_CLASS CDotStuffer {
@@ -28,29 +27,13 @@ public:
     virtual void Put(const char* pData, std::size_t nLength) = 0;
   };
 
-  // Appends the filtered form of nLength bytes to out.
-  void Write(const char* pData, std::size_t nLength, std::string& out);
-  // The same, appending to a CString.
-  void Write(const char* pData, std::size_t nLength, CString& out);
-  // The same, handing the filtered text to out piece by piece.
+  // Hands the filtered form of nLength bytes to out.
   void Write(const char* pData, std::size_t nLength, COutput& out);
   // Ends the text: a CR held back at the end goes out as CR LF. The filter
   // then starts again at the beginning of a line.
-  void Finish(std::string& out);
-  // The same, appending to a CString.
-  void Finish(CString& out);
-  // The same, handing the end of the text to out.
   void Finish(COutput& out);
 
-  // The whole text filtered in one go.
-  static CString Cook(const CString& sText);
-
 private:
-  template <typename Sink>
-  void write(const char* pData, std::size_t nLength, Sink& out);
-  template <typename Sink>
-  void finish(Sink& out);
-
   bool m_bLineStart = true;  // the next byte begins a line
   bool m_bPendingCR = false;  // a CR was seen; an LF right after it belongs to it
 };

@@ -261,7 +261,7 @@ BOOL CSMTP::introduce(const CString& sName, BOOL bExtended) {
   m_Extensions.clear();
   CString command;
   if (bExtended) {
-    command.Format("EHLO %s\r\n", sName);
+    command.Format("EHLO %s\r\n", sName.GetString());
     send_text(command);
     CSMTPReply reply;
     if (!read_reply(reply)) return FALSE;
@@ -277,7 +277,7 @@ BOOL CSMTP::introduce(const CString& sName, BOOL bExtended) {
       return FALSE;
     }
   }
-  command.Format("HELO %s\r\n", sName);
+  command.Format("HELO %s\r\n", sName.GetString());
   send_text(command);
   return get_response(RESPONSE_OK);
 }
@@ -536,7 +536,7 @@ BOOL CSMTP::start_transaction(CMailMessage* msg) {
   }
 
   CString command;
-  command.Format("MAIL From: <%s>\r\n", msg->m_sFrom);
+  command.Format("MAIL From: <%s>\r\n", msg->m_sFrom.GetString());
   send_text(command);
   if (!get_response(RESPONSE_OK)) return FALSE;
   m_bInTransaction = TRUE;
@@ -546,7 +546,7 @@ BOOL CSMTP::start_transaction(CMailMessage* msg) {
       CString address;
       CString name;
       msg->GetRecipient(address, name, i, kind);
-      command.Format("RCPT TO: <%s>\r\n", address);
+      command.Format("RCPT TO: <%s>\r\n", address.GetString());
       send_text(command);
       // A refused recipient leaves its text in m_sLastError; the others
       // still get the message.

@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
@@ -22,48 +20,6 @@ decltype(auto) grow(F&& f) {
   } catch (const std::bad_alloc&) {
     AfxThrowMemoryException();
   }
-}
-
-// Formats without vsnprintf when the format has no conversions other than
-// %s and %% (most lines a mail client builds: "HELO %s\r\n", "From: %s").
-// Returns false, consuming nothing, for any other format.
-bool format_strings_only(std::string& out, const char* pszFormat, va_list args) {
-  std::size_t length = 0;
-  for (const char* p = pszFormat; *p != '\0'; ++p, ++length) {
-    if (*p != '%') continue;
-    ++p;
-    if (*p != 's' && *p != '%') return false;
-  }
-  va_list strings;
-  va_copy(strings, args);
-  bool allocated = true;
-  try {
-    out.reserve(length + 64);
-    for (const char* p = pszFormat; *p != '\0'; ++p) {
-      const char* literal = p;
-      while (*p != '\0' && *p != '%') ++p;
-      AfxCheckedLength(out.size(), static_cast<std::size_t>(p - literal));
-      out.append(literal, static_cast<std::size_t>(p - literal));
-      if (*p == '\0') break;
-      ++p;
-      if (*p == '%') {
-        out.push_back('%');
-      } else {
-        const char* text = va_arg(strings, const char*);
-        if (text == nullptr) text = "(null)";
-        const std::size_t n = std::strlen(text);
-        AfxCheckedLength(out.size(), n);
-        out.append(text, n);
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    allocated = false;
-  } catch (CMemoryException*) {
-    allocated = false;  // a length past the limit; the exception object is shared
-  }
-  va_end(strings);
-  if (!allocated) AfxThrowMemoryException();
-  return true;
 }
 
 std::size_t clamp_index(int n, std::size_t size) {
@@ -172,7 +128,7 @@ bool operator==(const CString& a, const char* b) {
   return b == nullptr ? a.m_str.empty() : a.m_str == b;
 }
 
-void CString::FormatRaw(LPCTSTR pszFormat, ...) {
+void CString::Format(LPCTSTR pszFormat, ...) {
   va_list args;
   va_start(args, pszFormat);
   FormatV(pszFormat, args);
@@ -182,11 +138,6 @@ void CString::FormatRaw(LPCTSTR pszFormat, ...) {
 void CString::FormatV(LPCTSTR pszFormat, va_list args) {
   if (pszFormat == nullptr) {
     m_str.clear();
-    return;
-  }
-  std::string direct;
-  if (format_strings_only(direct, pszFormat, args)) {
-    m_str = std::move(direct);
     return;
   }
   va_list probe;
@@ -207,6 +158,15 @@ void CString::FormatV(LPCTSTR pszFormat, va_list args) {
   std::vsnprintf(out.data(), out.size(), pszFormat, args);
   out.resize(static_cast<std::size_t>(needed));
   m_str = std::move(out);
+}
+
+void CString::AppendFormat(LPCTSTR pszFormat, ...) {
+  va_list args;
+  va_start(args, pszFormat);
+  CString tail;
+  tail.FormatV(pszFormat, args);
+  va_end(args);
+  *this += tail;
 }
 
 CString CString::Left(int nCount) const {
@@ -369,19 +329,7 @@ void CString::ReleaseBuffer(int nNewLength) {
 }
 
 void CString::Preallocate(int nLength) {
-  if (nLength <= 0) return;
-  const bool fresh = static_cast<std::size_t>(nLength) > m_str.capacity();
-  grow([&] { m_str.reserve(static_cast<std::size_t>(nLength)); });
-  // A large reservation is about to be filled whole. Asking for huge pages
-  // saves most of the page faults of touching it, which otherwise cost more
-  // than writing the bytes. Only whole 2 MiB pages inside the block qualify.
-  constexpr std::size_t kHuge = 2u << 20;
-  if (fresh && static_cast<std::size_t>(nLength) >= 4 * kHuge) {
-    const auto begin = reinterpret_cast<std::uintptr_t>(m_str.data());
-    const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-    const std::uintptr_t last = (begin + m_str.capacity()) & ~(kHuge - 1);
-    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-  }
+  if (nLength > 0) grow([&] { m_str.reserve(static_cast<std::size_t>(nLength)); });
 }
 
 int AfxCheckedLength(std::size_t nLength, std::size_t nMore) {

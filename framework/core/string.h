@@ -14,17 +14,14 @@
 #include <string_view>
 #include <type_traits>
 
-class CString;
-
 namespace tarvenkel::detail {
-// Format arguments pass through C varargs; a CString becomes its text pointer,
-// which keeps printf semantics for "%s" and makes passing a CString safe.
-inline const char* format_arg(const CString& s);
+// What printf can take through C varargs: numbers, enumerations and pointers
+// (a text as its const char*). A class object, a CString among them, is not.
 template <typename T>
-inline T format_arg(const T& v) {
-  static_assert(std::is_trivially_copyable_v<T>, "only CString and trivially copyable values can be formatted");
-  return v;
-}
+concept PrintfArg = std::is_arithmetic_v<std::decay_t<T>> || std::is_enum_v<std::decay_t<T>> ||
+                    std::is_pointer_v<std::decay_t<T>> || std::is_null_pointer_v<std::decay_t<T>>;
+template <typename... Args>
+concept AnyNonPrintfArg = (!PrintfArg<Args> || ...);
 }  // namespace tarvenkel::detail
 
 class AFX_EXT_CLASS CString {
@@ -83,21 +80,22 @@ public:
   friend CString operator+(char a, const CString& b);
 
   // Replaces the content by the pattern with its printf conversions filled
-  // in; a CString argument counts as its text for "%s". A null pattern or
-  // one vsnprintf rejects leaves the string empty.
-  template <typename... Args>
-  void Format(LPCTSTR pszFormat, const Args&... args) {
-    FormatRaw(pszFormat, tarvenkel::detail::format_arg(args)...);
-  }
+  // in. The compiler checks the arguments against the pattern; a CString
+  // goes in as its text, GetString(). A null pattern or one vsnprintf
+  // rejects leaves the string empty.
+  [[gnu::format(printf, 2, 3)]] void Format(LPCTSTR pszFormat, ...);
   // Format with a va_list.
-  void FormatV(LPCTSTR pszFormat, va_list args);
+  [[gnu::format(printf, 2, 0)]] void FormatV(LPCTSTR pszFormat, va_list args);
   // Appends what Format would produce.
+  [[gnu::format(printf, 2, 3)]] void AppendFormat(LPCTSTR pszFormat, ...);
+  // A class object passed through "..." is nothing printf can read, so a
+  // call that passes one does not compile.
   template <typename... Args>
-  void AppendFormat(LPCTSTR pszFormat, const Args&... args) {
-    CString tail;
-    tail.Format(pszFormat, args...);
-    *this += tail;
-  }
+    requires tarvenkel::detail::AnyNonPrintfArg<Args...>
+  void Format(LPCTSTR, const Args&...) = delete;
+  template <typename... Args>
+    requires tarvenkel::detail::AnyNonPrintfArg<Args...>
+  void AppendFormat(LPCTSTR, const Args&...) = delete;
 
   // The first nCount bytes (all of them if fewer).
   CString Left(int nCount) const;
@@ -161,14 +159,8 @@ public:
   friend bool operator<(const CString& a, const CString& b) { return a.m_str < b.m_str; }
 
 private:
-  void FormatRaw(LPCTSTR pszFormat, ...);
-
   std::string m_str;
 };
-
-namespace tarvenkel::detail {
-inline const char* format_arg(const CString& s) { return s.GetString(); }
-}  // namespace tarvenkel::detail
 
 // The length nLength + nMore, checked: lengths are int, so a sum past
 // INT_MAX throws CMemoryException*, before anything is allocated. Every size

@@ -19,9 +19,9 @@ public:
 
   // The time converted to local time and formatted by strftime with pattern,
   // in the process's current locale. An empty result for an unformattable time.
-  CString Format(LPCTSTR pszFormat) const;
+  [[gnu::format(strftime, 2, 0)]] CString Format(LPCTSTR pszFormat) const;
   // The same in UTC.
-  CString FormatGmt(LPCTSTR pszFormat) const;
+  [[gnu::format(strftime, 2, 0)]] CString FormatGmt(LPCTSTR pszFormat) const;
   // Local time broken down; FALSE if the time cannot be converted.
   BOOL GetLocalTm(struct tm* ptm) const;
 

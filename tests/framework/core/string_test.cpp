@@ -49,55 +49,28 @@ TEST(CStringTrimming, RemovesExactlyTheSixWhiteSpaceCharacters) {
   EXPECT_EQ(other.GetLength(), 6) << "control and high bytes are not white space";
 }
 
-TEST(CStringFormat, AcceptsCStringArgumentsAndKeepsPrintfSemantics) {
+TEST(CStringFormat, FillsInPrintfConversions) {
   const CString name("Alarm");
   CString s;
-  s.Format("%s:%d:%s", name, -42, "x");
+  s.Format("%s:%d:%s", name.GetString(), -42, "x");
   EXPECT_EQ(s, "Alarm:-42:x");
-  s.Format("%d:%s", 535, "SMTP AUTH FAILED");
-  EXPECT_EQ(s, "535:SMTP AUTH FAILED");
   s.Format("100%%");
   EXPECT_EQ(s, "100%");
+  s.Format("%5s|%-4s|%.2s", "ab", "c", "abcdef");
+  EXPECT_EQ(s, "   ab|c   |ab");
   const CString big('z', 5000);
-  s.Format("[%s]", big);
+  s.Format("[%s]", big.GetString());
   EXPECT_EQ(s.GetLength(), 5002);
   EXPECT_EQ(s.Right(2), "z]");
   // The format may read the string it replaces.
   s = "abc";
-  s.Format("%s%s", s, s);
+  s.Format("%s%s", s.GetString(), s.GetString());
   EXPECT_EQ(s, "abcabc");
-}
-
-// Formats made of text, %s and %% are built without vsnprintf; each result
-// must still be what printf gives, and any other format must reach printf.
-TEST(CStringFormat, StringOnlyFormatsMatchPrintf) {
-  const char* const kNull = nullptr;
-  const CString zero("a\0b", 3);
-  struct Case {
-    const char* format;
-    const char* first;
-    const char* second;
-  };
-  const Case cases[] = {
-      {"HELO %s\r\n", "vm", ""},
-      {"%s", "", ""},
-      {"", "x", ""},
-      {"%%s%s%%", "x", ""},
-      {"%s%s", "left", "right"},
-      {"<%s> %s", kNull, "after null"},
-      {"%5s|%-4s|", "ab", "c"},     // width: printf's own
-      {"%.2s%s", "abcdef", "g"},    // precision: printf's own
-  };
-  for (const Case& c : cases) {
-    char expected[128];
-    std::snprintf(expected, sizeof expected, c.format, c.first, c.second);
-    CString s("old text");
-    s.Format(c.format, c.first, c.second);
-    EXPECT_EQ(s, expected) << c.format;
-  }
-  CString s;
-  s.Format("[%s]", zero);
-  EXPECT_EQ(s, "[a]") << "a CString argument ends at its first zero byte, as with printf";
+  s.AppendFormat("-%03d", 7);
+  EXPECT_EQ(s, "abcabc-007");
+  const LPCTSTR kNoPattern = nullptr;
+  s.Format(kNoPattern);
+  EXPECT_TRUE(s.IsEmpty());
 }
 
 TEST(CStringBytes, CountedTextKeepsZerosAndHighBytes) {
@@ -180,7 +153,8 @@ TEST(Collections, ListKeepsOrderAtBothEndsAndArrayGrows) {
 TEST(CTimeFormat, FormatsLocalAndUniversalTime) {
   const CTime epoch(86400 * 365);
   EXPECT_EQ(epoch.FormatGmt("%Y-%m-%d %H:%M:%S"), "1971-01-01 00:00:00");
-  EXPECT_EQ(epoch.FormatGmt(""), "");
+  const CString empty;  // not a literal, which the compiler would reject
+  EXPECT_EQ(epoch.FormatGmt(empty), "");
   const CTime now = CTime::GetCurrentTime();
   EXPECT_GT(now.GetTime(), 1700000000);
   EXPECT_EQ(now.Format("%y").GetLength(), 2);

@@ -16,7 +16,7 @@
 
 int main() {
   CString line;
-  line.Format("version %s", CString(TarvenkelVersion()));
+  line.Format("version %s", TarvenkelVersion());
   std::printf("%s\n", static_cast<LPCTSTR>(line));
 
   // The module's start-up, traced before main.
