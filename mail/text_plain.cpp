@@ -43,76 +43,82 @@ BOOL CTextPlain::AppendPart(LPCTSTR szContent, LPCTSTR szParameters, int nEncodi
   return TRUE;
 }
 
-// The wrapping rule, on a working text T that changes as breaks are made:
-// walk i over T; a space at i becomes the break position s (s starts at 0
-// and is never reset); a CR LF at i resets the counter k; while k <= W it
-// counts, otherwise T is broken at s: the white space on both sides of s is
-// removed, CR LF put in its place, and k restarts, while i and s keep their
-// values as numbers in the new text.
+// The wrapping rule works on a text that changes as breaks are made. A
+// position walks over it, counting the characters of the current line. A
+// space becomes the break position (which starts at 0 and is never reset);
+// a CR LF restarts the count. Once the count has passed the width, the text
+// is broken at the break position: the white space on both sides of it is
+// removed, CR LF put in its place, and the count restarts, while the walking
+// position and the break position keep their values as numbers in the new
+// text.
 //
-// Rebuilding T at every break costs the whole text each time. Instead T is
-// kept as three pieces: `left` holds T[0, s) exactly, then comes a pending
-// prefix of at most the two characters CR LF, then the unread input from
-// position q. Every change of T happens at s, so a break only trims the end
-// of `left` and the start of what follows, and when s moves forward to i the
-// characters T[s, i) move into `left`. Each input character enters `left`
-// once and each trimmed one is dropped once, so the work is linear.
+// Rebuilding the text at every break would cost the whole text each time.
+// Instead it is kept as three pieces: `head`, exactly the text before the
+// break position; `lineEnd`, what is still ahead of the break position of
+// the CR LF that the last break put in; and the input from `nextInput` on.
+// Every change happens at the break position, so a break only trims the end
+// of `head` and the start of what follows it, and when the break position
+// moves forward, the characters it passes move into `head`. Each input
+// character enters `head` once and each trimmed one is dropped once, so the
+// work is linear.
 CString CTextPlain::wrap_text(LPCTSTR szText) {
   if (szText == nullptr) return CString();
-  const std::string_view in(szText);
-  const std::size_t n = in.size();
-  const UINT W = m_nWrapWidth;
+  const std::string_view input(szText);
+  const std::size_t inputLength = input.size();
+  const UINT width = m_nWrapWidth;
 
-  std::string left;
-  left.reserve(n + 2 * (n / (static_cast<std::size_t>(W) + 1)) + 16);
-  char pending[2] = {0, 0};
-  std::size_t pendingLen = 0;  // pending holds a suffix of "\r\n"
-  std::size_t q = 0;
-  std::size_t s = 0;
-  UINT k = 0;
+  std::string head;
+  head.reserve(inputLength + 2 * (inputLength / (static_cast<std::size_t>(width) + 1)) + 16);
+  char lineEnd[2] = {0, 0};
+  std::size_t lineEndLength = 0;  // lineEnd holds a suffix of "\r\n"
+  std::size_t nextInput = 0;
+  std::size_t breakAt = 0;
+  UINT lineCount = 0;
 
-  // T[j] for j >= s, valid while left.size() == s.
-  auto at = [&](std::size_t j) -> char {
-    const std::size_t off = j - s;
-    return off < pendingLen ? pending[off] : in[q + off - pendingLen];
+  // The character at pos of the working text, for pos >= breakAt, valid
+  // while head.size() == breakAt.
+  auto charAt = [&](std::size_t pos) -> char {
+    const std::size_t offset = pos - breakAt;
+    return offset < lineEndLength ? lineEnd[offset] : input[nextInput + offset - lineEndLength];
   };
-  auto length = [&] { return left.size() + pendingLen + (n - q); };
-  // Moves the next count characters after `left` into it, as far as T reaches.
-  auto take = [&](std::size_t count) {
-    while (count > 0 && pendingLen > 0) {
-      left += pending[0];
-      pending[0] = pending[1];
-      --pendingLen;
+  auto textLength = [&] { return head.size() + lineEndLength + (inputLength - nextInput); };
+  // Moves the next count characters after `head` into it, as far as the text reaches.
+  auto moveIntoHead = [&](std::size_t count) {
+    while (count > 0 && lineEndLength > 0) {
+      head += lineEnd[0];
+      lineEnd[0] = lineEnd[1];
+      --lineEndLength;
       --count;
     }
-    count = std::min(count, n - q);
-    left.append(in.data() + q, count);
-    q += count;
+    count = std::min(count, inputLength - nextInput);
+    head.append(input.data() + nextInput, count);
+    nextInput += count;
   };
 
-  for (std::size_t i = 0; i < length(); ++i) {
-    const char c = at(i);
+  for (std::size_t pos = 0; pos < textLength(); ++pos) {
+    const char c = charAt(pos);
     if (c == ' ') {
-      take(i - s);
-      s = i;
+      moveIntoHead(pos - breakAt);
+      breakAt = pos;
     }
-    if (c == '\r' && i + 1 < length() && at(i + 1) == '\n') k = 0;
-    if (k <= W) {
-      ++k;
+    if (c == '\r' && pos + 1 < textLength() && charAt(pos + 1) == '\n') lineCount = 0;
+    if (lineCount <= width) {
+      ++lineCount;
       continue;
     }
-    // Break at s: T = TrimRight(T[0, s)) + CR LF + TrimLeft(T[s, end)).
-    while (!left.empty() && AfxIsWhiteSpace(left.back())) left.pop_back();
-    pendingLen = 0;  // only CR and LF, which the trim removes
-    while (q < n && AfxIsWhiteSpace(in[q])) ++q;
-    pending[0] = '\r';
-    pending[1] = '\n';
-    pendingLen = 2;
-    // Trimming may have moved text to before s; restore left == T[0, s).
-    if (left.size() < s) take(s - left.size());
-    k = 0;
+    // Break: the text becomes TrimRight(head) + CR LF + TrimLeft(the rest).
+    while (!head.empty() && AfxIsWhiteSpace(head.back())) head.pop_back();
+    lineEndLength = 0;  // only CR and LF, which the trim removes
+    while (nextInput < inputLength && AfxIsWhiteSpace(input[nextInput])) ++nextInput;
+    lineEnd[0] = '\r';
+    lineEnd[1] = '\n';
+    lineEndLength = 2;
+    // Trimming may have moved text to before breakAt; make head the text
+    // before it again.
+    if (head.size() < breakAt) moveIntoHead(breakAt - head.size());
+    lineCount = 0;
   }
-  left.append(pending, pendingLen);
-  left.append(in.data() + q, n - q);
-  return CString(std::string_view(left));
+  head.append(lineEnd, lineEndLength);
+  head.append(input.data() + nextInput, inputLength - nextInput);
+  return CString(std::string_view(head));
 }

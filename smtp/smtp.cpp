@@ -99,9 +99,37 @@ UINT CSMTP::GetTimeout() const {
   return m_nTimeout;
 }
 
-void CSMTP::send_text(const CString& sText) {
-  if (m_nLink != LINK_OPEN) return;
-  if (m_Socket.Send(sText.GetString(), sText.GetLength(), 0) == SOCKET_ERROR) link_lost(CSocket::GetLastError(), FALSE);
+BOOL CSMTP::send_text(const CString& sText) {
+  if (m_nLink != LINK_OPEN) return FALSE;
+  if (m_Socket.Send(sText.GetString(), sText.GetLength(), 0) != SOCKET_ERROR) return TRUE;
+  link_lost(CSocket::GetLastError(), FALSE);
+  return FALSE;
+}
+
+BOOL CSMTP::command(UINT response_expected, const char* szFormat, ...) {
+  va_list args;
+  va_start(args, szFormat);
+  CSMTPReply reply;
+  const BOOL read = vcommand(reply, szFormat, args);
+  va_end(args);
+  return read && check_reply(reply, response_expected);
+}
+
+BOOL CSMTP::command(CSMTPReply& reply, const char* szFormat, ...) {
+  va_list args;
+  va_start(args, szFormat);
+  const BOOL read = vcommand(reply, szFormat, args);
+  va_end(args);
+  return read;
+}
+
+BOOL CSMTP::vcommand(CSMTPReply& reply, const char* szFormat, va_list args) {
+  CString text;
+  text.FormatV(szFormat, args);
+  // A connection that failed before or in this send brings no reply: the
+  // step ends as after a failed receive, without waiting.
+  if (!send_text(text)) return failed_link_reply(reply);
+  return read_reply(reply);
 }
 
 void CSMTP::link_lost(int nError, BOOL bReceiving) {
@@ -123,20 +151,22 @@ BOOL CSMTP::read_reply(CSMTPReply& reply) {
   return read_reply(reply, m_nTimeout);
 }
 
-BOOL CSMTP::read_reply(CSMTPReply& reply, UINT nSeconds) {
-  switch (m_nLink) {
-    case LINK_OPEN:
-      break;
-    case LINK_CLOSED:
-      reply = CSMTPReply{};
-      return TRUE;
-    case LINK_TIMED_OUT:
-      m_sLastError = "Timed out";
-      return FALSE;
-    case LINK_FAILED:
-      m_sLastError = "Socket Error";
-      return FALSE;
+BOOL CSMTP::failed_link_reply(CSMTPReply& reply) {
+  if (m_nLink == LINK_TIMED_OUT) {
+    m_sLastError = "Timed out";
+    return FALSE;
   }
+  if (m_nLink == LINK_FAILED) {
+    m_sLastError = "Socket Error";
+    return FALSE;
+  }
+  // A connection closed under the session reads as an empty reply.
+  reply = CSMTPReply{};
+  return TRUE;
+}
+
+BOOL CSMTP::read_reply(CSMTPReply& reply, UINT nSeconds) {
+  if (m_nLink != LINK_OPEN) return failed_link_reply(reply);
   using Clock = std::chrono::steady_clock;
   const bool limited = nSeconds > 0;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms(nSeconds));
@@ -183,9 +213,12 @@ BOOL CSMTP::get_response(UINT response_expected) {
 }
 
 BOOL CSMTP::get_response(UINT response_expected, UINT nSeconds) {
-  const response_code& expected = response_table[response_expected];
   CSMTPReply reply;
-  if (!read_reply(reply, nSeconds)) return FALSE;
+  return read_reply(reply, nSeconds) && check_reply(reply, response_expected);
+}
+
+BOOL CSMTP::check_reply(const CSMTPReply& reply, UINT response_expected) {
+  const response_code& expected = response_table[response_expected];
   if (reply.nCode == expected.nCode) return TRUE;
   reply_failed(reply, expected.szMessage);
   return FALSE;
@@ -259,12 +292,9 @@ void CSMTP::note_connect_failure(int nError) {
 
 BOOL CSMTP::introduce(const CString& sName, BOOL bExtended) {
   m_Extensions.clear();
-  CString command;
   if (bExtended) {
-    command.Format("EHLO %s\r\n", sName.GetString());
-    send_text(command);
     CSMTPReply reply;
-    if (!read_reply(reply)) return FALSE;
+    if (!command(reply, "EHLO %s\r\n", sName.GetString())) return FALSE;
     if (reply.nCode == response_table[RESPONSE_OK].nCode) {
       // The first line greets; each further one names an extension.
       if (!reply.lines.empty()) m_Extensions.assign(reply.lines.begin() + 1, reply.lines.end());
@@ -277,20 +307,17 @@ BOOL CSMTP::introduce(const CString& sName, BOOL bExtended) {
       return FALSE;
     }
   }
-  command.Format("HELO %s\r\n", sName.GetString());
-  send_text(command);
-  return get_response(RESPONSE_OK);
+  return command(RESPONSE_OK, "HELO %s\r\n", sName.GetString());
 }
 
 BOOL CSMTP::login() {
   if (use_auth_plain()) return login_plain();
   CBase64 base64;
-  send_text("AUTH LOGIN\r\n");
-  if (!get_response(RESPONSE_AUTH_CONTINUE)) return FALSE;
-  send_text(base64.Encode(m_sUser.GetString(), m_sUser.GetLength()) + "\r\n");
-  if (!get_response(RESPONSE_AUTH_CONTINUE)) return FALSE;
-  send_text(base64.Encode(m_sPassword.GetString(), m_sPassword.GetLength()) + "\r\n");
-  return get_response(RESPONSE_AUTH_OK);
+  if (!command(RESPONSE_AUTH_CONTINUE, "AUTH LOGIN\r\n")) return FALSE;
+  const CString sUser = base64.Encode(m_sUser.GetString(), m_sUser.GetLength());
+  if (!command(RESPONSE_AUTH_CONTINUE, "%s\r\n", sUser.GetString())) return FALSE;
+  const CString sPassword = base64.Encode(m_sPassword.GetString(), m_sPassword.GetLength());
+  return command(RESPONSE_AUTH_OK, "%s\r\n", sPassword.GetString());
 }
 
 BOOL CSMTP::Connect() {
@@ -362,8 +389,7 @@ BOOL CSMTP::Disconnect() {
     m_bConnected = FALSE;
     return FALSE;
   }
-  send_text("QUIT\r\n");
-  BOOL result = get_response(RESPONSE_CLOSING);
+  const BOOL result = command(RESPONSE_CLOSING, "QUIT\r\n");
   abandon_connection();
   m_bConnected = FALSE;
   return result;
@@ -395,11 +421,10 @@ void CSMTP::reset_transaction() {
   const CString sError = m_sLastError;
   const CString sReply = m_sLastReply;
   const CString sSocketError = m_sSocketError;
-  send_text("RSET\r\n");
   CSMTPReply reply;
   // A server that does not reset is in a state nobody knows: the
   // connection is given up rather than risk the next message.
-  if (read_reply(reply) && reply.nCode != response_table[RESPONSE_OK].nCode) link_lost(0, TRUE);
+  if (command(reply, "RSET\r\n") && reply.nCode != response_table[RESPONSE_OK].nCode) link_lost(0, TRUE);
   m_sLastError = sError;
   m_sLastReply = sReply;
   m_sSocketError = sSocketError;
@@ -535,10 +560,7 @@ BOOL CSMTP::start_transaction(CMailMessage* msg) {
     return FALSE;
   }
 
-  CString command;
-  command.Format("MAIL From: <%s>\r\n", msg->m_sFrom.GetString());
-  send_text(command);
-  if (!get_response(RESPONSE_OK)) return FALSE;
+  if (!command(RESPONSE_OK, "MAIL From: <%s>\r\n", msg->m_sFrom.GetString())) return FALSE;
   m_bInTransaction = TRUE;
 
   for (CMailMessage::RECIPIENTS_TYPE kind : kRecipientKinds) {
@@ -546,16 +568,13 @@ BOOL CSMTP::start_transaction(CMailMessage* msg) {
       CString address;
       CString name;
       msg->GetRecipient(address, name, i, kind);
-      command.Format("RCPT TO: <%s>\r\n", address.GetString());
-      send_text(command);
       // A refused recipient leaves its text in m_sLastError; the others
       // still get the message.
-      get_response(RESPONSE_OK);
+      command(RESPONSE_OK, "RCPT TO: <%s>\r\n", address.GetString());
     }
   }
 
-  send_text("DATA\r\n");
-  return get_response(RESPONSE_DATA_READY);
+  return command(RESPONSE_DATA_READY, "DATA\r\n");
 }
 
 BOOL CSMTP::stream_message(CMIMEMessage* msg) {

@@ -11,6 +11,7 @@
 #include "framework/core/win_types.h"
 #include "smtp/reply_reader.h"
 
+#include <cstdarg>
 #include <vector>
 
 class CMailMessage;
@@ -175,6 +176,18 @@ private:
   // and compares its code with the table entry.
   BOOL get_response(UINT response_expected);
   BOOL get_response(UINT response_expected, UINT nSeconds);
+  // Whether the reply's code is the table entry's; records the failure when not.
+  BOOL check_reply(const CSMTPReply& reply, UINT response_expected);
+  // One dialogue step: sends the command formatted from szFormat and the
+  // values as printf does, then reads its reply and compares its code with
+  // the table entry. A send that fails has failed the connection: the reply
+  // is then what a read on it gives at once, as for a receive that failed.
+  BOOL command(UINT response_expected, const char* szFormat, ...) __attribute__((format(printf, 3, 4)));
+  // The same for a step that judges the reply itself: TRUE with the reply
+  // read, FALSE when it could not be read (see read_reply).
+  BOOL command(CSMTPReply& reply, const char* szFormat, ...) __attribute__((format(printf, 3, 4)));
+  // The body of both: formats and sends the command, then reads the reply.
+  BOOL vcommand(CSMTPReply& reply, const char* szFormat, va_list args) __attribute__((format(printf, 3, 0)));
   // Sets GetLastError to "<code>:<szMessage>" and GetLastReply to the reply.
   void reply_failed(const CSMTPReply& reply, const char* szMessage);
   // The wait for the reply to the end of the message data, in seconds.
@@ -206,10 +219,11 @@ private:
   // On a failed connection it returns at once (see LINK_STATE).
   BOOL read_reply(CSMTPReply& reply);
   BOOL read_reply(CSMTPReply& reply, UINT nSeconds);
-  // Sends a whole text; the result is not needed, since a failed send fails
-  // the connection, which shows up as the failure of the reply read that
-  // follows.
-  void send_text(const CString& sText);
+  // What a reply read on a failed connection gives at once.
+  BOOL failed_link_reply(CSMTPReply& reply);
+  // Sends a whole text; FALSE when it was not sent, because the connection
+  // had failed before or failed in this send.
+  BOOL send_text(const CString& sText);
   // The name HELO and EHLO carry.
   CString local_name() const;
   // Introduces the client: EHLO when it is about to log in (falling back to

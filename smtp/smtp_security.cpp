@@ -87,8 +87,8 @@ BOOL CSMTP::login_plain() {
   identity.push_back('\0');
   identity.append(m_sPassword.GetString(), static_cast<std::size_t>(m_sPassword.GetLength()));
   CBase64 base64;
-  send_text("AUTH PLAIN " + base64.Encode(identity.data(), static_cast<int>(identity.size())) + "\r\n");
-  return get_response(RESPONSE_AUTH_OK);
+  return command(RESPONSE_AUTH_OK, "AUTH PLAIN %s\r\n",
+                 base64.Encode(identity.data(), static_cast<int>(identity.size())).GetString());
 }
 
 BOOL CSMTP::start_tls() {
@@ -111,9 +111,8 @@ BOOL CSMTP::upgrade_with_starttls(const CString& sName) {
     m_sLastError = "Server does not offer STARTTLS";
     return FALSE;
   }
-  send_text("STARTTLS\r\n");
   CSMTPReply reply;
-  if (!read_reply(reply)) return FALSE;
+  if (!command(reply, "STARTTLS\r\n")) return FALSE;
   if (reply.nCode != kStartTlsReady) {
     reply_failed(reply, "SMTP server refused STARTTLS");
     return FALSE;

@@ -188,6 +188,39 @@ TEST(SmtpRecovery, AStalledDataPhaseEndsWithinOneTimeOut) {
   }
 }
 
+// A client cancelled by its host between two steps: the next command's send
+// fails on the closed socket.
+class CCancelledBeforeMail : public CSMTP {
+public:
+  BOOL FormatMailMessage(CMailMessage* msg) override {
+    Cancel();
+    return CSMTP::FormatMailMessage(msg);
+  }
+};
+
+// A command whose send fails ends the step at once as a connection closed
+// under it: nothing is waited for, nothing more is sent on it, and the
+// session reports it dead until it is connected again.
+TEST(SmtpRecovery, AFailedCommandSendEndsTheStepAtOnce) {
+  ScriptedSmtpServer server(SmtpScript().Send("220 ready\r\n").Reply("250 hello\r\n").Silent());
+  CCancelledBeforeMail smtp;
+  smtp.SetTimeout(10);
+  smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+  ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
+  auto msg = Message("to@example.com", "Alarm");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(smtp.SendMessage(msg.get()));
+  EXPECT_LT(SecondsSince(start), 2.0);
+  EXPECT_EQ(smtp.GetLastError().str(), "0:SMTP server error");
+  EXPECT_EQ(smtp.GetLastReply().str(), "");
+  EXPECT_NE(smtp.GetLastSocketError().str(), "");
+  EXPECT_FALSE(smtp.SendMessage(msg.get()));
+  EXPECT_EQ(smtp.GetLastError().str(), "Must be connected");
+  EXPECT_FALSE(smtp.Disconnect());
+  EXPECT_EQ(smtp.GetLastError().str(), "Must be connected");
+  EXPECT_EQ(server.Received(), "HELO " + tarvenkel::test::HostName() + "\r\n");
+}
+
 // Why a connection could not be made, in the system's words; GetLastError
 // keeps its one text.
 TEST(SmtpRecovery, TheSystemsReasonOfAFailedConnect) {

@@ -5,7 +5,7 @@
 # with the diagnostic that names its fault, not for some other reason.
 set -uo pipefail
 cxx=$1 src=$2
-call="$src/tests/framework/format_check/format_call.cpp"
+call="$(dirname "$0")/format_call.cpp"
 failed=0
 
 # compile VARIANT: the compiler's output; the status is the compiler's.
