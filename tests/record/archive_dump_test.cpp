@@ -53,8 +53,8 @@ TEST(ArchiveDump, PrintsEveryRecordWithValuesLengthAndBlock) {
       "record 2 at offset 19\n  m_nValue1  -1 (0xffffffff)\n",
       "  m_nDataLen -5\n  block     none\n",
       "record 3 at offset 35\n",
-      "    00000000  62 69 6e 00 01 ff 61 72 79 20 64 61 74 61 2e 2e  |bin...ary data..|\n"
-      "    00000010  00 00",
+      ("    00000000  62 69 6e 00 01 ff 61 72 79 20 64 61 74 61 2e 2e  |bin...ary data..|\n"
+       "    00000010  00 00"),
       "3 records, 69 bytes\n",
   };
   for (const char* piece : expected) EXPECT_NE(run.out.find(piece), std::string::npos) << piece << "\n---\n" << run.out;

@@ -13,7 +13,6 @@
 namespace {
 
 const COLORREF kWhite = RGB(255, 255, 255);
-const COLORREF kInk = RGB(0, 0, 0);
 const char kSimSunGbk[] = "\xCB\xCE\xCC\xE5";
 
 LOGFONTA make_font(const char* face, LONG height, LONG weight = FW_NORMAL, BYTE italic = 0) {
