@@ -5,7 +5,9 @@
 #   tools/run.sh test   install what is missing, build, run every test in the
 #                       Release and the sanitizer (ASan+UBSan) configurations,
 #                       the start-up, mail and install tests in a static
-#                       build, the concurrency tests under ThreadSanitizer, the mail
+#                       build, the Debian packages (built, their contents and
+#                       lintian checked, a host built against them unpacked),
+#                       the concurrency tests under ThreadSanitizer, the mail
 #                       and record tests under valgrind memcheck, and each fuzz
 #                       target for a bounded time under libFuzzer
 # Tests labelled "soak" are long and run only on request:
@@ -16,9 +18,10 @@ top=$(pwd)
 
 # libssl-dev gives OpenSSL for the network layer. The SMTP tests start private
 # instances of aiosmtpd and Postfix on 127.0.0.1; no system mail service is
-# set up.
+# set up. dpkg-dev (dpkg-shlibdeps) and lintian make and check the Debian
+# packages.
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config dpkg-dev lintian
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd postfix openssl libssl-dev libmime-tools-perl
   libfreetype-dev libfontconfig-dev libpng-dev libx11-dev
@@ -101,6 +104,14 @@ static_tests() {
   mapfile -t targets < <(tests_selected static -R "$selection" | grep -vx install_consumer)
   cmake --build "$top/build/static" -j "$(nproc)" --target tarvenkel tarvenkel-ui tarvenkel-framework tarvenkel-framework-gui "${targets[@]}"
   run_tests static -R "$selection"
+}
+
+# The Debian packages (tools/build-debs.sh into build/deb), checked by what
+# they hold and depend on, by lintian, and by a host built against them
+# unpacked into a scratch root.
+package_tests() {
+  JOBS=$(nproc) "$top/tools/build-debs.sh"
+  bash "$top/tests/install/deb_test.sh" "$top/build/deb" "$top/tests/install/consumer" c++
 }
 
 # The Release build's mail and record test programs under valgrind memcheck:
@@ -205,6 +216,7 @@ tests() {
   stage release_stage
   stage asan_stage
   stage static_tests
+  stage package_tests
   stage tsan_tests
   stage valgrind_tests
   stage fuzz_tests

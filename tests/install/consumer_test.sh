@@ -1,24 +1,34 @@
 #!/usr/bin/env bash
 # consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR CXX
+# consumer_test.sh --prefix PREFIX CONSUMER_SOURCE_DIR CXX
 # Installs the build (shared or static, as it was configured) into a scratch
-# prefix and builds the host out of tree, once through find_package and once
-# through pkg-config, each with the whole library (tarvenkel) and with the
-# mail-only part (Tarvenkel::mail, tarvenkel-mail); each host must show the
-# module's start-up, its dialog template found through its registration, and
-# its shut-down at exit, and a mail-only host must have no drawing library
-# mapped.
+# prefix, or takes a prefix already populated (the Debian packages unpacked
+# into a scratch root), and builds the host out of tree, once through
+# find_package and once through pkg-config, each with the whole library
+# (tarvenkel) and with the mail-only part (Tarvenkel::mail, tarvenkel-mail);
+# each host must show the module's start-up, its dialog template found
+# through its registration, and its shut-down at exit, and a mail-only host
+# must have no drawing library mapped. A prefix that holds the archives beside
+# the shared libraries is built against both ways: the CMake package and
+# pkg-config link the shared libraries, and pkg-config --static the archives.
 set -euo pipefail
-build=$1 consumer=$2 cxx=$3
 work=$(mktemp -d /tmp/tarvenkel-install-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-
-cmake --install "$build" --prefix "$work/prefix" >/dev/null
-cache() { grep -E "^$1:" "$build/CMakeCache.txt" | cut -d= -f2-; }
-flags=$(cache CMAKE_CXX_FLAGS)
-extra=()
-[ "$(cache TARVENKEL_SANITIZE)" = ON ] && extra=("-fsanitize=address,undefined")
-kind=shared
-[ "$(cache BUILD_SHARED_LIBS)" = OFF ] && kind=static
+flags="" extra=() kinds=(shared)
+if [ "$1" = --prefix ]; then
+  prefix=$2 consumer=$3 cxx=$4
+  [ -n "$(find "$prefix" -name libtarvenkel.a -print -quit)" ] && kinds+=(static)
+else
+  build=$1 consumer=$2 cxx=$3 prefix=$work/prefix
+  # The libraries and what builds against them; the tools are not needed.
+  for component in runtime runtime-ui dev; do
+    cmake --install "$build" --prefix "$prefix" --component $component >/dev/null
+  done
+  cache() { grep -E "^$1:" "$build/CMakeCache.txt" | cut -d= -f2-; }
+  flags=$(cache CMAKE_CXX_FLAGS)
+  [ "$(cache TARVENKEL_SANITIZE)" = ON ] && extra=("-fsanitize=address,undefined")
+  [ "$(cache BUILD_SHARED_LIBS)" = OFF ] && kinds=(static)
+fi
 
 # What each host must print after its version line; the template's size is
 # left out.
@@ -61,8 +71,8 @@ run() {
   passed=$((passed + 1))
 }
 
-echo "== find_package(Tarvenkel), $kind"
-cmake -S "$consumer" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$work/prefix" \
+echo "== find_package(Tarvenkel), ${kinds[0]}"
+cmake -S "$consumer" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$flags ${extra[*]}" \
   -DCMAKE_EXE_LINKER_FLAGS="${extra[*]}" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
@@ -70,24 +80,29 @@ run "find_package host" "$work/cmake-build/host" no
 out_cmake=$out
 run "find_package mail_host" "$work/cmake-build/mail_host" yes
 
-echo "== pkg-config, $kind"
-libdir=$(dirname "$(find "$work/prefix" -name tarvenkel.pc -print -quit)")
-export PKG_CONFIG_PATH=$libdir
-for pc in tarvenkel tarvenkel-mail; do
-  if [ "$kind" = static ]; then
-    # The archives' own dependencies come from the private requirements.
-    pc_libs=$(pkg-config --static --libs $pc)
-    rpath=()
-  else
-    pc_libs=$(pkg-config --libs $pc)
-    rpath=("-Wl,-rpath,$(pkg-config --variable=libdir $pc)")
-  fi
-  # shellcheck disable=SC2046,SC2086
-  "$cxx" -std=c++20 "${extra[@]}" "$consumer/host.cpp" -o "$work/host-$pc" \
-    $(pkg-config --cflags $pc) $pc_libs "${rpath[@]}"
-  run "pkg-config $pc" "$work/host-$pc" "$([ $pc = tarvenkel-mail ] && echo yes || echo no)"
-  if [ $pc = tarvenkel ]; then out_pc=$out; fi
+PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name tarvenkel.pc -print -quit)")
+export PKG_CONFIG_PATH
+for kind in "${kinds[@]}"; do
+  echo "== pkg-config, $kind"
+  for pc in tarvenkel tarvenkel-mail; do
+    if [ "$kind" = static ]; then
+      # The archives' own dependencies come from the private requirements;
+      # beside shared libraries, the linker would take those for -l, so the
+      # archives are named by path.
+      libdir=$(pkg-config --variable=libdir $pc)
+      pc_libs=$(pkg-config --static --libs $pc | sed -E "s|-l(tarvenkel[-a-z]*)|$libdir/lib\1.a|g")
+      rpath=()
+    else
+      pc_libs=$(pkg-config --libs $pc)
+      rpath=("-Wl,-rpath,$(pkg-config --variable=libdir $pc)")
+    fi
+    # shellcheck disable=SC2046,SC2086
+    "$cxx" -std=c++20 "${extra[@]}" "$consumer/host.cpp" -o "$work/host-$kind-$pc" \
+      $(pkg-config --cflags $pc) $pc_libs "${rpath[@]}"
+    run "pkg-config $kind $pc" "$work/host-$kind-$pc" "$([ $pc = tarvenkel-mail ] && echo yes || echo no)"
+    if [ $pc = tarvenkel ]; then
+      [ "$out_cmake" = "$out" ] || { echo "the find_package and pkg-config $kind builds disagree" >&2; exit 1; }
+    fi
+  done
 done
-
-[ "$out_cmake" = "$out_pc" ] || { echo "the two builds disagree" >&2; exit 1; }
-echo "install consumer ($kind): $passed passed, 0 failed"
+echo "install consumer (${kinds[*]}): $passed passed, 0 failed"

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# deb_test.sh DEB_DIR CONSUMER_SOURCE_DIR CXX
+# Checks the Debian packages that tools/build-debs.sh wrote into DEB_DIR:
+# what each holds (dpkg-deb -c), what each depends on (dpkg-deb -f), that
+# lintian reports no error, and that a host builds and runs against them,
+# unpacked into a scratch root (nothing is installed on the machine).
+set -euo pipefail
+debs=$1 consumer=$2 cxx=$3
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d /tmp/tarvenkel-deb-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+lib=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+failed=0 passed=0
+fail() { echo "FAILED: $*" >&2; failed=$((failed + 1)); }
+
+# Paths (extended regular expressions) that each package must hold.
+declare -A holds=(
+  [libtarvenkel0]="$lib/libtarvenkel-framework\.so\.0\.[0-9.]+ $lib/libtarvenkel\.so\.0\.[0-9.]+
+    $lib/libtarvenkel-framework\.so\.0 $lib/libtarvenkel\.so\.0"
+  [libtarvenkel-ui0]="$lib/libtarvenkel-framework-gui\.so\.0\.[0-9.]+ $lib/libtarvenkel-ui\.so\.0\.[0-9.]+
+    $lib/libtarvenkel-framework-gui\.so\.0 $lib/libtarvenkel-ui\.so\.0"
+  [libtarvenkel-dev]="$lib/libtarvenkel(-framework|-framework-gui|-ui)?\.so $lib/libtarvenkel-framework\.a
+    $lib/libtarvenkel-framework-gui\.a $lib/libtarvenkel\.a $lib/libtarvenkel-ui\.a
+    $lib/pkgconfig/tarvenkel(-mail)?\.pc $lib/cmake/Tarvenkel/TarvenkelConfig\.cmake
+    usr/include/tarvenkel/smtp/smtp\.h usr/include/tarvenkel/framework/core/string\.h"
+  [tarvenkel-tools]="usr/bin/tarvenkel-send usr/bin/tarvenkel-archive-dump"
+)
+# Words that a package's Depends line must not contain: the tools and the
+# mail libraries load no drawing or window library.
+declare -A shuns=(
+  [libtarvenkel0]="libtarvenkel-ui0 libx11 libfreetype libfontconfig libpng"
+  [tarvenkel-tools]="libtarvenkel-ui0 libx11 libfreetype libfontconfig libpng"
+)
+# Packages of the same build that a package must depend on, at its version.
+declare -A needs=(
+  [libtarvenkel-ui0]="libtarvenkel0"
+  [libtarvenkel-dev]="libtarvenkel0 libtarvenkel-ui0"
+  [tarvenkel-tools]="libtarvenkel0"
+)
+
+for package in "${!holds[@]}"; do
+  deb=$(find "$debs" -maxdepth 1 -name "${package}_*.deb" -print -quit)
+  if [ -z "$deb" ]; then fail "$package: no package in $debs"; continue; fi
+  echo "== $package: $(basename "$deb")"
+  version=$(dpkg-deb -f "$deb" Version)
+  depends=$(dpkg-deb -f "$deb" Depends)
+  echo "Depends: $depends"
+  # Paths without the leading ./, directories without the trailing /.
+  contents=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed -e 's|^\./||' -e 's|/$||' | grep -v '^$')
+  before=$failed
+  for path in ${holds[$package]} "usr/share/doc/$package/copyright" "usr/share/doc/$package/changelog\.Debian\.gz"; do
+    grep -Eqx "$path" <<<"$contents" || fail "$package: holds no $path"
+  done
+  outside=$(grep -Ev '^usr(/|$)' <<<"$contents" || true)
+  [ -z "$outside" ] || fail "$package: files outside /usr: $outside"
+  local_=$(grep -E '^usr/local(/|$)|/internal(/|$)' <<<"$contents" || true)
+  [ -z "$local_" ] || fail "$package: files under /usr/local or internal/: $local_"
+  for word in ${shuns[$package]:-}; do
+    ! grep -q "$word" <<<"$depends" || fail "$package: depends on $word"
+  done
+  for other in ${needs[$package]:-}; do
+    grep -Eq "(^|, )$other \(= $version\)" <<<"$depends" || fail "$package: no dependency on $other (= $version)"
+  done
+  dpkg-deb -x "$deb" "$work/root"
+  [ $failed = "$before" ] && passed=$((passed + 1))
+done
+
+# Every shared library is installed under its SONAME's link.
+for so in "$work/root/$lib"/*.so.*.*; do
+  soname=$(readelf -d "$so" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
+  [ "$(readlink "$work/root/$lib/$soname")" = "$(basename "$so")" ] || fail "$(basename "$so"): no link $soname"
+done
+# Nothing installed points back into the build or source tree.
+if grep -rlI -e "$(cd "$here/../.." && pwd)" -e "$(cd "$debs" && pwd)" "$work/root"; then
+  fail "files name the build or source tree"
+fi
+
+echo "== lintian"
+lintian_out=$(lintian "$debs"/*.deb 2>&1 | grep -v 'running with root privileges' || true)
+echo "$lintian_out"
+echo "lintian: $(grep -c '^E:' <<<"$lintian_out" || true) errors, $(grep -c '^W:' <<<"$lintian_out" || true) warnings"
+if grep -q '^E:' <<<"$lintian_out"; then fail "lintian reports errors"; else passed=$((passed + 1)); fi
+
+echo "== a host built against the unpacked packages"
+if bash "$here/consumer_test.sh" --prefix "$work/root/usr" "$consumer" "$cxx"; then
+  passed=$((passed + 1))
+else
+  fail "install consumer against the packages"
+fi
+echo "packages: $passed passed, $failed failed"
+[ $failed = 0 ]

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# tools/build-debs.sh: builds the Debian packages into build/deb/*.deb.
+#   build/deb/static  the libraries as archives (-DBUILD_SHARED_LIBS=OFF)
+#   build/deb/shared  the shared libraries and the tools, installed to /usr,
+#                     with the static build's archives beside them
+# Both use Debian's hardening flags (dpkg-buildflags) on top of the Release
+# build. Needs dpkg-dev (dpkg-shlibdeps) besides the build dependencies.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+out=$top/build/deb
+jobs=${JOBS:-$(nproc)}
+
+# The project's Release optimisation stands; no debug information, which the
+# packages would strip again.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CFLAGS_MAINT_STRIP=-g DEB_CXXFLAGS_MAINT_STRIP=-g
+cppflags=$(dpkg-buildflags --get CPPFLAGS)
+common=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr
+  -DTARVENKEL_TESTS=OFF -DTARVENKEL_BENCH=OFF
+  "-DCMAKE_C_FLAGS=$(dpkg-buildflags --get CFLAGS) $cppflags"
+  "-DCMAKE_CXX_FLAGS=$(dpkg-buildflags --get CXXFLAGS) $cppflags"
+  "-DCMAKE_EXE_LINKER_FLAGS=$(dpkg-buildflags --get LDFLAGS)"
+  "-DCMAKE_SHARED_LINKER_FLAGS=$(dpkg-buildflags --get LDFLAGS)")
+
+echo "== building the archives"
+cmake -S "$top" -B "$out/static" "${common[@]}" -DBUILD_SHARED_LIBS=OFF >/dev/null
+cmake --build "$out/static" -j "$jobs" --target tarvenkel-framework tarvenkel-framework-gui tarvenkel tarvenkel-ui
+
+echo "== building the shared libraries and the tools"
+cmake -S "$top" -B "$out/shared" "${common[@]}" -DTARVENKEL_STATIC_ARCHIVES_FROM="$out/static" >/dev/null
+cmake --build "$out/shared" -j "$jobs"
+
+echo "== packaging"
+rm -f "$out"/*.deb
+(cd "$out/shared" && cpack -G DEB -B "$out/shared/packages" >/dev/null)
+mv "$out"/shared/packages/*.deb "$out"/
+ls -1 "$out"/*.deb
