@@ -77,7 +77,10 @@ cmake -S "$consumer" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_EXE_LINKER_FLAGS="${extra[*]}" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
 run "find_package host" "$work/cmake-build/host" no
-out_cmake=$out
+# The drawing libraries' order follows the process's memory map, which
+# differs from run to run; the rest must be the same for every build.
+same_part() { sed '/^drawing libraries mapped:/d' <<<"$1"; }
+out_cmake=$(same_part "$out")
 run "find_package mail_host" "$work/cmake-build/mail_host" yes
 
 PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name tarvenkel.pc -print -quit)")
@@ -101,7 +104,7 @@ for kind in "${kinds[@]}"; do
       $(pkg-config --cflags $pc) $pc_libs "${rpath[@]}"
     run "pkg-config $kind $pc" "$work/host-$kind-$pc" "$([ $pc = tarvenkel-mail ] && echo yes || echo no)"
     if [ $pc = tarvenkel ]; then
-      [ "$out_cmake" = "$out" ] || { echo "the find_package and pkg-config $kind builds disagree" >&2; exit 1; }
+      [ "$out_cmake" = "$(same_part "$out")" ] || { echo "the find_package and pkg-config $kind builds disagree" >&2; exit 1; }
     fi
   done
 done
