@@ -70,6 +70,15 @@ for so in "$work/root/$lib"/*.so.*.*; do
   soname=$(readelf -d "$so" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
   [ "$(readlink "$work/root/$lib/$soname")" = "$(basename "$so")" ] || fail "$(basename "$so"): no link $soname"
 done
+# The tools run from the unpacked root and load no drawing library.
+for tool in tarvenkel-send tarvenkel-archive-dump; do
+  program=$work/root/usr/bin/$tool
+  if ! LD_LIBRARY_PATH=$work/root/$lib "$program" --help >/dev/null; then
+    fail "$tool --help failed"
+  elif LD_LIBRARY_PATH=$work/root/$lib ldd "$program" | grep -E 'libtarvenkel-ui|libX11|libfreetype|libfontconfig|libpng'; then
+    fail "$tool loads drawing libraries"
+  fi
+done
 # Nothing installed points back into the build or source tree.
 if grep -rlI -e "$(cd "$here/../.." && pwd)" -e "$(cd "$debs" && pwd)" "$work/root"; then
   fail "files name the build or source tree"
