@@ -7,11 +7,11 @@
 // as plain Receive and Send do.
 #include "framework/socket.h"
 
+#include "framework/deadline.h"
 #include "framework/socket_handle.h"
 #include "framework/socket_trace.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -62,8 +62,6 @@ using tarvenkel::detail::TlsSession;
 using tarvenkel::detail::TlsTransport;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 TlsTransport* TransportOf(BIO* bio) {
   return static_cast<TlsTransport*>(BIO_get_data(bio));
@@ -291,7 +289,7 @@ BOOL CSocket::StartTLS(const CTlsClientSettings& settings) {
   // The time-out bounds the whole handshake, however the server spaces out
   // its messages.
   const int timeout = GetTimeout();
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : 0);
+  const CDeadline deadline(timeout > 0 ? timeout : -1);
   SSL* ssl = session->ssl();
   for (;;) {
     if (handle->TakeCancel()) {
@@ -323,14 +321,10 @@ BOOL CSocket::StartTLS(const CTlsClientSettings& settings) {
       SetLastError(transport.error != 0 ? transport.error : EPROTO);
       return tls_failed(TLS_HANDSHAKE_FAILED, reason);
     }
-    int waitMs = 0;
-    if (timeout > 0) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) {
-        SetLastError(ETIMEDOUT);
-        return tls_failed(TLS_HANDSHAKE_FAILED, "timed out");
-      }
-      waitMs = static_cast<int>(left);
+    const int waitMs = deadline.RemainingMs();  // -1: no limit
+    if (waitMs == 0) {
+      SetLastError(ETIMEDOUT);
+      return tls_failed(TLS_HANDSHAKE_FAILED, "timed out");
     }
     if (!wait_for(*handle, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, waitMs)) {
       int why = GetLastError();

@@ -1,6 +1,7 @@
 #include "smtp/smtp.h"
 
 #include "framework/cmd_target.h"
+#include "framework/deadline.h"
 #include "framework/exception.h"
 #include "framework/file.h"
 #include "framework/string_array.h"
@@ -11,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <new>
 #include <string>
@@ -137,9 +137,7 @@ BOOL CSMTP::read_reply(CSMTPReply& reply, UINT nSeconds) {
       m_sLastError = "Socket Error";
       return FALSE;
   }
-  using Clock = std::chrono::steady_clock;
-  const bool limited = nSeconds > 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms(nSeconds));
+  const CDeadline deadline(nSeconds > 0 ? timeout_ms(nSeconds) : -1);
   for (;;) {
     switch (m_ReplyReader.Take(reply)) {
       case CReplyReader::Result::Complete:
@@ -150,15 +148,11 @@ BOOL CSMTP::read_reply(CSMTPReply& reply, UINT nSeconds) {
       case CReplyReader::Result::Incomplete:
         break;
     }
-    int waitMs = 0;
-    if (limited) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) {
-        m_sLastError = "Timed out";
-        link_lost(ETIMEDOUT, TRUE);
-        return FALSE;
-      }
-      waitMs = static_cast<int>(std::min<long long>(left, 0x7fffffff));
+    const int waitMs = deadline.RemainingMs();  // -1: no limit
+    if (waitMs == 0) {
+      m_sLastError = "Timed out";
+      link_lost(ETIMEDOUT, TRUE);
+      return FALSE;
     }
     m_Socket.SetTimeout(waitMs);
     int n = m_pReplyBuffer != nullptr ? m_Socket.Receive(m_pReplyBuffer, kReplyBufferSize, 0) : SOCKET_ERROR;
