@@ -44,6 +44,10 @@ void AfxRemoveWaitSource(CWaitSource* source) {
   t_sources.erase(std::remove(t_sources.begin(), t_sources.end(), source), t_sources.end());
 }
 
+BOOL AfxHasWaitSources() {
+  return t_sources.empty() ? FALSE : TRUE;
+}
+
 AfxWaitResult AfxBlockingWait(int fd, short events, int timeoutMs, int wakeFd, const std::atomic<bool>* pCancelled) {
   constexpr int kMaxFds = 64;
   const CDeadline deadline(timeoutMs);

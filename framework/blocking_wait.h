@@ -29,6 +29,11 @@ AFX_API_EXPORT void AfxAddWaitSource(CWaitSource*);
 // Removes a source of this thread; a source that is not there is ignored.
 AFX_API_EXPORT void AfxRemoveWaitSource(CWaitSource*);
 
+// TRUE when the current thread has wait sources, so that its blocking calls
+// must poll in order to service them; FALSE when a call may simply block in
+// the kernel.
+AFX_API_EXPORT BOOL AfxHasWaitSources();
+
 // How AfxBlockingWait ended: fd ready, time-out, cancellation (wake
 // descriptor readable or cancel flag set), or poll failed (or fd is not a
 // valid descriptor).

@@ -4,6 +4,8 @@
 #include "framework/socket_handle.h"
 #include "framework/socket_trace.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -13,7 +15,9 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/time.h>
 
 using tarvenkel::detail::BlockedCall;
 using tarvenkel::detail::SocketHandle;
@@ -22,10 +26,34 @@ namespace {
 
 thread_local int t_lastError = 0;
 
-// Every descriptor is non-blocking: a CSocket call that must wait does so
-// in AfxBlockingWait.
-int NewSocket(int family, int type) {
-  return ::socket(family, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+int NewSocket(int family, int type, bool blocking) {
+  return ::socket(family, type | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
+}
+
+// Puts the descriptor into blocking or non-blocking mode unless it is in it.
+bool SetBlocking(SocketHandle& handle, bool blocking) {
+  if (handle.blocking.load() == blocking) return true;
+  int flags = ::fcntl(handle.fd, F_GETFL);
+  if (flags < 0 || ::fcntl(handle.fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) < 0) {
+    t_lastError = errno;
+    return false;
+  }
+  handle.blocking.store(blocking);
+  return true;
+}
+
+// Sets SO_RCVTIMEO or SO_SNDTIMEO, whose value is cached in current, to
+// milliseconds (0 or less: no limit) unless it has that value already.
+bool SetTimeoutOption(SocketHandle& handle, int option, std::atomic<int>& current, int milliseconds) {
+  milliseconds = std::max(milliseconds, 0);
+  if (current.load() == milliseconds) return true;
+  timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+  if (::setsockopt(handle.fd, SOL_SOCKET, option, &limit, sizeof limit) != 0) {
+    t_lastError = errno;
+    return false;
+  }
+  current.store(milliseconds);
+  return true;
 }
 
 // Resolves a numeric or named host for one socket type; an IPv6 literal may
@@ -45,6 +73,21 @@ addrinfo* Resolve(LPCTSTR host, UINT port, int type, int flags, int& error) {
     return nullptr;
   }
   return list;
+}
+
+// Runs one system call that may block on the handle's descriptor, counted
+// as a blocked call (so that a cancel from another thread shuts the
+// connection down) and in nBlocking (IsBlocking). False, with nothing run,
+// when a cancel is pending; otherwise the call's result and errno.
+template <typename Call>
+bool RunBlocking(SocketHandle& handle, std::atomic<int>& nBlocking, Call call, long& result, int& error) {
+  BlockedCall blocked(handle);
+  if (handle.TakeCancel()) return false;
+  ++nBlocking;
+  result = call();
+  error = errno;
+  --nBlocking;
+  return true;
 }
 
 BOOL NameOf(const sockaddr_storage& addr, socklen_t len, CString& rAddress, UINT& rPort) {
@@ -102,8 +145,9 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, LPCTST
     }
     family = local->ai_family;
   }
-  handle->fd = NewSocket(family, nSocketType);
+  handle->fd = NewSocket(family, nSocketType, m_bBlockingDescriptor);
   handle->family = family;
+  handle->blocking.store(m_bBlockingDescriptor);
   if (handle->fd < 0) {
     SetLastError(errno);
     if (local != nullptr) ::freeaddrinfo(local);
@@ -137,7 +181,7 @@ void CAsyncSocket::Close() {
 }
 
 BOOL CAsyncSocket::Renew(SocketHandle& handle, int family) {
-  int fresh = NewSocket(family, handle.type);
+  int fresh = NewSocket(family, handle.type, m_bBlockingDescriptor);
   if (fresh < 0) {
     SetLastError(errno);
     return FALSE;
@@ -152,7 +196,11 @@ BOOL CAsyncSocket::Renew(SocketHandle& handle, int family) {
     return FALSE;
   }
   ::fcntl(handle.fd, F_SETFD, FD_CLOEXEC);
+  // The options of the old descriptor went with it.
   handle.family = family;
+  handle.blocking.store(m_bBlockingDescriptor);
+  handle.receiveTimeoutMs.store(0);
+  handle.sendTimeoutMs.store(0);
   return TRUE;
 }
 
@@ -267,7 +315,10 @@ BOOL CAsyncSocket::SetSockOpt(int nOptionName, const void* lpOptionValue, int nO
   return TRUE;
 }
 
-CSocket::CSocket() = default;
+CSocket::CSocket() {
+  // Its calls block in the kernel when nothing else needs the thread.
+  m_bBlockingDescriptor = true;
+}
 
 CSocket::~CSocket() {
   Close();
@@ -318,16 +369,40 @@ BOOL CSocket::ConnectHelper(const sockaddr* lpSockAddr, int nSockAddrLen) {
     SetLastError(ENOTSOCK);
     return FALSE;
   }
+  if (!AfxHasWaitSources()) return blocking_connect(*handle, lpSockAddr, nSockAddrLen);
   if (handle->TakeCancel()) {
     SetLastError(ECANCELED);
     return FALSE;
   }
+  if (!SetBlocking(*handle, false)) return FALSE;
   if (::connect(handle->fd, lpSockAddr, static_cast<socklen_t>(nSockAddrLen)) == 0) return TRUE;
   if (errno != EINPROGRESS && errno != EINTR) {
     SetLastError(errno);
     return FALSE;
   }
   return finish_connect(*handle);
+}
+
+BOOL CSocket::blocking_connect(SocketHandle& handle, const sockaddr* lpSockAddr, int nSockAddrLen) {
+  if (!SetBlocking(handle, true) || !SetTimeoutOption(handle, SO_SNDTIMEO, handle.sendTimeoutMs, GetTimeout()))
+    return FALSE;
+  long rc = 0;
+  int error = 0;
+  const auto attempt = [&] { return ::connect(handle.fd, lpSockAddr, static_cast<socklen_t>(nSockAddrLen)); };
+  if (!RunBlocking(handle, m_nBlocking, attempt, rc, error)) {
+    SetLastError(ECANCELED);
+    return FALSE;
+  }
+  if (rc == 0) return TRUE;
+  if (handle.TakeCancel()) {
+    SetLastError(ECANCELED);
+    return FALSE;
+  }
+  // A signal leaves the attempt running in the background; a blocking
+  // connect that ran out of SO_SNDTIMEO reports EINPROGRESS.
+  if (error == EINTR) return finish_connect(handle);
+  SetLastError(error == EINPROGRESS ? ETIMEDOUT : error);
+  return FALSE;
 }
 
 BOOL CSocket::finish_connect(SocketHandle& handle) {
@@ -355,6 +430,7 @@ int CSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
     return SOCKET_ERROR;
   }
   if (handle->tls) return tls_receive(*handle, lpBuf, nBufLen);
+  if (!AfxHasWaitSources()) return blocking_receive(*handle, lpBuf, nBufLen, nFlags);
   for (;;) {
     if (handle->TakeCancel()) {
       SetLastError(ECANCELED);
@@ -371,6 +447,35 @@ int CSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
       return SOCKET_ERROR;
     }
     if (!wait_for(*handle, POLLIN)) return SOCKET_ERROR;
+  }
+}
+
+int CSocket::blocking_receive(SocketHandle& handle, void* lpBuf, int nBufLen, int nFlags) {
+  if (!SetBlocking(handle, true) ||
+      !SetTimeoutOption(handle, SO_RCVTIMEO, handle.receiveTimeoutMs, GetTimeout()))
+    return SOCKET_ERROR;
+  for (;;) {
+    long n = 0;
+    int error = 0;
+    const auto receive = [&] { return ::recv(handle.fd, lpBuf, static_cast<size_t>(nBufLen), nFlags); };
+    if (!RunBlocking(handle, m_nBlocking, receive, n, error)) {
+      SetLastError(ECANCELED);
+      return SOCKET_ERROR;
+    }
+    // Bytes that arrived are handed over even when a cancel came meanwhile:
+    // it then ends the next call.
+    if (n > 0) {
+      AfxSocketTrace(FALSE, lpBuf, static_cast<int>(n));
+      return static_cast<int>(n);
+    }
+    if (handle.TakeCancel()) {
+      SetLastError(ECANCELED);
+      return SOCKET_ERROR;
+    }
+    if (n == 0) return 0;
+    if (error == EINTR) continue;
+    SetLastError(error == EAGAIN || error == EWOULDBLOCK ? ETIMEDOUT : error);
+    return SOCKET_ERROR;
   }
 }
 

@@ -20,8 +20,9 @@ class TlsSession;
 // the call.
 //
 // A blocking call is ended from another thread by shutting the connection
-// down: that makes the descriptor the call polls ready at once, with no
-// descriptor of its own to wake it. A cancel raised on the thread of the blocked call itself (by a
+// down: that wakes a receive, a send, a connect or a poll on the descriptor
+// at once, whichever of them the call is in, with no descriptor of its own
+// to wake it. A cancel raised on the thread of the blocked call itself (by a
 // handler that runs inside the wait) needs no wake-up: the wait looks at the
 // flag after every handler, and the connection stays as it was.
 struct SocketHandle {
@@ -37,6 +38,11 @@ struct SocketHandle {
   std::atomic<bool> interrupted{false};
   // Calls that are blocked on fd, or are about to block on it, on any thread.
   std::atomic<int> blockedCalls{0};
+  // Whether fd blocks (O_NONBLOCK clear), and the receive and send time-outs
+  // set on it (SO_RCVTIMEO, SO_SNDTIMEO; 0: none).
+  std::atomic<bool> blocking{false};
+  std::atomic<int> receiveTimeoutMs{0};
+  std::atomic<int> sendTimeoutMs{0};
   // Set by the thread that starts TLS, before any call uses it.
   std::shared_ptr<TlsSession> tls;
 

@@ -149,7 +149,7 @@ private:
 };
 
 // Registers a wait source whose timer is far off for the guard's lifetime:
-// the thread then counts as one with windows.
+// the thread then counts as one with windows, whose blocking calls poll.
 class IdleSource {
 public:
   IdleSource() : m_timer(600000, [] {}) { AfxAddWaitSource(&m_timer); }
@@ -348,14 +348,15 @@ TEST(CSocket, ConnectsByNameAndOverIPv6) {
   EXPECT_EQ(CSocket::GetLastError(), ECONNREFUSED);
 }
 
-// On a thread with wait sources and on one without, a connect that hangs is
-// ended by a cancel from another thread or by the time-out, and a blocked
-// receive by a cancel.
+// A call blocks in the kernel on a thread without wait sources and polls on
+// one with them; either way a connect that hangs is ended by a cancel from
+// another thread or by the time-out, and a blocked receive by a cancel.
 TEST(CSocket, HangingCallsEndByCancelOrTimeOutWithAndWithoutSources) {
   for (bool withSources : {false, true}) {
     SCOPED_TRACE(withSources ? "thread with wait sources" : "thread without wait sources");
     std::optional<IdleSource> sources;
     if (withSources) sources.emplace();
+    ASSERT_EQ(AfxHasWaitSources(), withSources ? TRUE : FALSE);
     FullListener full;
 
     CSocket timed;
