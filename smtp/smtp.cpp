@@ -2,8 +2,9 @@
 
 #include "framework/core/cmd_target.h"
 #include "framework/core/exception.h"
-#include "framework/io/file.h"
 #include "framework/core/string_array.h"
+#include "framework/io/file.h"
+#include "framework/net/deadline.h"
 #include "mail/base64.h"
 #include "mail/mail_message.h"
 #include "mail/mime_message.h"
@@ -11,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <new>
 #include <string>
@@ -167,9 +167,7 @@ BOOL CSMTP::failed_link_reply(CSMTPReply& reply) {
 
 BOOL CSMTP::read_reply(CSMTPReply& reply, UINT nSeconds) {
   if (m_nLink != LINK_OPEN) return failed_link_reply(reply);
-  using Clock = std::chrono::steady_clock;
-  const bool limited = nSeconds > 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms(nSeconds));
+  const CDeadline deadline(nSeconds > 0 ? timeout_ms(nSeconds) : -1);
   for (;;) {
     switch (m_ReplyReader.Take(reply)) {
       case CReplyReader::Result::Complete:
@@ -180,15 +178,11 @@ BOOL CSMTP::read_reply(CSMTPReply& reply, UINT nSeconds) {
       case CReplyReader::Result::Incomplete:
         break;
     }
-    int waitMs = 0;
-    if (limited) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) {
-        m_sLastError = "Timed out";
-        link_lost(ETIMEDOUT, TRUE);
-        return FALSE;
-      }
-      waitMs = static_cast<int>(std::min<long long>(left, 0x7fffffff));
+    const int waitMs = deadline.RemainingMs();  // -1: no limit
+    if (waitMs == 0) {
+      m_sLastError = "Timed out";
+      link_lost(ETIMEDOUT, TRUE);
+      return FALSE;
     }
     m_Socket.SetTimeout(waitMs);
     int n = m_pReplyBuffer != nullptr ? m_Socket.Receive(m_pReplyBuffer, kReplyBufferSize, 0) : SOCKET_ERROR;

@@ -1,5 +1,7 @@
 #include "framework/net/blocking_wait.h"
 
+#include "framework/net/deadline.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -16,13 +18,6 @@ thread_local std::vector<CWaitSource*> t_sources;
 
 bool IsRegistered(CWaitSource* source) {
   return std::find(t_sources.begin(), t_sources.end(), source) != t_sources.end();
-}
-
-// Milliseconds from now until the deadline, rounded up so that a wait never
-// ends a fraction of a millisecond early; 0 once it has passed.
-int MillisecondsUntil(Clock::time_point deadline) {
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return static_cast<int>(std::clamp<long long>(left, 0, 0x7fffffff));
 }
 
 bool IsReadableNow(int fd) {
@@ -55,8 +50,7 @@ BOOL AfxHasWaitSources() {
 
 AfxWaitResult AfxBlockingWait(int fd, short events, int timeoutMs, int wakeFd, const std::atomic<bool>* pCancelled) {
   constexpr int kMaxFds = 64;
-  const bool limited = timeoutMs >= 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limited ? timeoutMs : 0);
+  const CDeadline deadline(timeoutMs);
   std::vector<SourceSlice> slices;
 
   for (;;) {
@@ -73,7 +67,7 @@ AfxWaitResult AfxBlockingWait(int fd, short events, int timeoutMs, int wakeFd, c
       wakeIndex = n++;
     }
 
-    int waitMs = limited ? MillisecondsUntil(deadline) : -1;
+    int waitMs = deadline.RemainingMs();
     // A snapshot: a source's Service may add or remove sources.
     slices.clear();
     for (CWaitSource* source : t_sources) {
@@ -110,6 +104,6 @@ AfxWaitResult AfxBlockingWait(int fd, short events, int timeoutMs, int wakeFd, c
     if (serviced && ((pCancelled != nullptr && pCancelled->load()) || (wakeFd >= 0 && IsReadableNow(wakeFd))))
       return AfxWaitResult::Cancelled;
     if (ready) return AfxWaitResult::Ready;
-    if (limited && Clock::now() >= deadline) return AfxWaitResult::TimedOut;
+    if (deadline.HasPassed()) return AfxWaitResult::TimedOut;
   }
 }

@@ -6,11 +6,11 @@
 // as plain Receive and Send do.
 #include "framework/net/socket.h"
 
+#include "framework/net/deadline.h"
 #include "framework/net/internal/socket_handle.h"
 #include "framework/net/socket_trace.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -64,8 +64,6 @@ using tarvenkel::detail::TlsSession;
 using tarvenkel::detail::TlsTransport;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 TlsTransport* TransportOf(BIO* bio) {
   return static_cast<TlsTransport*>(BIO_get_data(bio));
@@ -288,7 +286,7 @@ BOOL CSocket::StartTLS(const CTlsClientSettings& settings) {
   // The time-out bounds the whole handshake, however the server spaces out
   // its messages.
   const int timeout = GetTimeout();
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : 0);
+  const CDeadline deadline(timeout > 0 ? timeout : -1);
   SSL* ssl = session->ssl();
   for (;;) {
     if (handle->TakeCancel()) {
@@ -320,14 +318,10 @@ BOOL CSocket::StartTLS(const CTlsClientSettings& settings) {
       SetLastError(transport.error != 0 ? transport.error : EPROTO);
       return tls_failed(TLS_HANDSHAKE_FAILED, reason);
     }
-    int waitMs = 0;
-    if (timeout > 0) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) {
-        SetLastError(ETIMEDOUT);
-        return tls_failed(TLS_HANDSHAKE_FAILED, "timed out");
-      }
-      waitMs = static_cast<int>(left);
+    const int waitMs = deadline.RemainingMs();  // -1: no limit
+    if (waitMs == 0) {
+      SetLastError(ETIMEDOUT);
+      return tls_failed(TLS_HANDSHAKE_FAILED, "timed out");
     }
     if (!wait_for(*handle, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, waitMs)) {
       int why = GetLastError();
