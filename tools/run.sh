@@ -100,7 +100,7 @@ static_tests() {
     -DBUILD_SHARED_LIBS=OFF -DTARVENKEL_BENCH=OFF >/dev/null
   local selection='^(record_.*|module_.*|mail_base64_test|mail_mime_message_test|framework_extension_module_test|ui_net_connect_test|install_consumer)$'
   local targets
-  # install_consumer has no program of its own; it installs the two archives.
+  # install_consumer has no program of its own; it installs the four archives.
   mapfile -t targets < <(tests_selected static -R "$selection" | grep -vx install_consumer)
   cmake --build "$top/build/static" -j "$(nproc)" --target tarvenkel tarvenkel-ui tarvenkel-framework tarvenkel-framework-gui "${targets[@]}"
   run_tests static -R "$selection"
