@@ -14,9 +14,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
-# libssl-dev gives OpenSSL for the network layer. The SMTP tests start private
-# instances of aiosmtpd and Postfix on 127.0.0.1; no system mail service is
-# set up.
+# libssl-dev gives OpenSSL for the network layer; scdoc makes the manual
+# pages. The SMTP tests start private instances of aiosmtpd and Postfix on
+# 127.0.0.1; no system mail service is set up.
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -25,6 +25,7 @@ packages=(
   fonts-arphic-uming fonts-dejavu-core xvfb x11-apps imagemagick
   clang libclang-rt-14-dev valgrind
   doxygen graphviz
+  scdoc
 )
 
 # Installs the Debian packages that are not installed yet; does nothing when

@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <clocale>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -712,16 +713,21 @@ int send(const Options& options, const Prepared& prepared) {
 // A message that is sent as it came: its header block and body are set
 // beforehand and formatting leaves them alone.
 class CPreformattedMessage : public CMailMessage {
-public:
-  // The text after "Date: " for the current time.
-  static CString DateNow() { return format_date(CTime::GetCurrentTime()); }
-
 protected:
   void start_header() override {}
   void prepare_header() override {}
   void end_header() override {}
   void prepare_body() override {}
 };
+
+// The current local time as a Date line gives it, with a four-digit year.
+std::string date_now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local;
+  char text[64];
+  localtime_r(&now, &local);
+  return std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S %z", &local) ? text : "";
+}
 
 bool same_address(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
@@ -807,7 +813,7 @@ int run_as_sendmail(Options& options, DialogueTrace& trace) {
       if (c != '\r' && c != '\n') name += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
     header += "From: " + (name.empty() ? options.from : "\"" + name + "\" <" + options.from + ">") + "\r\n";
   }
-  if (!incoming.hasDate) header += "Date: " + CPreformattedMessage::DateNow().str() + "\r\n";
+  if (!incoming.hasDate) header += "Date: " + date_now() + "\r\n";
   message.m_sHeader = (header + "\r\n").c_str();
   // The end of the data adds the last line end.
   std::string body = incoming.body;
