@@ -23,6 +23,7 @@
 #include <cstring>
 #include <clocale>
 #include <ctime>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -82,13 +83,14 @@ const char kUsage[] =
     "when a recipient was refused), 1 it did not (the reason on standard error),\n"
     "2 bad usage or a bad configuration file.\n"
     "\n"
-    "As sendmail (called through a link named sendmail, or with -t):\n"
-    "  sendmail [-t] [-i] [-f ADDRESS] [-F NAME] [options] [ADDRESS...]\n"
-    "reads a whole message from standard input and sends it as it is to the\n"
-    "ADDRESSes, with its Bcc lines removed. The connection options above apply.\n"
+    "usage: sendmail [-t] [-i] [-f ADDRESS] [-F NAME] [options] [ADDRESS...]\n"
+    "\n"
+    "Called through a link named sendmail, or with -t, it reads a whole message\n"
+    "from standard input and sends it as it is to the ADDRESSes, with its Bcc\n"
+    "lines removed. The connection options above apply.\n"
     "  -t                    send to the To, Cc and Bcc recipients too\n"
     "  -i, -oi               a line of a single '.' does not end the message\n"
-    "  -f ADDRESS            envelope sender (default: --from, then the From line)\n"
+    "  -f, -r ADDRESS        envelope sender (default: --from, then the From line)\n"
     "  -F NAME               the sender's name, for a From line the message lacks\n"
     "  -v                    as --verbose\n"
     "  -C FILE               as --config\n"
@@ -729,6 +731,23 @@ std::string date_now() {
   return std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S %z", &local) ? text : "";
 }
 
+// A Message-ID for a message that lacks one, at the sender's domain (or the
+// host's name for a sender without one): the time, the process and a random
+// number make it unique.
+std::string new_message_id(const std::string& sender) {
+  std::string domain = sender.substr(sender.rfind('@') + 1);
+  if (sender.find('@') == std::string::npos) {
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    domain = name[0] != '\0' ? name : "localhost";
+  }
+  std::random_device random;
+  char text[64];
+  std::snprintf(text, sizeof text, "<%lld.%d.%08x%08x@", static_cast<long long>(std::time(nullptr)),
+                static_cast<int>(getpid()), random(), random());
+  return text + domain + ">";
+}
+
 bool same_address(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
 // The first digit of a reply as GetLastReply gives it: '4' for a failure
@@ -814,6 +833,7 @@ int run_as_sendmail(Options& options, DialogueTrace& trace) {
     header += "From: " + (name.empty() ? options.from : "\"" + name + "\" <" + options.from + ">") + "\r\n";
   }
   if (!incoming.hasDate) header += "Date: " + date_now() + "\r\n";
+  if (!incoming.hasMessageId) header += "Message-ID: " + new_message_id(options.from) + "\r\n";
   message.m_sHeader = (header + "\r\n").c_str();
   // The end of the data adds the last line end.
   std::string body = incoming.body;

@@ -42,7 +42,7 @@ TEST(SendmailInput, TheHeaderLosesItsBccFieldsAndGivesTheRecipients) {
   EXPECT_EQ(Joined(m.recipients), "ops@x|audit@x|archive@x|desk@x|chief@x");
   EXPECT_TRUE(m.hasFrom);
   EXPECT_EQ(m.fromAddress, "root");
-  EXPECT_FALSE(m.hasDate);
+  EXPECT_FALSE(m.hasDate || m.hasMessageId);
 }
 
 TEST(SendmailInput, WhereTheHeaderBlockEnds) {
@@ -64,7 +64,8 @@ TEST(SendmailInput, WhereTheHeaderBlockEnds) {
     EXPECT_EQ(m.header, c.header) << c.text;
     EXPECT_EQ(m.body, c.body) << c.text;
   }
-  EXPECT_TRUE(ReadIncomingMessage("Date: now\n\n").hasDate);
+  const IncomingMessage dated = ReadIncomingMessage("Date: now\nmessage-id: <1@x>\n\n");
+  EXPECT_TRUE(dated.hasDate && dated.hasMessageId);
 }
 
 TEST(SendmailInput, ALoneDotEndsTheMessage) {

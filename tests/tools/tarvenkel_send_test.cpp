@@ -609,6 +609,7 @@ TEST_F(TarvenkelSendAsSendmail, ACronMessageGoesToItsHeaderRecipientsWithoutItsB
                        0),
             0u)
       << wire;
+  EXPECT_NE(wire.find("\r\nMessage-ID: <"), std::string::npos) << wire;
   EXPECT_NE(wire.find("\r\n\r\nbackup done\r\n.hidden\r\n"), std::string::npos) << wire;
   for (size_t i = wire.find('\n'); i != std::string::npos; i = wire.find('\n', i + 1))
     ASSERT_TRUE(i > 0 && wire[i - 1] == '\r') << "bare LF at byte " << i;

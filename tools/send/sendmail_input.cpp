@@ -59,6 +59,7 @@ IncomingMessage ReadIncomingMessage(const std::string& text) {
       if (!addresses.empty()) message.fromAddress = addresses.front();
     }
     if (named(name, "Date")) message.hasDate = true;
+    if (named(name, "Message-ID")) message.hasMessageId = true;
     if (!named(name, "Bcc")) message.header += field;
     field.clear();
   };

@@ -18,6 +18,7 @@ struct IncomingMessage {
   std::string fromAddress;
   bool hasFrom = false;
   bool hasDate = false;
+  bool hasMessageId = false;
 };
 
 // The input up to a line that holds only ".", which ends a message unless
