@@ -394,6 +394,17 @@ void CSMTP::Cancel() {
   m_Socket.Close();
 }
 
+int CSMTP::GetNumRefusedRecipients() const {
+  return static_cast<int>(m_RefusedRecipients.size());
+}
+
+BOOL CSMTP::GetRefusedRecipient(int nIndex, CString& sAddress, CString& sReply) const {
+  if (nIndex < 0 || nIndex >= GetNumRefusedRecipients()) return FALSE;
+  sAddress = m_RefusedRecipients[static_cast<std::size_t>(nIndex)].first;
+  sReply = m_RefusedRecipients[static_cast<std::size_t>(nIndex)].second;
+  return TRUE;
+}
+
 BOOL CSMTP::SendMessage(CMailMessage* msg) {
   m_sLastReply.Empty();
   m_sSocketError.Empty();
@@ -554,6 +565,7 @@ BOOL CSMTP::start_transaction(CMailMessage* msg) {
     return FALSE;
   }
 
+  m_RefusedRecipients.clear();
   if (!command(RESPONSE_OK, "MAIL From: <%s>\r\n", msg->m_sFrom.GetString())) return FALSE;
   m_bInTransaction = TRUE;
 
@@ -564,7 +576,8 @@ BOOL CSMTP::start_transaction(CMailMessage* msg) {
       msg->GetRecipient(address, name, i, kind);
       // A refused recipient leaves its text in m_sLastError; the others
       // still get the message.
-      command(RESPONSE_OK, "RCPT TO: <%s>\r\n", address.GetString());
+      if (!command(RESPONSE_OK, "RCPT TO: <%s>\r\n", address.GetString()) && m_nLink == LINK_OPEN)
+        m_RefusedRecipients.emplace_back(address, m_sLastReply);
     }
   }
 

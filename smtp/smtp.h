@@ -12,6 +12,7 @@
 #include "smtp/reply_reader.h"
 
 #include <cstdarg>
+#include <utility>
 #include <vector>
 
 class CMailMessage;
@@ -52,6 +53,13 @@ public:
   // known", "Connection timed out", "Connection closed by the server"); empty
   // when that call met none.
   CString GetLastSocketError() const;
+  // The number of recipients the server refused in the latest mail
+  // transaction (0 before the first).
+  int GetNumRefusedRecipients() const;
+  // Copies the address of the refused recipient at nIndex, in the order the
+  // recipients were sent, and the server's reply to it ("550 5.1.1 No such
+  // user"); FALSE (outputs untouched) when there is none.
+  BOOL GetRefusedRecipient(int nIndex, CString& sAddress, CString& sReply) const;
 
   // The longest wait for one connection attempt or one server reply, in
   // seconds; 0 means no limit. By default the reply to the end of the
@@ -267,6 +275,8 @@ private:
   BOOL m_bInTransaction = FALSE;    // MAIL From accepted, transaction not ended
   CString m_sLastReply;             // what GetLastReply returns
   CString m_sSocketError;           // what GetLastSocketError returns
+  // The refused recipients of the latest transaction: address and reply.
+  std::vector<std::pair<CString, CString>> m_RefusedRecipients;
   CReplyReader m_ReplyReader;
 
   CString m_sCharset;  // see SetCharset

@@ -16,10 +16,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
-# libssl-dev gives OpenSSL for the network layer. The SMTP tests start private
-# instances of aiosmtpd and Postfix on 127.0.0.1; no system mail service is
-# set up. dpkg-dev (dpkg-shlibdeps) and lintian make and check the Debian
-# packages.
+# libssl-dev gives OpenSSL for the network layer; scdoc makes the manual
+# pages. The SMTP tests start private instances of aiosmtpd and Postfix on
+# 127.0.0.1; no system mail service is set up. dpkg-dev (dpkg-shlibdeps) and
+# lintian make and check the Debian packages.
 packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev lintian
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -28,6 +28,7 @@ packages=(
   fonts-arphic-uming fonts-dejavu-core xvfb x11-apps imagemagick
   clang libclang-rt-14-dev valgrind
   doxygen graphviz
+  scdoc
 )
 
 # Installs the Debian packages that are not installed yet; does nothing when

@@ -1,6 +1,9 @@
 // tarvenkel-send: sends one notification mail, for scripts and cron jobs of
 // monitoring systems. Exit status 0 when the server accepted the message,
 // 1 when it did not, 2 for bad usage (checked before anything is sent).
+// Called through a link named sendmail, or with -t, it stands in for
+// sendmail: it sends a whole message read from standard input, with the exit
+// codes of <sysexits.h> that sendmail's callers expect.
 #include "framework/core/code_page.h"
 #include "framework/io/file.h"
 #include "framework/net/socket_trace.h"
@@ -10,6 +13,8 @@
 #include "mail/mime_message.h"
 #include "module/version.h"
 #include "smtp/smtp.h"
+#include "tools/send/send_config.h"
+#include "tools/send/sendmail_input.h"
 
 #include <cerrno>
 #include <climits>
@@ -17,12 +22,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <clocale>
+#include <ctime>
+#include <random>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
 #include <langinfo.h>
+#include <strings.h>
 #include <sys/stat.h>
+#include <sysexits.h>
 #include <unistd.h>
 
 namespace {
@@ -63,12 +72,36 @@ const char kUsage[] =
     "  --dry-run             print the formatted message instead of sending it\n"
     "  --verbose             print the SMTP dialogue on standard error, with the\n"
     "                        password masked\n"
+    "  --config FILE         take the defaults of the options above from FILE\n"
+    "                        instead of $XDG_CONFIG_HOME/tarvenkel/send.conf\n"
+    "                        (~/.config when unset) or /etc/tarvenkel/send.conf;\n"
+    "                        the options given here win\n"
     "  --help                print this text\n"
     "  --version             print the version of the mail module\n"
     "\n"
     "Exit status: 0 the server accepted the message (a warning on standard error\n"
     "when a recipient was refused), 1 it did not (the reason on standard error),\n"
-    "2 bad usage.\n";
+    "2 bad usage or a bad configuration file.\n"
+    "\n"
+    "usage: sendmail [-t] [-i] [-f ADDRESS] [-F NAME] [options] [ADDRESS...]\n"
+    "\n"
+    "Called through a link named sendmail, or with -t, it reads a whole message\n"
+    "from standard input and sends it as it is to the ADDRESSes, with its Bcc\n"
+    "lines removed. The connection options above apply.\n"
+    "  -t                    send to the To, Cc and Bcc recipients too\n"
+    "  -i, -oi               a line of a single '.' does not end the message\n"
+    "  -f, -r ADDRESS        envelope sender (default: --from, then the From line)\n"
+    "  -F NAME               the sender's name, for a From line the message lacks\n"
+    "  -v                    as --verbose\n"
+    "  -C FILE               as --config\n"
+    "  -bm                   send a message (the only mode there is)\n"
+    "These are accepted and ignored: -B TYPE, -N DSN, -R RETURN, -V ENVID, -L TAG,\n"
+    "-h HOPS, -O OPTION, -X FILE, -A ..., -d ..., -e ..., -p ..., -o..., -m, -n,\n"
+    "-U, -G, -s, -c.\n"
+    "Exit status: 0 sent, 64 bad usage, 65 the message or its sender was refused,\n"
+    "67 every recipient was refused, 69 the server refused the session, 75 a\n"
+    "temporary failure (a 4xx reply, no connection, a time-out, TLS), 78 a bad\n"
+    "configuration file.\n";
 
 struct Options {
   std::string host;
@@ -100,45 +133,58 @@ struct Options {
   bool verbose = false;
   bool help = false;
   bool version = false;
+  std::string configPath;
+  bool hasConfig = false;
+  // The shortest-dialogue switch of the configuration file; no session
+  // switch takes it yet.
+  bool shortDialogue = true;
+  // The sendmail entry.
+  bool sendmail = false;
+  bool headerRecipients = false;  // -t
+  bool ignoreDots = false;        // -i, -oi
+  std::string fullName;           // -F
+  std::vector<std::string> arguments;  // the recipient arguments
 };
+
+// The exit status of bad usage and of a bad configuration file: 2, or those
+// of <sysexits.h> for the sendmail entry.
+int usage_status = 2;
+int config_status = 2;
 
 // Reports bad usage and gives the exit status for it.
 int usage_error(const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
   std::fprintf(stderr, "Try '%s --help' for more information.\n", kProgram);
-  return 2;
+  return usage_status;
 }
 
-// Reads a decimal number without sign or blanks into value, up to limit.
-bool parse_number(const std::string& text, unsigned long limit, unsigned long& value) {
-  if (text.empty() || text.size() > 10) return false;
-  value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<unsigned long>(c - '0');
-  }
-  return value <= limit;
+// Reports a bad configuration file and gives the exit status for it.
+int config_error(const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+  return config_status;
 }
 
-// Splits HOST[:PORT], [ADDRESS][:PORT] or a bare IPv6 address.
-bool parse_server(const std::string& text, Options& options, std::string& error) {
+// Splits HOST[:PORT], [ADDRESS][:PORT] or a bare IPv6 address; label names
+// where the text came from in an error.
+bool parse_server(const std::string& text, Options& options, std::string& error,
+                  const std::string& label = "--server") {
   std::string host = text, port;
   if (!text.empty() && text[0] == '[') {
     size_t close = text.find(']');
     if (close == std::string::npos) {
-      error = "--server '" + text + "': missing ']' after the IPv6 address";
+      error = label + " '" + text + "': missing ']' after the IPv6 address";
       return false;
     }
     host = text.substr(1, close - 1);
     std::string rest = text.substr(close + 1);
     if (!rest.empty()) {
       if (rest[0] != ':') {
-        error = "--server '" + text + "': expected ':PORT' after ']'";
+        error = label + " '" + text + "': expected ':PORT' after ']'";
         return false;
       }
       port = rest.substr(1);
       if (port.empty()) {
-        error = "--server '" + text + "': empty port";
+        error = label + " '" + text + "': empty port";
         return false;
       }
     }
@@ -148,20 +194,20 @@ bool parse_server(const std::string& text, Options& options, std::string& error)
       host = text.substr(0, colon);
       port = text.substr(colon + 1);
       if (port.empty()) {
-        error = "--server '" + text + "': empty port";
+        error = label + " '" + text + "': empty port";
         return false;
       }
     }
   }
   if (host.empty()) {
-    error = "--server '" + text + "': no host name";
+    error = label + " '" + text + "': no host name";
     return false;
   }
   options.host = host;
   if (!port.empty()) {
     unsigned long value = 0;
-    if (!parse_number(port, 65535, value) || value == 0) {
-      error = "--server '" + text + "': bad port '" + port + "' (expected a number from 1 to 65535)";
+    if (!ParseDecimal(port, 65535, value) || value == 0) {
+      error = label + " '" + text + "': bad port '" + port + "' (expected a number from 1 to 65535)";
       return false;
     }
     options.port = static_cast<unsigned>(value);
@@ -242,9 +288,95 @@ bool set_once(const std::string& name, bool& seen, std::string& target, const st
   return true;
 }
 
+// The options that take a value.
+const char* const kValued[] = {"server",  "from",    "to",     "cc",      "bcc",    "subject",       "body",
+                               "attach",  "user",    "password-file",     "timeout", "cafile", "charset", "config"};
+
+bool takes_value(const std::string& name) {
+  for (const char* valued : kValued)
+    if (name == valued) return true;
+  return false;
+}
+
+// Whether the program stands in for sendmail: called through a link of that
+// name, or given -t as an option (not as the value of one).
+bool is_sendmail_call(int argc, char** argv) {
+  const char* slash = std::strrchr(argv[0], '/');
+  if (std::strcmp(slash ? slash + 1 : argv[0], "sendmail") == 0) return true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") break;
+    if (arg == "-t") return true;
+    if (arg.compare(0, 2, "--") == 0 && arg.find('=') == std::string::npos && takes_value(arg.substr(2))) ++i;
+  }
+  return false;
+}
+
+// Parses one cluster of sendmail's one-letter options at argv[i], as
+// sendmail's own getopt does ("-ti", "-fADDRESS", "-f ADDRESS", "-oi").
+bool parse_sendmail_option(int argc, char** argv, int& i, Options& options, std::string& error) {
+  const std::string arg = argv[i];
+  for (size_t k = 1; k < arg.size(); ++k) {
+    const char letter = arg[k];
+    if (std::strchr("tivmnUGsc", letter)) {
+      if (letter == 't') options.headerRecipients = true;
+      if (letter == 'i') options.ignoreDots = true;
+      if (letter == 'v') options.verbose = true;
+      continue;
+    }
+    if (!std::strchr("frFCobBNRVLhOXAdep", letter)) {
+      error = std::string("unknown option '-") + letter + "'";
+      return false;
+    }
+    std::string value = arg.substr(k + 1);
+    if (value.empty()) {
+      if (i + 1 >= argc) {
+        error = std::string("option '-") + letter + "' needs a value";
+        return false;
+      }
+      value = argv[++i];
+    }
+    switch (letter) {
+      case 'f':
+      case 'r':
+        return set_once("from", options.hasFrom, options.from, value, error);
+      case 'F':
+        options.fullName = value;
+        return true;
+      case 'C':
+        return set_once("config", options.hasConfig, options.configPath, value, error);
+      case 'o':
+        if (value == "i") options.ignoreDots = true;
+        return true;
+      case 'b':
+        if (value == "m") return true;
+        error = "'-b" + value + "': the only mode is sending a message (-bm)";
+        return false;
+      default:
+        return true;  // an option of sendmail's that does not apply here
+    }
+  }
+  return true;
+}
+
 bool parse_arguments(int argc, char** argv, Options& options, std::string& error) {
+  bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
+    if (options.sendmail) {
+      if (optionsEnded || arg.empty() || arg[0] != '-') {
+        options.arguments.push_back(arg);
+        continue;
+      }
+      if (arg == "--") {
+        optionsEnded = true;
+        continue;
+      }
+      if (arg.compare(0, 2, "--") != 0) {
+        if (!parse_sendmail_option(argc, argv, i, options, error)) return false;
+        continue;
+      }
+    }
     if (arg == "-h") arg = "--help";
     if (arg.compare(0, 2, "--") != 0 || arg.size() == 2) {
       error = "unexpected argument '" + arg + "' (the body goes in --body or on standard input)";
@@ -273,6 +405,10 @@ bool parse_arguments(int argc, char** argv, Options& options, std::string& error
                  : name == "starttls" ? &options.startTls
                  : name == "tls"      ? &options.implicitTls
                                      : nullptr;
+    if (flag == &options.dryRun && options.sendmail) {
+      error = "'--dry-run' does not go with the sendmail entry";
+      return false;
+    }
     if (flag) {
       if (inline_value) {
         error = "option '--" + name + "' takes no value";
@@ -282,12 +418,13 @@ bool parse_arguments(int argc, char** argv, Options& options, std::string& error
       continue;
     }
 
-    static const char* const kValued[] = {"server", "from",    "to",   "cc",            "bcc",    "subject",
-                                          "body",   "attach",  "user", "password-file", "timeout", "cafile", "charset"};
-    bool known = false;
-    for (const char* valued : kValued) known = known || name == valued;
-    if (!known) {
+    if (!takes_value(name)) {
       error = "unknown option '--" + name + "'";
+      return false;
+    }
+    if (options.sendmail && (name == "to" || name == "cc" || name == "bcc" || name == "subject" ||
+                             name == "body" || name == "attach")) {
+      error = "'--" + name + "' does not go with the sendmail entry: the message comes whole on standard input";
       return false;
     }
     std::string value;
@@ -319,11 +456,13 @@ bool parse_arguments(int argc, char** argv, Options& options, std::string& error
       ok = set_once(name, options.hasCharset, options.charset, value, error);
     } else if (name == "cafile") {
       ok = set_once(name, options.hasCaFile, options.caFile, value, error);
+    } else if (name == "config") {
+      ok = set_once(name, options.hasConfig, options.configPath, value, error);
     } else if (name == "timeout") {
       std::string text;
       unsigned long seconds = 0;
       ok = set_once(name, options.hasTimeout, text, value, error);
-      if (ok && !parse_number(value, UINT_MAX / 1000, seconds)) {
+      if (ok && !ParseDecimal(value, UINT_MAX / 1000, seconds)) {
         error = "--timeout '" + value + "': expected a whole number of seconds (0 for no limit)";
         ok = false;
       }
@@ -514,9 +653,8 @@ private:
   unsigned long long m_hiddenBytes = 0;
 };
 
-// Sends the message; the exit status of the program.
-int send(const Options& options, const Prepared& prepared) {
-  CSMTP smtp;
+// Sets up a session with the connection options.
+void configure(CSMTP& smtp, const Options& options) {
   smtp.SetCharset(options.charset.c_str());
   smtp.SetParams(options.host.c_str(), options.from.c_str(), static_cast<int>(options.port), options.user.c_str(),
                  options.password.c_str());
@@ -524,38 +662,49 @@ int send(const Options& options, const Prepared& prepared) {
   if (options.startTls) smtp.SetSecurity(CSMTP::SECURITY_STARTTLS);
   if (options.implicitTls) smtp.SetSecurity(CSMTP::SECURITY_TLS);
   if (options.hasCaFile) smtp.SetCAFile(options.caFile.c_str());
+}
 
-  BOOL accepted = FALSE;
-  CString failure;
+// What a send that was not accepted left behind, as it stood right after the
+// failing call: a QUIT failure that may follow does not count.
+struct Failure {
+  CString text;         // GetLastError
   CString reply;        // the server's words behind the failure
   CString socketError;  // the system's reason behind it
+
+  explicit Failure(const CSMTP& smtp)
+      : text(smtp.GetLastError()), reply(smtp.GetLastReply()), socketError(smtp.GetLastSocketError()) {}
+
+  void Print() const {
+    std::fprintf(stderr, "%s: not sent: %s\n", kProgram, text.str().c_str());
+    if (!reply.IsEmpty()) std::fprintf(stderr, "%s: server said: %s\n", kProgram, reply.str().c_str());
+    if (!socketError.IsEmpty()) std::fprintf(stderr, "%s: reason: %s\n", kProgram, socketError.str().c_str());
+  }
+};
+
+// Sends the message; the exit status of the program.
+int send(const Options& options, const Prepared& prepared) {
+  CSMTP smtp;
+  configure(smtp, options);
+  BOOL accepted = FALSE;
   if (options.cc.empty() && options.bcc.empty()) {
     CStringArray paths;
     for (const std::string& path : options.attachments) paths.Add(path.c_str());
     accepted = smtp.SendMessage(prepared.to.c_str(), prepared.body.c_str(), prepared.subject.c_str(), &paths);
-    failure = smtp.GetLastError();
-    reply = smtp.GetLastReply();
-    socketError = smtp.GetLastSocketError();
   } else {
     CMIMEMessage message;
     build_message(options, prepared, message);
     if (smtp.Connect()) {
       accepted = smtp.SendMessage(&message);
-      // The send's own reason counts, not a QUIT failure that may follow it.
-      failure = smtp.GetLastError();
-      reply = smtp.GetLastReply();
-      socketError = smtp.GetLastSocketError();
+      if (!accepted) {
+        Failure(smtp).Print();
+        smtp.Disconnect();
+        return 1;
+      }
       smtp.Disconnect();
-    } else {
-      failure = smtp.GetLastError();
-      reply = smtp.GetLastReply();
-      socketError = smtp.GetLastSocketError();
     }
   }
   if (!accepted) {
-    std::fprintf(stderr, "%s: not sent: %s\n", kProgram, failure.str().c_str());
-    if (!reply.IsEmpty()) std::fprintf(stderr, "%s: server said: %s\n", kProgram, reply.str().c_str());
-    if (!socketError.IsEmpty()) std::fprintf(stderr, "%s: reason: %s\n", kProgram, socketError.str().c_str());
+    Failure(smtp).Print();
     return 1;
   }
   CString last = smtp.GetLastError();
@@ -563,11 +712,232 @@ int send(const Options& options, const Prepared& prepared) {
   return 0;
 }
 
+// A message that is sent as it came: its header block and body are set
+// beforehand and formatting leaves them alone.
+class CPreformattedMessage : public CMailMessage {
+protected:
+  void start_header() override {}
+  void prepare_header() override {}
+  void end_header() override {}
+  void prepare_body() override {}
+};
+
+// The current local time as a Date line gives it, with a four-digit year.
+std::string date_now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local;
+  char text[64];
+  localtime_r(&now, &local);
+  return std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S %z", &local) ? text : "";
+}
+
+// A Message-ID for a message that lacks one, at the sender's domain (or the
+// host's name for a sender without one): the time, the process and a random
+// number make it unique.
+std::string new_message_id(const std::string& sender) {
+  std::string domain = sender.substr(sender.rfind('@') + 1);
+  if (sender.find('@') == std::string::npos) {
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    domain = name[0] != '\0' ? name : "localhost";
+  }
+  std::random_device random;
+  char text[64];
+  std::snprintf(text, sizeof text, "<%lld.%d.%08x%08x@", static_cast<long long>(std::time(nullptr)),
+                static_cast<int>(getpid()), random(), random());
+  return text + domain + ">";
+}
+
+bool same_address(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+
+// The first digit of a reply as GetLastReply gives it: '4' for a failure
+// that is temporary, '5' for a refusal; 0 when there was no reply.
+char reply_class(const CString& reply) { return reply.IsEmpty() ? '\0' : reply[0]; }
+
+// The exit status of a message sendmail-style: 0 accepted, else what the
+// failure was, in the codes of <sysexits.h>. A failure without a reply that
+// refuses the mail (no connection, a time-out, a broken connection, a failed
+// TLS handshake) is temporary, as it is for a mail server that queues.
+int send_incoming(const Options& options, CMailMessage& message) {
+  CSMTP smtp;
+  configure(smtp, options);
+  if (!smtp.Connect()) {
+    Failure failure(smtp);
+    failure.Print();
+    return reply_class(failure.reply) == '5' ? EX_UNAVAILABLE : EX_TEMPFAIL;
+  }
+  const BOOL accepted = smtp.SendMessage(&message);
+  const Failure failure(smtp);
+  smtp.Disconnect();
+  const int refused = smtp.GetNumRefusedRecipients();
+  bool refusedForNow = false;
+  for (int i = 0; i < refused; ++i) {
+    CString address, reply;
+    smtp.GetRefusedRecipient(i, address, reply);
+    refusedForNow = refusedForNow || reply_class(reply) == '4';
+    std::fprintf(stderr, "%s: %s: recipient refused: %s\n", kProgram, accepted ? "warning" : "error",
+                 address.str().c_str());
+    std::fprintf(stderr, "%s: server said: %s\n", kProgram, reply.str().c_str());
+  }
+  if (accepted) return EX_OK;
+  if (refused > 0 && refused == message.GetNumRecipients(CMailMessage::TO)) {
+    std::fprintf(stderr, "%s: not sent: every recipient was refused\n", kProgram);
+    return refusedForNow ? EX_TEMPFAIL : EX_NOUSER;
+  }
+  failure.Print();
+  return reply_class(failure.reply) == '5' ? EX_DATAERR : EX_TEMPFAIL;
+}
+
+// The sendmail entry: the message comes whole on standard input.
+int run_as_sendmail(Options& options, DialogueTrace& trace) {
+  std::string input;
+  if (!read_all(stdin, input)) {
+    std::fprintf(stderr, "%s: cannot read the message from standard input: %s\n", kProgram, std::strerror(errno));
+    return EX_IOERR;
+  }
+  if (!options.ignoreDots) input = CutAtLoneDot(input);
+  const IncomingMessage incoming = ReadIncomingMessage(input);
+
+  std::vector<std::string> recipients;
+  auto add = [&recipients](const std::string& address) {
+    for (const std::string& known : recipients)
+      if (same_address(known, address)) return;
+    recipients.push_back(address);
+  };
+  for (const std::string& argument : options.arguments)
+    for (const std::string& address : AddressesOf(argument)) add(address);
+  if (options.headerRecipients)
+    for (const std::string& address : incoming.recipients) add(address);
+  if (recipients.empty())
+    return usage_error(options.headerRecipients ? "no recipients: the message has no To, Cc or Bcc address"
+                                                : "no recipients: give their addresses, or -t to take them "
+                                                  "from the message");
+  for (const std::string& address : recipients)
+    if (address.find_first_of("\r\n<>") != std::string::npos)
+      return usage_error("recipient '" + address + "': not an address");
+
+  if (!options.hasFrom) options.from = incoming.fromAddress;
+  if (trim(options.from).empty())
+    return usage_error("no sender: give -f ADDRESS, --from, or from in the configuration file");
+  if (options.from.find_first_of("\r\n<>") != std::string::npos)
+    return usage_error("sender '" + options.from + "': give the bare address");
+
+  CPreformattedMessage message;
+  message.m_sFrom = options.from.c_str();
+  for (const std::string& address : recipients) message.AddRecipient(address.c_str());
+  std::string header = incoming.header;
+  if (!incoming.hasFrom) {
+    std::string name;
+    for (char c : options.fullName)
+      if (c != '\r' && c != '\n') name += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+    header += "From: " + (name.empty() ? options.from : "\"" + name + "\" <" + options.from + ">") + "\r\n";
+  }
+  if (!incoming.hasDate) header += "Date: " + date_now() + "\r\n";
+  if (!incoming.hasMessageId) header += "Message-ID: " + new_message_id(options.from) + "\r\n";
+  message.m_sHeader = (header + "\r\n").c_str();
+  // The end of the data adds the last line end.
+  std::string body = incoming.body;
+  if (!body.empty() && body.back() == '\n') body.pop_back();
+  if (!body.empty() && body.back() == '\r') body.pop_back();
+  message.m_sBody = CString(body.data(), static_cast<int>(body.size()));
+
+  if (options.verbose) AfxSetSocketTrace(&DialogueTrace::Observe, &trace);
+  const int status = send_incoming(options, message);
+  if (options.verbose) {
+    AfxSetSocketTrace(nullptr, nullptr);
+    trace.Finish();
+  }
+  return status;
+}
+
+// Fills in from the configuration file what the options leave open.
+bool apply_config(Options& options, const std::string& path, std::string& error) {
+  SendConfig config;
+  if (!ReadSendConfig(path, config, error)) return false;
+  if (!options.hasServer && config.server) {
+    if (!parse_server(*config.server, options, error, "server in " + path)) return false;
+    options.hasServer = true;
+    if (config.port && !options.hasPort) {
+      options.port = *config.port;
+      options.hasPort = true;
+    }
+  }
+  if (!options.startTls && !options.implicitTls && config.security) {
+    options.startTls = *config.security == SendConfig::kStartTls;
+    options.implicitTls = *config.security == SendConfig::kTls;
+  }
+  auto take = [](bool& has, std::string& target, const std::optional<std::string>& value) {
+    if (has || !value) return;
+    has = true;
+    target = *value;
+  };
+  take(options.hasCaFile, options.caFile, config.caFile);
+  take(options.hasUser, options.user, config.user);
+  take(options.hasFrom, options.from, config.from);
+  if (!options.hasCharset && config.charset) {
+    CMailMessage probe;
+    if (!probe.SetCharset(config.charset->c_str())) {
+      error = path + ": charset '" + *config.charset + "': not a charset name";
+      return false;
+    }
+    take(options.hasCharset, options.charset, config.charset);
+  }
+  if (!options.hasTimeout && config.timeout) {
+    options.hasTimeout = true;
+    options.timeout = *config.timeout;
+  }
+  if (config.shortDialogue) options.shortDialogue = *config.shortDialogue;
+  // The password given for this run, in the environment or by
+  // --password-file, wins over the file's.
+  if (!options.hasPasswordFile && config.passwordFile && !std::getenv(kPasswordVariable)) {
+    options.hasPasswordFile = true;
+    options.passwordFile = *config.passwordFile;
+  }
+  return true;
+}
+
+// Checks the connection options and reads the password; false with the
+// reason for a usage error.
+bool prepare_connection(Options& options, std::string& error) {
+  if (options.startTls && options.implicitTls) {
+    error = "give either --starttls or --tls, not both";
+    return false;
+  }
+  if (options.hasCaFile && !options.startTls && !options.implicitTls) {
+    error = "--cafile needs --starttls or --tls";
+    return false;
+  }
+  if (options.hasCaFile && access(options.caFile.c_str(), R_OK) != 0) {
+    error = "--cafile '" + options.caFile + "': " + std::strerror(errno);
+    return false;
+  }
+  if (!options.hasPort && options.startTls) options.port = 587;
+  if (!options.hasPort && options.implicitTls) options.port = 465;
+
+  if (options.hasPasswordFile && !options.hasUser) {
+    error = "--password-file needs --user";
+    return false;
+  }
+  if (!options.hasUser) return true;
+  if (options.hasPasswordFile) return read_password_file(options.passwordFile, options.password, error);
+  if (const char* password = std::getenv(kPasswordVariable)) {
+    options.password = password;
+    return true;
+  }
+  error = std::string("--user needs a password: set ") + kPasswordVariable + " or give --password-file";
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
   std::string error;
+  options.sendmail = is_sendmail_call(argc, argv);
+  if (options.sendmail) {
+    usage_status = EX_USAGE;
+    config_status = EX_CONFIG;
+  }
   if (!parse_arguments(argc, argv, options, error)) return usage_error(error);
   if (options.help) {
     std::fputs(kUsage, stdout);
@@ -577,6 +947,8 @@ int main(int argc, char** argv) {
     std::printf("%s %s\n", kProgram, TarvenkelVersion());
     return 0;
   }
+  const std::string configPath = options.hasConfig ? options.configPath : DefaultSendConfigPath();
+  if (!configPath.empty() && !apply_config(options, configPath, error)) return config_error(error);
 
   if (options.hasCharset) {
     CMailMessage probe;
@@ -588,7 +960,12 @@ int main(int argc, char** argv) {
   // Paths are split as text of the same charset: a byte of "\\" inside a
   // character is no separator.
   if (const UINT nCodePage = AfxGetCharsetCodePage(options.charset.c_str())) AfxSetAnsiCodePage(nCodePage);
-  if (!options.hasServer && !options.dryRun) return usage_error("missing --server HOST[:PORT]");
+  if (!options.hasServer && !options.dryRun)
+    return usage_error("missing --server HOST[:PORT] (or server in the configuration file)");
+  if (!prepare_connection(options, error)) return usage_error(error);
+  DialogueTrace trace(options.password);
+  if (options.sendmail) return run_as_sendmail(options, trace);
+
   if (!options.hasFrom || trim(options.from).empty()) return usage_error("missing --from ADDRESS");
   if (options.from.find_first_of("\r\n") != std::string::npos)
     return usage_error("--from: the address must not contain a line break");
@@ -604,25 +981,6 @@ int main(int argc, char** argv) {
   if (prepared.to.empty()) return usage_error("missing --to LIST (at least one recipient)");
   for (const std::string& path : options.attachments)
     if (!check_attachment(path, error)) return usage_error(error);
-  if (options.startTls && options.implicitTls) return usage_error("give either --starttls or --tls, not both");
-  if (options.hasCaFile && !options.startTls && !options.implicitTls)
-    return usage_error("--cafile needs --starttls or --tls");
-  if (options.hasCaFile && access(options.caFile.c_str(), R_OK) != 0)
-    return usage_error("--cafile '" + options.caFile + "': " + std::strerror(errno));
-  if (!options.hasPort && options.startTls) options.port = 587;
-  if (!options.hasPort && options.implicitTls) options.port = 465;
-
-  if (options.hasPasswordFile && !options.hasUser) return usage_error("--password-file needs --user");
-  if (options.hasUser) {
-    if (options.hasPasswordFile) {
-      if (!read_password_file(options.passwordFile, options.password, error)) return usage_error(error);
-    } else if (const char* password = std::getenv(kPasswordVariable)) {
-      options.password = password;
-    } else {
-      return usage_error(std::string("--user needs a password: set ") + kPasswordVariable +
-                         " or give --password-file");
-    }
-  }
 
   std::string body = options.body;
   if (!options.hasBody && !read_all(stdin, body)) {
@@ -646,7 +1004,6 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  DialogueTrace trace(options.password);
   if (options.verbose) AfxSetSocketTrace(&DialogueTrace::Observe, &trace);
   int status = send(options, prepared);
   if (options.verbose) {

@@ -91,6 +91,12 @@ TEST(SmtpTransaction, ARefusedRecipientDoesNotStopTheSend) {
   auto msg = Message();
   EXPECT_TRUE(smtp->SendMessage(msg.get()));
   EXPECT_EQ(smtp->GetLastError().str(), "550:SMTP server error");
+  CString address, reply;
+  ASSERT_EQ(smtp->GetNumRefusedRecipients(), 1);
+  EXPECT_TRUE(smtp->GetRefusedRecipient(0, address, reply));
+  EXPECT_EQ(address.str(), "to2@example.com");
+  EXPECT_EQ(reply.str(), "550 5.1.1 no such user");
+  EXPECT_FALSE(smtp->GetRefusedRecipient(1, address, reply));
   EXPECT_TRUE(smtp->Disconnect());
   EXPECT_NE(server.Received().find("\r\n.\r\nQUIT\r\n"), std::string::npos);
 }

@@ -23,6 +23,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sysexits.h>
 #include <unistd.h>
 
 namespace tarvenkel::test {
@@ -98,11 +99,35 @@ Outcome RunProgram(const std::vector<std::string>& args, const std::string& inpu
 
 std::string Tool() { return BinaryPath("tools/tarvenkel-send"); }
 
-// tarvenkel-send with the arguments.
-Outcome Send(std::vector<std::string> args, const std::string& input = "", const std::vector<std::string>& env = {}) {
+// tarvenkel-send with the arguments, without the user's configuration file
+// unless env names a folder for it in XDG_CONFIG_HOME.
+Outcome Send(std::vector<std::string> args, const std::string& input = "", std::vector<std::string> env = {}) {
   args.insert(args.begin(), Tool());
+  env.insert(env.begin(), "XDG_CONFIG_HOME=/nonexistent/tarvenkel-test");
   return RunProgram(args, input, env);
 }
+
+// The same through a link named sendmail in dir.
+Outcome Sendmail(const TempDir& dir, std::vector<std::string> args, const std::string& input,
+                 std::vector<std::string> env = {}) {
+  const std::string link = dir.file("sendmail");
+  symlink(Tool().c_str(), link.c_str());
+  args.insert(args.begin(), link);
+  env.insert(env.begin(), "XDG_CONFIG_HOME=/nonexistent/tarvenkel-test");
+  return RunProgram(args, input, env);
+}
+
+// Writes send.conf into dir/tarvenkel with the mode; the XDG_CONFIG_HOME
+// entry that makes the program read it.
+std::string WriteConfig(const TempDir& dir, const std::string& text, mode_t mode = 0600) {
+  mkdir(dir.file("tarvenkel").c_str(), 0700);
+  WriteFile(dir.file("tarvenkel/send.conf"), text);
+  chmod(dir.file("tarvenkel/send.conf").c_str(), mode);
+  return "XDG_CONFIG_HOME=" + dir.path();
+}
+
+// The envelope aiosmtpd stored beside a message.
+std::string Envelope(const std::string& message) { return ReadFile(message.substr(0, message.size() - 4) + ".json"); }
 
 // Python's reading of a message file, see describe_mail.py.
 std::string Describe(const std::string& message, const std::vector<std::string>& attachments = {}) {
@@ -498,6 +523,145 @@ TEST_F(TarvenkelSendToServer, StartTlsAndImplicitTlsLogInOverAVerifiedConnection
     auto messages = server.Messages(1);
     ASSERT_EQ(messages.size(), 1u) << mode;
     EXPECT_NE(ReadFile(messages[0]).find("over TLS"), std::string::npos);
+  }
+}
+
+class TarvenkelSendConfig : public ::testing::Test {
+protected:
+  TempDir m_dir;
+};
+
+TEST_F(TarvenkelSendConfig, TheFileGivesDefaultsAndTheFlagsWin) {
+  LocalSmtpServer server;
+  const std::string xdg = WriteConfig(m_dir, "# alarms\nserver = 127.0.0.1:" + std::to_string(ClosedPort()) +
+                                                 "\nfrom = file@plant.example\ntimeout = 20\n");
+  const std::vector<std::string> message = {"--to", "ops@plant.example", "--body", "x"};
+  Outcome fromFile = Send(message, "", {xdg});
+  EXPECT_EQ(fromFile.status, 1);
+  EXPECT_NE(fromFile.err.find("Unable to connect to server"), std::string::npos) << fromFile.err;
+
+  std::vector<std::string> args = message;
+  args.insert(args.end(), {"--server", Server(server.port())});
+  Outcome serverFlag = Send(args, "", {xdg});
+  EXPECT_EQ(serverFlag.status, 0) << serverFlag.err;
+  args.insert(args.end(), {"--from", "flag@plant.example"});
+  Outcome bothFlags = Send(args, "", {xdg});
+  EXPECT_EQ(bothFlags.status, 0) << bothFlags.err;
+  auto messages = server.Messages(2);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_NE(Envelope(messages[0]).find("\"mail_from\": \"file@plant.example\""), std::string::npos);
+  EXPECT_NE(Envelope(messages[1]).find("\"mail_from\": \"flag@plant.example\""), std::string::npos);
+}
+
+TEST_F(TarvenkelSendConfig, ABadFileIsRefusedBeforeAnythingIsSent) {
+  const std::string conf = m_dir.file("tarvenkel/send.conf");
+  const struct {
+    std::string text;
+    mode_t mode;
+    std::string message;
+  } cases[] = {
+      {"user = ops\npassword-file = /etc/hostname\n", 0644,
+       conf + ": names a password file but others than its owner may read it (mode 0644)"},
+      {"server = mail\nsever = mail\n", 0600, conf + ": line 2: unknown key 'sever'"},
+      {"server = mail:x\n", 0600, "server in " + conf + " 'mail:x': bad port 'x'"},
+  };
+  for (const auto& c : cases) {
+    const std::string xdg = WriteConfig(m_dir, c.text, c.mode);
+    Outcome normal = Send({"--to", "b@x", "--from", "a@x", "--body", "x"}, "", {xdg});
+    EXPECT_EQ(normal.status, 2) << c.text;
+    EXPECT_NE(normal.err.find(c.message), std::string::npos) << normal.err;
+    Outcome sendmail = Sendmail(m_dir, {"-t"}, "To: b@x\n\nx\n", {xdg});
+    EXPECT_EQ(sendmail.status, 78) << c.text << sendmail.err;
+  }
+  Outcome missing = Send({"--config", m_dir.file("none.conf"), "--to", "b@x", "--from", "a@x", "--body", "x"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find(m_dir.file("none.conf") + ": No such file or directory"), std::string::npos);
+}
+
+class TarvenkelSendAsSendmail : public ::testing::Test {
+protected:
+  TempDir m_dir;
+};
+
+TEST_F(TarvenkelSendAsSendmail, ACronMessageGoesToItsHeaderRecipientsWithoutItsBccLine) {
+  LocalSmtpServer server;
+  const std::string xdg = WriteConfig(m_dir, "server = 127.0.0.1:" + std::to_string(server.port()) +
+                                                 "\nfrom = cron@plant.example\n");
+  const std::string subject = "Cron <root@plant> 备份完成";
+  const std::string input = "From: root (Cron Daemon)\nTo: ops@plant.example\nBcc: audit@plant.example,\n"
+                            " Archive <archive@plant.example>\nSubject: " + subject +
+                            "\nContent-Type: text/plain; charset=UTF-8\n\nbackup done\n.hidden\n";
+  // As cron calls it, with -t added and the recipient repeated as an argument.
+  Outcome outcome = Sendmail(m_dir, {"-FCronDaemon", "-i", "-B8BITMIME", "-oem", "-t", "ops@plant.example"}, input,
+                             {xdg});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  auto messages = server.Messages(1);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(Envelope(messages[0]).find("\"mail_from\": \"cron@plant.example\", \"rcpt_tos\": [\"ops@plant.example\", "
+                                       "\"audit@plant.example\", \"archive@plant.example\"]"),
+            std::string::npos)
+      << Envelope(messages[0]);
+  const std::string wire = ReadFile(messages[0]);
+  EXPECT_EQ(wire.find("Bcc"), std::string::npos) << wire;
+  EXPECT_EQ(wire.find("archive@"), std::string::npos) << wire;
+  EXPECT_EQ(wire.rfind("From: root (Cron Daemon)\r\nTo: ops@plant.example\r\nSubject: " + subject +
+                           "\r\nContent-Type: text/plain; charset=UTF-8\r\nDate: ",
+                       0),
+            0u)
+      << wire;
+  EXPECT_NE(wire.find("\r\nMessage-ID: <"), std::string::npos) << wire;
+  EXPECT_NE(wire.find("\r\n\r\nbackup done\r\n.hidden\r\n"), std::string::npos) << wire;
+  for (size_t i = wire.find('\n'); i != std::string::npos; i = wire.find('\n', i + 1))
+    ASSERT_TRUE(i > 0 && wire[i - 1] == '\r') << "bare LF at byte " << i;
+
+  // Without -t only the arguments are recipients; -f names the sender and -F
+  // the name of the From line the message lacks.
+  outcome = Sendmail(m_dir, {"-f", "jobs@plant.example", "-F", "Nightly \"jobs\"", "desk@plant.example"},
+                     "To: ops@plant.example\nSubject: x\n\nx\n", {xdg});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  messages = server.Messages(2);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_NE(Envelope(messages[1]).find("\"mail_from\": \"jobs@plant.example\", \"rcpt_tos\": [\"desk@plant.example\"]"),
+            std::string::npos)
+      << Envelope(messages[1]);
+  EXPECT_NE(ReadFile(messages[1]).find("\r\nFrom: \"Nightly \\\"jobs\\\"\" <jobs@plant.example>\r\n"),
+            std::string::npos)
+      << ReadFile(messages[1]);
+}
+
+TEST_F(TarvenkelSendAsSendmail, ExitCodesSayWhatTheServerDid) {
+  auto opened = [] { return SmtpScript().Send("220 scripted\r\n").Reply("250 hello\r\n").Reply("250 sender ok\r\n"); };
+  auto ended = [](SmtpScript script) { return script.Reply("250 reset\r\n").Reply("221 bye\r\n").Close(); };
+  const struct {
+    const char* what;
+    SmtpScript script;
+    int status;
+  } cases[] = {
+      {"451 after the data", ended(opened().Reply("250 ok\r\n").Reply("354 go\r\n").ReadData().Send("451 4.3.0 later\r\n")),
+       EX_TEMPFAIL},
+      {"554 after the data", ended(opened().Reply("250 ok\r\n").Reply("354 go\r\n").ReadData().Send("554 5.7.1 spam\r\n")),
+       EX_DATAERR},
+      {"the recipient refused", ended(opened().Reply("550 5.1.1 no such user\r\n").Reply("554 no recipients\r\n")),
+       EX_NOUSER},
+      {"the recipient refused for now", ended(opened().Reply("450 4.2.1 busy\r\n").Reply("554 no recipients\r\n")),
+       EX_TEMPFAIL},
+      {"the sender refused",
+       SmtpScript().Send("220 scripted\r\n").Reply("250 hello\r\n").Reply("553 5.1.8 no\r\n").Reply("221 bye\r\n"),
+       EX_DATAERR},
+      {"a 554 greeting", SmtpScript().Send("554 no service\r\n").Close(), EX_UNAVAILABLE},
+  };
+  for (const auto& c : cases) {
+    ScriptedSmtpServer server(c.script);
+    Outcome outcome = Sendmail(m_dir, {"--server", Server(server.port()), "-f", "a@x", "b@x"}, "Subject: s\n\nx\n");
+    EXPECT_EQ(outcome.status, c.status) << c.what << "\n" << outcome.err;
+  }
+  Outcome unreachable = Sendmail(m_dir, {"--server", Server(ClosedPort()), "-f", "a@x", "b@x"}, "Subject: s\n\nx\n");
+  EXPECT_EQ(unreachable.status, EX_TEMPFAIL) << unreachable.err;
+  for (std::vector<std::string> usage : {std::vector<std::string>{"-f", "a@x"}, {"-t", "-f", "a@x"},
+                                         {"-q", "b@x"}, {"-bp"}, {"b@x"}, {"--subject", "s", "b@x"}}) {
+    usage.insert(usage.end(), {"--server", "127.0.0.1"});
+    Outcome outcome = Sendmail(m_dir, usage, "Subject: s\n\nx\n");
+    EXPECT_EQ(outcome.status, EX_USAGE) << usage[0] << "\n" << outcome.err;
   }
 }
 

@@ -1,0 +1,78 @@
+// The manual pages cannot drift from the programs: every option that --help
+// prints, and every usage line, appears in the page's source.
+#include "tests/support/test_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+
+namespace tarvenkel::test {
+namespace {
+
+std::string Output(const std::string& command) {
+  std::string text;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return text;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+  EXPECT_EQ(pclose(pipe), 0) << command;
+  return text;
+}
+
+// The page's text without scdoc's bold and underline marks.
+std::string PlainText(const std::string& source) {
+  std::string text;
+  for (size_t i = 0; i < source.size(); ++i) {
+    if (source[i] == '\\' && i + 1 < source.size()) {
+      text += source[++i];
+    } else if (source[i] != '*' && source[i] != '_') {
+      text += source[i];
+    }
+  }
+  return text;
+}
+
+bool IsWordByte(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; }
+
+// Where the option name that goes on at start ends.
+size_t WordEnd(const std::string& text, size_t start) {
+  while (start < text.size() && IsWordByte(text[start])) ++start;
+  return start;
+}
+
+// Whether the text holds the word with no letter, digit or '-' next to it.
+bool HasWord(const std::string& text, const std::string& word) {
+  for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+    if ((at == 0 || !IsWordByte(text[at - 1])) && WordEnd(text, at + word.size()) == at + word.size()) return true;
+  return false;
+}
+
+TEST(ManPages, EveryOptionAndUsageLineOfHelpIsInThePage) {
+  for (const char* tool : {"tarvenkel-send", "tarvenkel-archive-dump"}) {
+    const std::string help = Output(BinaryPath(std::string("tools/") + tool) + " --help");
+    const std::string page = PlainText(ReadFile(SourcePath(std::string("tools/man/") + tool + ".1.scd")));
+    std::set<std::string> options;
+    for (size_t at = help.find('-'); at != std::string::npos; at = help.find('-', at + 1)) {
+      const size_t letter = help.compare(at, 2, "--") == 0 ? at + 2 : at + 1;
+      if ((at > 0 && !std::strchr(" \t\n,([", help[at - 1])) || letter >= help.size() || !std::isalpha(static_cast<unsigned char>(help[letter])))
+        continue;
+      options.insert(help.substr(at, WordEnd(help, letter) - at));
+    }
+    EXPECT_FALSE(options.empty()) << tool << " --help lists no options:\n" << help;
+    for (const std::string& name : options)
+      EXPECT_TRUE(HasWord(page, name)) << tool << ": " << name << " is not in the page";
+    for (size_t at = help.find("usage: "); at != std::string::npos; at = help.find("usage: ", at + 1)) {
+      const size_t start = at + 7;
+      const std::string usage = help.substr(start, help.find('\n', start) - start);
+      EXPECT_NE(page.find(usage), std::string::npos) << tool << ": the usage '" << usage << "' is not in the page";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvenkel::test
