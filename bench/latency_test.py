@@ -104,6 +104,7 @@ class DriverTest(unittest.TestCase):
         result = subprocess.run(["/usr/bin/python3", os.path.join(HERE, "latency"), "--smoke", "--build", BUILD],
                                 capture_output=True, text=True, timeout=120)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        print(result.stdout)
         rows = {}
         for line in result.stdout.splitlines():
             match = re.match(r"(ours[^0-9]*|protocol floor)\s+([0-9. ]+)$", line)
