@@ -52,6 +52,16 @@ class SpoolHandler:
         return "250 OK stored as %04d" % self.count
 
 
+class PipeliningSpoolHandler(SpoolHandler):
+    """Also offers PIPELINING: aiosmtpd reads and answers commands strictly in
+    order, so grouped commands work, but it does not say so by itself."""
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        # With this hook aiosmtpd leaves recording the client's name to it.
+        session.host_name = hostname
+        return responses[:1] + ["250-PIPELINING"] + responses[1:]
+
+
 def make_authenticator(user, password, log_path):
     def authenticator(server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword) and auth_data.login.decode() == user
@@ -85,6 +95,7 @@ def main():
     parser.add_argument("--implicit-tls", action="store_true", help="TLS from the first byte")
     parser.add_argument("--refuse", action="append", default=[], metavar="ADDRESS",
                         help="a recipient to refuse with 550; may be repeated")
+    parser.add_argument("--pipelining", action="store_true", help="offer PIPELINING in the EHLO reply")
     parser.add_argument("--stdin-lifetime", action="store_true", help="stop when standard input closes")
     args = parser.parse_args()
 
@@ -108,7 +119,8 @@ def main():
                       auth_exclude_mechanism=args.auth_exclude)
 
     port = args.port or free_port()
-    controller = Controller(SpoolHandler(args.spool, args.refuse), hostname="127.0.0.1", port=port,
+    handler = (PipeliningSpoolHandler if args.pipelining else SpoolHandler)(args.spool, args.refuse)
+    controller = Controller(handler, hostname="127.0.0.1", port=port,
                             data_size_limit=None, ready_timeout=10, **kwargs)
     controller.start()
     print("PORT %d" % port, flush=True)
