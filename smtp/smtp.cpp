@@ -495,7 +495,9 @@ public:
   // empty line the end-of-data line would have added; szTrailer (not null)
   // goes in the same send. TRUE when it was sent.
   BOOL Finish(const char* szTrailer) {
-    if (Stopped()) return FALSE;
+    // The last chunk goes even on a failed connection: its reply is where
+    // the transaction reports the failure, as the end-of-data reply does.
+    if (m_bChunked ? m_bStopped : Stopped()) return FALSE;
     if (!m_bChunked) {
       m_gathered += "\r\n.\r\n";
       if (szTrailer != nullptr) m_gathered += szTrailer;
@@ -613,6 +615,7 @@ BOOL CSMTP::start_transaction(CMailMessage* msg) {
   m_bRefused = FALSE;
   m_nAccepted = 0;
   m_nUnansweredBytes = 0;
+  m_bChunkAnswered = FALSE;
 
   if (!transaction_command(PENDING_MAIL, "MAIL From: <%s>\r\n", msg->m_sFrom.GetString())) return FALSE;
   for (CMailMessage::RECIPIENTS_TYPE kind : kRecipientKinds) {
@@ -669,13 +672,16 @@ BOOL CSMTP::take_replies() {
         break;
       case PENDING_CHUNK:
       case PENDING_LAST_CHUNK: {
+        // The first chunk is answered where DATA would have been: with no
+        // recipient accepted, or the connection lost before its reply, it
+        // fails as DATA would.
+        const BOOL bAsData = !m_bChunkAnswered && (m_nAccepted == 0 || m_nLink != LINK_OPEN);
+        m_bChunkAnswered = TRUE;
         CSMTPReply reply;
         if (!read_reply(reply, nReply == PENDING_LAST_CHUNK ? end_of_data_timeout() : m_nTimeout)) {
           m_bRefused = TRUE;
         } else if (reply.nCode != response_table[RESPONSE_OK].nCode) {
-          // With no recipient accepted, the chunk is refused where DATA
-          // would have been, and says so as DATA would.
-          reply_failed(reply, response_table[m_nAccepted > 0 ? RESPONSE_OK : RESPONSE_DATA_READY].szMessage);
+          reply_failed(reply, response_table[bAsData ? RESPONSE_DATA_READY : RESPONSE_OK].szMessage);
           m_bRefused = TRUE;
         }
         break;

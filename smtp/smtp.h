@@ -324,6 +324,7 @@ private:
   BOOL m_bRefused = FALSE;                // the transaction failed at a reply
   int m_nAccepted = 0;                    // recipients accepted so far
   std::size_t m_nUnansweredBytes = 0;     // chunk bytes written whose replies are awaited
+  BOOL m_bChunkAnswered = FALSE;          // a chunk's reply has been read
   BOOL m_bQuitSent = FALSE;               // QUIT went with the end of the data
 
   CString m_sCharset;  // see SetCharset
