@@ -4,6 +4,7 @@
 // delivered bytes as the full dialogue, a burst over one connection and a
 // refused recipient in a group.
 #include "framework/core/string_array.h"
+#include "framework/net/socket_trace.h"
 #include "mail/mail_message.h"
 #include "smtp/smtp.h"
 
@@ -249,13 +250,30 @@ TEST(ShortDialogue, PostfixGetsTheSameMessagesAndABurstOverOneConnection) {
   CStringArray attachments;
   attachments.Add(path.c_str());
 
-  // The same message by the full dialogue and by the short one.
+  // The same message by the full dialogue and by the short one, which
+  // Postfix lets go out in one write: envelope, the message in one chunk,
+  // and QUIT.
   for (BOOL shortDialogue : {FALSE, TRUE}) {
+    std::vector<std::string> writes;
+    AfxSetSocketTrace(
+        [](BOOL bSent, const void* lpBuf, int nLength, void* pContext) {
+          if (bSent) static_cast<std::vector<std::string>*>(pContext)->emplace_back(static_cast<const char*>(lpBuf),
+                                                                                    static_cast<std::size_t>(nLength));
+        },
+        &writes);
     CSMTP smtp;
     smtp.SetShortDialogue(shortDialogue);
     smtp.SetTimeout(20);
     smtp.SetParams("127.0.0.1", "alarm@example.com", postfix.port(), "", "");
-    ASSERT_TRUE(smtp.SendMessage("ops@example.com", kBody, "Alarm", &attachments)) << smtp.GetLastError();
+    const BOOL sent = smtp.SendMessage("ops@example.com", kBody, "Alarm", &attachments);
+    AfxSetSocketTrace(nullptr, nullptr);
+    ASSERT_TRUE(sent) << smtp.GetLastError();
+    ASSERT_EQ(writes.size(), shortDialogue ? 2u : 6u);
+    if (shortDialogue) {
+      EXPECT_TRUE(writes[1].starts_with("MAIL From: <alarm@example.com>\r\nRCPT TO: <ops@example.com>\r\nBDAT "))
+          << writes[1];
+      EXPECT_TRUE(writes[1].ends_with("--\r\n\r\nQUIT\r\n")) << writes[1];
+    }
   }
   std::vector<std::string> delivered = postfix.Messages();
   ASSERT_EQ(delivered.size(), 2u);
