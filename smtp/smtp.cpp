@@ -537,7 +537,8 @@ namespace {
 
 // The data phase as a file that a message writes itself into: every write
 // goes through the transparency filter to the socket. Once no more data can
-// go out the next write throws and the message stops being formatted.
+// go out the next write throws and the message stops being formatted. (A
+// template only so that it may name the session's private sender.)
 template <typename Sender>
 class DataPhaseFile : public CFile {
 public:
@@ -634,6 +635,7 @@ BOOL CSMTP::start_transaction(CMailMessage* msg) {
 }
 
 BOOL CSMTP::transaction_command(PENDING_REPLY nReply, const char* szFormat, ...) {
+  if (m_bRefused) return FALSE;
   va_list args;
   va_start(args, szFormat);
   CString text;
@@ -641,7 +643,10 @@ BOOL CSMTP::transaction_command(PENDING_REPLY nReply, const char* szFormat, ...)
   va_end(args);
   m_sUnwritten += text;
   m_Pending.push_back(nReply);
-  return pipelining() ? !m_bRefused : take_replies();
+  // However many recipients, the replies awaited stay few, so that the
+  // server never waits to write one while the client is still writing.
+  constexpr std::size_t kMaxGroup = 100;
+  return pipelining() && m_Pending.size() < kMaxGroup ? !m_bRefused : take_replies();
 }
 
 BOOL CSMTP::take_replies() {
