@@ -23,11 +23,20 @@ from aiosmtpd.smtp import AuthResult, LoginPassword
 
 
 class SpoolHandler:
-    def __init__(self, spool, refused=()):
+    def __init__(self, spool, refused=(), pipelining=False):
         self.spool = spool
         self.refused = {a.lower() for a in refused}
+        self.pipelining = pipelining
         self.count = 0
         self.lock = threading.Lock()
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        # aiosmtpd reads and answers commands one at a time, so commands a
+        # client writes together are served in order; it only does not say so.
+        session.host_name = hostname
+        if self.pipelining:
+            responses.insert(len(responses) - 1, "250-PIPELINING")
+        return responses
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.lower() in self.refused:
@@ -85,6 +94,7 @@ def main():
     parser.add_argument("--implicit-tls", action="store_true", help="TLS from the first byte")
     parser.add_argument("--refuse", action="append", default=[], metavar="ADDRESS",
                         help="a recipient to refuse with 550; may be repeated")
+    parser.add_argument("--pipelining", action="store_true", help="offer PIPELINING in the EHLO reply")
     parser.add_argument("--stdin-lifetime", action="store_true", help="stop when standard input closes")
     args = parser.parse_args()
 
@@ -108,7 +118,7 @@ def main():
                       auth_exclude_mechanism=args.auth_exclude)
 
     port = args.port or free_port()
-    controller = Controller(SpoolHandler(args.spool, args.refuse), hostname="127.0.0.1", port=port,
+    controller = Controller(SpoolHandler(args.spool, args.refuse, args.pipelining), hostname="127.0.0.1", port=port,
                             data_size_limit=None, ready_timeout=10, **kwargs)
     controller.start()
     print("PORT %d" % port, flush=True)

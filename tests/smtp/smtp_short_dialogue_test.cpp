@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -215,6 +216,25 @@ TEST(ShortDialogue, LargeMessageGoesInChunksToAServerAnsweringEachOne) {
   }
 }
 
+// What the sockets of the process write while the object lives, one string
+// per write.
+class RecordedWrites {
+public:
+  RecordedWrites() {
+    AfxSetSocketTrace(
+        [](BOOL bSent, const void* lpBuf, int nLength, void* pContext) {
+          if (bSent) static_cast<RecordedWrites*>(pContext)->writes.emplace_back(static_cast<const char*>(lpBuf),
+                                                                                 static_cast<std::size_t>(nLength));
+        },
+        this);
+  }
+  ~RecordedWrites() { AfxSetSocketTrace(nullptr, nullptr); }
+  RecordedWrites(const RecordedWrites&) = delete;
+  RecordedWrites& operator=(const RecordedWrites&) = delete;
+
+  std::vector<std::string> writes;
+};
+
 // The stored message without the lines the server adds or that differ from
 // one run to the next: its Received header, the Date and Message-Id lines.
 std::string WithoutRunLines(const std::string& message) {
@@ -254,20 +274,13 @@ TEST(ShortDialogue, PostfixGetsTheSameMessagesAndABurstOverOneConnection) {
   // Postfix lets go out in one write: envelope, the message in one chunk,
   // and QUIT.
   for (BOOL shortDialogue : {FALSE, TRUE}) {
-    std::vector<std::string> writes;
-    AfxSetSocketTrace(
-        [](BOOL bSent, const void* lpBuf, int nLength, void* pContext) {
-          if (bSent) static_cast<std::vector<std::string>*>(pContext)->emplace_back(static_cast<const char*>(lpBuf),
-                                                                                    static_cast<std::size_t>(nLength));
-        },
-        &writes);
+    RecordedWrites recorded;
     CSMTP smtp;
     smtp.SetShortDialogue(shortDialogue);
     smtp.SetTimeout(20);
     smtp.SetParams("127.0.0.1", "alarm@example.com", postfix.port(), "", "");
-    const BOOL sent = smtp.SendMessage("ops@example.com", kBody, "Alarm", &attachments);
-    AfxSetSocketTrace(nullptr, nullptr);
-    ASSERT_TRUE(sent) << smtp.GetLastError();
+    ASSERT_TRUE(smtp.SendMessage("ops@example.com", kBody, "Alarm", &attachments)) << smtp.GetLastError();
+    const std::vector<std::string>& writes = recorded.writes;
     ASSERT_EQ(writes.size(), shortDialogue ? 2u : 6u);
     if (shortDialogue) {
       EXPECT_TRUE(writes[1].starts_with("MAIL From: <alarm@example.com>\r\nRCPT TO: <ops@example.com>\r\nBDAT "))
@@ -323,26 +336,40 @@ TEST(ShortDialogue, PostfixGetsTheSameMessagesAndABurstOverOneConnection) {
 
 TEST(ShortDialogue, AiosmtpdOverStartTlsLogsInWithPlainAndStoresTheSameBytes) {
   // aiosmtpd offers neither PIPELINING nor CHUNKING: the short dialogue
-  // there is EHLO and AUTH PLAIN.
+  // there is EHLO and AUTH PLAIN. Told to offer PIPELINING, it serves
+  // MAIL, RCPT and DATA written at once, and the data with QUIT.
   tarvenkel::test::TestCertificates certs;
-  LocalSmtpServer server("demo:secret", {"--tls-cert", certs.ServerCert(), "--tls-key", certs.ServerKey()});
-  std::vector<std::string> stored;
-  for (BOOL shortDialogue : {FALSE, TRUE}) {
-    SCOPED_TRACE(shortDialogue);
-    CSMTP smtp;
-    smtp.SetShortDialogue(shortDialogue);
-    smtp.SetTimeout(20);
-    smtp.SetSecurity(CSMTP::SECURITY_STARTTLS);
-    smtp.SetCAFile(certs.CAFile().c_str());
-    smtp.SetParams("localhost", "alarm@example.com", server.port(), "demo", "secret");
-    ASSERT_TRUE(smtp.SendMessage("ops@example.com", kBody, "Alarm", nullptr)) << smtp.GetLastError();
-    EXPECT_EQ(smtp.GetLastError().str(), "OK");
-    const std::vector<std::string> messages = server.Messages(stored.size() + 1);
-    ASSERT_EQ(messages.size(), stored.size() + 1);
-    stored.push_back(WithoutRunLines(tarvenkel::test::ReadFile(messages.back())));
+  const std::vector<std::string> tls = {"--tls-cert", certs.ServerCert(), "--tls-key", certs.ServerKey()};
+  for (bool pipelining : {false, true}) {
+    SCOPED_TRACE(pipelining ? "offering PIPELINING" : "as it comes");
+    std::vector<std::string> args = tls;
+    if (pipelining) args.push_back("--pipelining");
+    LocalSmtpServer server("demo:secret", args);
+    std::vector<std::string> stored;
+    for (BOOL shortDialogue : {FALSE, TRUE}) {
+      SCOPED_TRACE(shortDialogue);
+      RecordedWrites recorded;
+      CSMTP smtp;
+      smtp.SetShortDialogue(shortDialogue);
+      smtp.SetTimeout(20);
+      smtp.SetSecurity(CSMTP::SECURITY_STARTTLS);
+      smtp.SetCAFile(certs.CAFile().c_str());
+      smtp.SetParams("localhost", "alarm@example.com", server.port(), "demo", "secret");
+      ASSERT_TRUE(smtp.SendMessage("ops@example.com", kBody, "Alarm", nullptr)) << smtp.GetLastError();
+      EXPECT_EQ(smtp.GetLastError().str(), "OK");
+      const std::vector<std::string> messages = server.Messages(stored.size() + 1);
+      ASSERT_EQ(messages.size(), stored.size() + 1);
+      stored.push_back(WithoutRunLines(tarvenkel::test::ReadFile(messages.back())));
+      const std::vector<std::string>& writes = recorded.writes;
+      const bool grouped =
+          std::find(writes.begin(), writes.end(),
+                    "MAIL From: <alarm@example.com>\r\nRCPT TO: <ops@example.com>\r\nDATA\r\n") != writes.end();
+      EXPECT_EQ(grouped, pipelining && shortDialogue);
+      EXPECT_EQ(!writes.empty() && writes.back().ends_with("\r\n.\r\nQUIT\r\n"), pipelining && shortDialogue);
+    }
+    EXPECT_EQ(server.AuthLog(), "LOGIN tls ok\nPLAIN tls ok\n");
+    EXPECT_EQ(stored[1], stored[0]);
   }
-  EXPECT_EQ(server.AuthLog(), "LOGIN tls ok\nPLAIN tls ok\n");
-  EXPECT_EQ(stored[1], stored[0]);
 }
 
 }  // namespace
