@@ -54,7 +54,7 @@ void CDotStuffer::Write(const char* pData, std::size_t nLength, COutput& out) {
   while (p < end) {
     if (m_bLineStart) {
       m_bLineStart = false;
-      if (*p == '.') {
+      if (*p == '.' && m_bStuffDots) {
         put(out, run, p);
         out.Put(".", 1);
         run = p;

@@ -16,6 +16,10 @@
 // The transparency filter described above; one object filters one text.
 class AFX_EXT_CLASS CDotStuffer {
 public:
+  // bStuffDots FALSE only makes the line ends CR LF, for data that is sent
+  // counted (BDAT) rather than ended by a dot line.
+  explicit CDotStuffer(BOOL bStuffDots = TRUE) : m_bStuffDots(bStuffDots != FALSE) {}
+
   // Takes the filtered text piece by piece, in order: a run of the caller's
   // own bytes (pointing into the data given to Write, valid until that call
   // returns) or the few bytes the filter adds. A run that needs no change
@@ -34,6 +38,7 @@ public:
   void Finish(COutput& out);
 
 private:
+  bool m_bStuffDots;
   bool m_bLineStart = true;  // the next byte begins a line
   bool m_bPendingCR = false;  // a CR was seen; an LF right after it belongs to it
 };

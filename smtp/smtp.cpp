@@ -100,10 +100,18 @@ UINT CSMTP::GetTimeout() const {
 }
 
 BOOL CSMTP::send_text(const CString& sText) {
-  if (m_nLink != LINK_OPEN) return FALSE;
-  if (m_Socket.Send(sText.GetString(), sText.GetLength(), 0) != SOCKET_ERROR) return TRUE;
-  link_lost(CSocket::GetLastError(), FALSE);
-  return FALSE;
+  return send_bytes(sText.GetString(), static_cast<std::size_t>(sText.GetLength()));
+}
+
+BOOL CSMTP::send_bytes(const char* pData, std::size_t nLength) {
+  constexpr std::size_t kMaxSend = 1 << 30;
+  while (m_nLink == LINK_OPEN && nLength > 0) {
+    const std::size_t piece = std::min(nLength, kMaxSend);
+    if (m_Socket.Send(pData, static_cast<int>(piece), 0) == SOCKET_ERROR) link_lost(CSocket::GetLastError(), FALSE);
+    pData += piece;
+    nLength -= piece;
+  }
+  return m_nLink == LINK_OPEN;
 }
 
 BOOL CSMTP::command(UINT response_expected, const char* szFormat, ...) {
@@ -263,6 +271,10 @@ void CSMTP::abandon_connection() {
   m_ReplyReader.Reset();
   m_nLink = LINK_OPEN;
   m_bInTransaction = FALSE;
+  m_sUnwritten.Empty();
+  m_Pending.clear();
+  m_PendingRecipients.clear();
+  m_bQuitSent = FALSE;
 }
 
 void CSMTP::note_connect_failure(int nError) {
@@ -366,7 +378,7 @@ BOOL CSMTP::Connect() {
   const BOOL bLogin = !m_sUser.IsEmpty() || !m_sPassword.IsEmpty();
   const BOOL bStartTLS = m_nSecurity == SECURITY_STARTTLS;
   const CString sName = local_name();
-  if (!introduce(sName, bLogin || bStartTLS) || (bStartTLS && !upgrade_with_starttls(sName)) ||
+  if (!introduce(sName, bLogin || bStartTLS || m_bShortDialogue) || (bStartTLS && !upgrade_with_starttls(sName)) ||
       (bLogin && !login())) {
     abandon_connection();
     return FALSE;
@@ -383,7 +395,8 @@ BOOL CSMTP::Disconnect() {
     m_bConnected = FALSE;
     return FALSE;
   }
-  const BOOL result = command(RESPONSE_CLOSING, "QUIT\r\n");
+  // A QUIT that went with the end of the data has only its reply to come.
+  const BOOL result = m_bQuitSent ? get_response(RESPONSE_CLOSING) : command(RESPONSE_CLOSING, "QUIT\r\n");
   abandon_connection();
   m_bConnected = FALSE;
   return result;
@@ -458,20 +471,20 @@ void CSMTP::note_failed_parts(CMailMessage* msg) {
   }
 }
 
-namespace {
-
 // Carries the data phase to the socket. Short pieces are gathered, so that a
 // short message leaves in one send together with its end-of-data line rather
 // than in one small segment per part; a long run of unchanged text (an
 // encoded attachment) goes out straight from the message, without a copy.
-class DataPhaseSender : public CDotStuffer::COutput {
+// With BDAT every gathered piece and every long run is one chunk, so memory
+// stays as small as without.
+class CSMTP::CDataSender : public CDotStuffer::COutput {
 public:
-  explicit DataPhaseSender(CSocket& socket) : m_socket(socket) {}
+  CDataSender(CSMTP& smtp, BOOL bChunked) : m_smtp(smtp), m_bChunked(bChunked) {}
 
   void Put(const char* pData, std::size_t nLength) override {
     if (nLength >= kGatherBytes) {
       Flush();
-      send(pData, nLength);
+      emit(pData, nLength);
       return;
     }
     m_gathered.append(pData, nLength);
@@ -479,53 +492,72 @@ public:
   }
 
   void Flush() {
-    send(m_gathered.data(), m_gathered.size());
+    if (m_gathered.empty()) return;
+    emit(m_gathered.data(), m_gathered.size());
     m_gathered.clear();
   }
 
-  // True once a send has failed.
-  bool Failed() const { return m_bFailed; }
-  // The system's error of the failed send.
-  int Error() const { return m_nError; }
+  // Ends the data: the end-of-data line, or the last chunk, which holds the
+  // empty line the end-of-data line would have added; szTrailer (not null)
+  // goes in the same send. TRUE when it was sent.
+  BOOL Finish(const char* szTrailer) {
+    // The last chunk goes even on a failed connection: its reply is where
+    // the transaction reports the failure, as the end-of-data reply does.
+    if (m_bChunked ? m_bStopped : Stopped()) return FALSE;
+    if (!m_bChunked) {
+      m_gathered += "\r\n.\r\n";
+      if (szTrailer != nullptr) m_gathered += szTrailer;
+      Flush();
+      return !Stopped();
+    }
+    m_gathered += "\r\n";
+    m_bStopped = !m_smtp.send_chunk(m_gathered.data(), m_gathered.size(), TRUE, szTrailer);
+    m_gathered.clear();
+    return !Stopped();
+  }
+
+  // True once no more data goes out: a send failed, or the server refused
+  // the transaction while chunks were still to come.
+  bool Stopped() const { return m_bStopped || m_smtp.m_nLink != LINK_OPEN; }
 
 private:
   static constexpr std::size_t kGatherBytes = 64 * 1024;
-  static constexpr std::size_t kMaxSend = 1 << 30;
 
-  // After a failed send the connection is of no further use: the rest is
-  // dropped, and the reply read that follows reports the failure.
-  void send(const char* pData, std::size_t nLength) {
-    while (nLength > 0 && !m_bFailed) {
-      const std::size_t piece = std::min(nLength, kMaxSend);
-      m_bFailed = m_socket.Send(pData, static_cast<int>(piece), 0) == SOCKET_ERROR;
-      if (m_bFailed) m_nError = CSocket::GetLastError();
-      pData += piece;
-      nLength -= piece;
-    }
+  // After a failed send or a refusal the rest is dropped; the reply read
+  // that follows reports why.
+  void emit(const char* pData, std::size_t nLength) {
+    if (Stopped()) return;
+    if (m_bChunked)
+      m_bStopped = !m_smtp.send_chunk(pData, nLength, FALSE, nullptr);
+    else
+      m_smtp.send_bytes(pData, nLength);
   }
 
-  CSocket& m_socket;
+  CSMTP& m_smtp;
+  const BOOL m_bChunked;
   std::string m_gathered;
-  bool m_bFailed = false;
-  int m_nError = 0;
+  bool m_bStopped = false;
 };
 
+namespace {
+
 // The data phase as a file that a message writes itself into: every write
-// goes through the transparency filter to the socket. Once a send has failed
-// the connection is of no further use, so the next write throws and the
-// message stops being formatted.
+// goes through the transparency filter to the socket. Once no more data can
+// go out the next write throws and the message stops being formatted. (A
+// template only so that it may name the session's private sender.)
+template <typename Sender>
 class DataPhaseFile : public CFile {
 public:
-  DataPhaseFile(CDotStuffer& stuffer, DataPhaseSender& sender) : m_stuffer(stuffer), m_sender(sender) {}
+  DataPhaseFile(CDotStuffer& stuffer, Sender& sender) : m_stuffer(stuffer), m_sender(sender) {}
 
   void Write(const void* lpBuf, UINT nCount) override {
-    if (m_sender.Failed()) AfxThrowFileException(CFileException::genericException, EPIPE);
+    if (m_sender.Stopped()) AfxThrowFileException(CFileException::genericException, EPIPE);
     m_stuffer.Write(static_cast<const char*>(lpBuf), nCount, m_sender);
   }
 
 private:
   CDotStuffer& m_stuffer;
-  DataPhaseSender& m_sender;
+  Sender& m_sender;
 };
 
 const CMailMessage::RECIPIENTS_TYPE kRecipientKinds[] = {CMailMessage::TO, CMailMessage::CC, CMailMessage::BCC};
@@ -549,9 +581,30 @@ bool EnvelopeIsSafe(CMailMessage* msg) {
 
 }  // namespace
 
+void CSMTP::SetShortDialogue(BOOL bShort) {
+  m_bShortDialogue = bShort ? TRUE : FALSE;
+}
+
+BOOL CSMTP::GetShortDialogue() const {
+  return m_bShortDialogue;
+}
+
+BOOL CSMTP::pipelining() const {
+  return m_bShortDialogue && server_offers("PIPELINING");
+}
+
+BOOL CSMTP::chunking() const {
+  return m_bShortDialogue && server_offers("CHUNKING");
+}
+
 BOOL CSMTP::transmit_message(CMailMessage* msg) {
   if (!start_transaction(msg)) return FALSE;
   send_data(msg);
+  return end_of_data_reply();
+}
+
+BOOL CSMTP::end_of_data_reply() {
+  if (chunking()) return take_replies();
   return get_response(RESPONSE_OK, end_of_data_timeout());
 }
 
@@ -564,11 +617,17 @@ BOOL CSMTP::start_transaction(CMailMessage* msg) {
     m_sLastError = "Invalid address";
     return FALSE;
   }
+  m_sUnwritten.Empty();
+  m_Pending.clear();
+  m_bRefused = FALSE;
+  m_nAccepted = 0;
+  m_nUnansweredBytes = 0;
+  m_bChunkAnswered = FALSE;
 
   m_RefusedRecipients.clear();
-  if (!command(RESPONSE_OK, "MAIL From: <%s>\r\n", msg->m_sFrom.GetString())) return FALSE;
-  m_bInTransaction = TRUE;
+  m_PendingRecipients.clear();
 
+  if (!transaction_command(PENDING_MAIL, "MAIL From: <%s>\r\n", msg->m_sFrom.GetString())) return FALSE;
   for (CMailMessage::RECIPIENTS_TYPE kind : kRecipientKinds) {
     for (int i = 0; i < msg->GetNumRecipients(kind); ++i) {
       CString address;
@@ -576,12 +635,129 @@ BOOL CSMTP::start_transaction(CMailMessage* msg) {
       msg->GetRecipient(address, name, i, kind);
       // A refused recipient leaves its text in m_sLastError; the others
       // still get the message.
-      if (!command(RESPONSE_OK, "RCPT TO: <%s>\r\n", address.GetString()) && m_nLink == LINK_OPEN)
-        m_RefusedRecipients.emplace_back(address, m_sLastReply);
+      if (!m_bRefused) m_PendingRecipients.push_back(address);
+      transaction_command(PENDING_RCPT, "RCPT TO: <%s>\r\n", address.GetString());
     }
   }
+  // With BDAT the commands still unwritten go with the first chunk.
+  if (chunking()) return !m_bRefused;
+  return transaction_command(PENDING_DATA, "DATA\r\n") && take_replies();
+}
 
-  return command(RESPONSE_DATA_READY, "DATA\r\n");
+BOOL CSMTP::transaction_command(PENDING_REPLY nReply, const char* szFormat, ...) {
+  if (m_bRefused) return FALSE;
+  va_list args;
+  va_start(args, szFormat);
+  CString text;
+  text.FormatV(szFormat, args);
+  va_end(args);
+  m_sUnwritten += text;
+  m_Pending.push_back(nReply);
+  // However many recipients, the replies awaited stay few, so that the
+  // server never waits to write one while the client is still writing.
+  constexpr std::size_t kMaxGroup = 100;
+  return pipelining() && m_Pending.size() < kMaxGroup ? !m_bRefused : take_replies();
+}
+
+BOOL CSMTP::take_replies() {
+  if (!m_sUnwritten.IsEmpty()) {
+    // A send that fails leaves the replies to what a read on the failed
+    // connection gives at once.
+    send_text(m_sUnwritten);
+    m_sUnwritten.Empty();
+  }
+  while (!m_Pending.empty()) {
+    const PENDING_REPLY nReply = m_Pending.front();
+    m_Pending.pop_front();
+    CString sRecipient;
+    if (nReply == PENDING_RCPT) {
+      sRecipient = m_PendingRecipients.front();
+      m_PendingRecipients.pop_front();
+    }
+    if (m_bRefused) {
+      skip_reply(nReply);
+      continue;
+    }
+    switch (nReply) {
+      case PENDING_MAIL:
+        m_bRefused = !get_response(RESPONSE_OK);
+        // Commands the server saw after a refused MAIL From are reset too.
+        m_bInTransaction = !m_bRefused || !m_Pending.empty();
+        break;
+      case PENDING_RCPT:
+        if (get_response(RESPONSE_OK))
+          ++m_nAccepted;
+        else if (m_nLink == LINK_OPEN)
+          m_RefusedRecipients.emplace_back(sRecipient, m_sLastReply);
+        break;
+      case PENDING_DATA:
+        m_bRefused = !get_response(RESPONSE_DATA_READY);
+        break;
+      case PENDING_CHUNK:
+      case PENDING_LAST_CHUNK: {
+        // The first chunk is answered where DATA would have been: with no
+        // recipient accepted, or the connection lost before its reply, it
+        // fails as DATA would.
+        const BOOL bAsData = !m_bChunkAnswered && (m_nAccepted == 0 || m_nLink != LINK_OPEN);
+        m_bChunkAnswered = TRUE;
+        CSMTPReply reply;
+        if (!read_reply(reply, nReply == PENDING_LAST_CHUNK ? end_of_data_timeout() : m_nTimeout)) {
+          m_bRefused = TRUE;
+        } else if (reply.nCode != response_table[RESPONSE_OK].nCode) {
+          reply_failed(reply, response_table[bAsData ? RESPONSE_DATA_READY : RESPONSE_OK].szMessage);
+          m_bRefused = TRUE;
+        }
+        break;
+      }
+    }
+  }
+  m_nUnansweredBytes = 0;
+  return !m_bRefused;
+}
+
+void CSMTP::skip_reply(PENDING_REPLY nReply) {
+  const CString sError = m_sLastError;
+  const CString sReply = m_sLastReply;
+  const CString sSocketError = m_sSocketError;
+  CSMTPReply reply;
+  // A server that opens the data phase of a transaction that failed is in a
+  // state nobody knows: the connection is given up rather than risk sending
+  // an empty message.
+  if (read_reply(reply) && nReply == PENDING_DATA && reply.nCode == response_table[RESPONSE_DATA_READY].nCode)
+    link_lost(0, TRUE);
+  m_sLastError = sError;
+  m_sLastReply = sReply;
+  m_sSocketError = sSocketError;
+}
+
+BOOL CSMTP::send_chunk(const char* pData, std::size_t nLength, BOOL bLast, const char* szTrailer) {
+  // The server must never wait to write a reply the client does not read:
+  // without PIPELINING every chunk waits for the replies before it, with it
+  // only once this much data is unanswered.
+  constexpr std::size_t kUnansweredLimit = 256 * 1024;
+  if ((!pipelining() || m_nUnansweredBytes + nLength > kUnansweredLimit) && !m_Pending.empty() && !take_replies())
+    return FALSE;
+  if (m_bRefused) return FALSE;
+  CString head;
+  head.Format("BDAT %zu%s\r\n", nLength, bLast ? " LAST" : "");
+  m_sUnwritten += head;
+  m_Pending.push_back(bLast ? PENDING_LAST_CHUNK : PENDING_CHUNK);
+  m_nUnansweredBytes += nLength;
+  // A gathered chunk leaves in one send with the commands before it; a long
+  // run goes out from where it is.
+  constexpr std::size_t kCopiedBytes = 64 * 1024;
+  if (nLength <= kCopiedBytes) {
+    m_sUnwritten.Append(pData, static_cast<int>(nLength));
+    if (szTrailer != nullptr) m_sUnwritten += szTrailer;
+    send_text(m_sUnwritten);
+    m_sUnwritten.Empty();
+    return TRUE;
+  }
+  send_text(m_sUnwritten);
+  m_sUnwritten.Empty();
+  send_bytes(pData, nLength);
+  if (szTrailer != nullptr) send_bytes(szTrailer, std::strlen(szTrailer));
+  return TRUE;
 }
 
 BOOL CSMTP::stream_message(CMIMEMessage* msg) {
@@ -591,10 +767,11 @@ BOOL CSMTP::stream_message(CMIMEMessage* msg) {
   }
   if (!start_transaction(msg)) return FALSE;
   m_Socket.SetTimeout(timeout_ms(m_nTimeout));
-  DataPhaseSender sender(m_Socket);
-  CDotStuffer stuffer;
-  DataPhaseFile data(stuffer, sender);
-  if (!msg->WriteMessage(data) && !sender.Failed()) {
+  const BOOL bChunked = chunking();
+  CDataSender sender(*this, bChunked);
+  CDotStuffer stuffer(!bChunked);
+  DataPhaseFile<CDataSender> data(stuffer, sender);
+  if (!msg->WriteMessage(data) && !sender.Stopped()) {
     // Memory ran out while formatting. Ending the data now would deliver a
     // message cut short, so the connection is dropped instead, which makes
     // the server discard the transaction.
@@ -603,26 +780,25 @@ BOOL CSMTP::stream_message(CMIMEMessage* msg) {
     AfxThrowMemoryException();
   }
   stuffer.Finish(sender);
-  sender.Put("\r\n.\r\n", 5);
-  sender.Flush();
-  if (sender.Failed()) link_lost(sender.Error(), FALSE);
-  note_failed_parts(msg);
-  return get_response(RESPONSE_OK, end_of_data_timeout());
+  // The call ends the session right after; with PIPELINING its QUIT may go
+  // with the end of the data.
+  m_bQuitSent = sender.Finish(pipelining() ? "QUIT\r\n" : nullptr) && pipelining();
+  if (!sender.Stopped()) note_failed_parts(msg);
+  return end_of_data_reply();
 }
 
 void CSMTP::send_data(CMailMessage* msg) {
   // The header and the body are filtered each on its own, both starting at
   // the beginning of a line.
   m_Socket.SetTimeout(timeout_ms(m_nTimeout));
-  DataPhaseSender sender(m_Socket);
-  CDotStuffer stuffer;
+  const BOOL bChunked = chunking();
+  CDataSender sender(*this, bChunked);
+  CDotStuffer stuffer(!bChunked);
   stuffer.Write(msg->m_sHeader.GetString(), static_cast<std::size_t>(msg->m_sHeader.GetLength()), sender);
   stuffer.Finish(sender);
   stuffer.Write(msg->m_sBody.GetString(), static_cast<std::size_t>(msg->m_sBody.GetLength()), sender);
   stuffer.Finish(sender);
-  sender.Put("\r\n.\r\n", 5);
-  sender.Flush();
-  if (sender.Failed()) link_lost(sender.Error(), FALSE);
+  sender.Finish(nullptr);
 }
 
 BOOL CSMTP::SetCharset(LPCTSTR szCharset) {

@@ -12,6 +12,8 @@
 #include "smtp/reply_reader.h"
 
 #include <cstdarg>
+#include <cstddef>
+#include <deque>
 #include <utility>
 #include <vector>
 
@@ -112,6 +114,22 @@ public:
   // Whether the server certificate is checked (TRUE or FALSE).
   BOOL GetVerifyPeer() const;
 
+  // TRUE asks for the shortest dialogue the server allows, from the next
+  // Connect on: EHLO also without a login (HELO when the server refuses it);
+  // AUTH PLAIN with the identity in the command when the server offers
+  // PLAIN; with PIPELINING, MAIL From, every RCPT TO and DATA written at once
+  // and their replies read in order; with CHUNKING, the data in BDAT chunks
+  // (no dot-stuffing; line ends still CR LF), the first chunk together with
+  // MAIL From and RCPT TO when PIPELINING is offered too; in the one-call
+  // send with PIPELINING, QUIT written together with the end of the data.
+  // Results, GetLastError and GetLastReply texts and the connection state
+  // are those of the full dialogue; a failed transaction is still ended with
+  // RSET. FALSE (the default) keeps the full dialogue: HELO without a login,
+  // every command on its own.
+  void SetShortDialogue(BOOL bShort = TRUE);
+  // Whether SetShortDialogue asked for the shortest dialogue.
+  BOOL GetShortDialogue() const;
+
   // Sends one message over the open connection: formats it, then runs the
   // mail transaction. Non-zero when the server accepted the message;
   // otherwise FALSE with the reason in GetLastError ("Must be connected",
@@ -211,11 +229,40 @@ private:
   // leaves the connection failed.
   void reset_transaction();
   // Sends the message's header and body, each made safe for the data phase
-  // (see CDotStuffer), and the end-of-data line.
+  // (see CDotStuffer), and the end-of-data line, or the same bytes in BDAT
+  // chunks.
   void send_data(CMailMessage* msg);
-  // MAIL From, the RCPT TOs and DATA: TRUE when the server is ready for the
-  // data. Fails without a connection or on an unsafe address.
+  // MAIL From, the RCPT TOs and DATA (no DATA with BDAT): TRUE when the
+  // server is ready for the data, so far as its replies have been read.
+  // Fails without a connection or on an unsafe address.
   BOOL start_transaction(CMailMessage* msg);
+  // The replies a transaction awaits, in the order of their commands.
+  enum PENDING_REPLY { PENDING_MAIL, PENDING_RCPT, PENDING_DATA, PENDING_CHUNK, PENDING_LAST_CHUNK };
+  // Adds one command of the transaction to the commands not yet written;
+  // without PIPELINING it is written at once and its reply read. FALSE once
+  // the transaction has failed.
+  BOOL transaction_command(PENDING_REPLY nReply, const char* szFormat, ...) __attribute__((format(printf, 3, 4)));
+  // Writes the commands not yet written, then reads every awaited reply in
+  // order, each checked as its step expects. After a failed MAIL From, DATA
+  // or chunk the later replies are read without changing the texts of the
+  // failure. FALSE once the transaction has failed.
+  BOOL take_replies();
+  // Reads one reply after the transaction failed; the texts of the failure stay.
+  void skip_reply(PENDING_REPLY nReply);
+  // Writes one BDAT chunk of nLength bytes (the last with LAST, followed by
+  // szTrailer when not null) after the commands not yet written. Replies
+  // still awaited are read first unless PIPELINING lets them wait. FALSE,
+  // writing nothing, once the transaction has failed.
+  BOOL send_chunk(const char* pData, std::size_t nLength, BOOL bLast, const char* szTrailer);
+  // The reply to the end of the data: that to the end-of-data line, or those
+  // still awaited for the chunks.
+  BOOL end_of_data_reply();
+  // Whether the short dialogue may group commands (PIPELINING) and send the
+  // data in chunks (CHUNKING) on this connection.
+  BOOL pipelining() const;
+  BOOL chunking() const;
+  // Hands the data phase to the socket; defined with the transaction.
+  class CDataSender;
   // The mail transaction for a message that is formatted while it is sent
   // (WriteMessage into the data phase), with the checks of FormatMailMessage.
   BOOL stream_message(CMIMEMessage* msg);
@@ -232,10 +279,12 @@ private:
   // Sends a whole text; FALSE when it was not sent, because the connection
   // had failed before or failed in this send.
   BOOL send_text(const CString& sText);
+  BOOL send_bytes(const char* pData, std::size_t nLength);
   // The name HELO and EHLO carry.
   CString local_name() const;
-  // Introduces the client: EHLO when it is about to log in (falling back to
-  // HELO when the server rejects EHLO), HELO otherwise.
+  // Introduces the client: EHLO when it is about to log in or the short
+  // dialogue is asked for (falling back to HELO when the server rejects
+  // EHLO), HELO otherwise.
   BOOL introduce(const CString& sName, BOOL bExtended);
   BOOL login();
   // Runs the TLS handshake on the connected socket; FALSE with a text that
@@ -247,7 +296,7 @@ private:
   // Whether the last EHLO reply lists the extension (in any case).
   BOOL server_offers(const char* szKeyword) const;
   // Whether the login should be AUTH PLAIN: the server lists PLAIN among its
-  // mechanisms and not LOGIN.
+  // mechanisms, and not LOGIN unless the short dialogue is asked for.
   BOOL use_auth_plain() const;
   // Logs in with AUTH PLAIN, the whole identity in one line.
   BOOL login_plain();
@@ -278,6 +327,16 @@ private:
   // The refused recipients of the latest transaction: address and reply.
   std::vector<std::pair<CString, CString>> m_RefusedRecipients;
   CReplyReader m_ReplyReader;
+
+  BOOL m_bShortDialogue = FALSE;          // see SetShortDialogue
+  CString m_sUnwritten;                   // commands of the transaction not yet written
+  std::deque<PENDING_REPLY> m_Pending;    // replies awaited, in order
+  std::deque<CString> m_PendingRecipients;  // the addresses of the RCPT replies awaited
+  BOOL m_bRefused = FALSE;                // the transaction failed at a reply
+  int m_nAccepted = 0;                    // recipients accepted so far
+  std::size_t m_nUnansweredBytes = 0;     // chunk bytes written whose replies are awaited
+  BOOL m_bChunkAnswered = FALSE;          // a chunk's reply has been read
+  BOOL m_bQuitSent = FALSE;               // QUIT went with the end of the data
 
   CString m_sCharset;  // see SetCharset
   SECURITY_MODE m_nSecurity = SECURITY_NONE;

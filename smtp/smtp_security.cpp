@@ -75,7 +75,9 @@ BOOL CSMTP::use_auth_plain() const {
       start = end + 1;
     }
   }
-  return plain && !login;
+  // PLAIN with its initial response takes one round trip, LOGIN three; the
+  // full dialogue keeps LOGIN wherever the server offers it.
+  return plain && (!login || m_bShortDialogue);
 }
 
 BOOL CSMTP::login_plain() {

@@ -23,11 +23,20 @@ from aiosmtpd.smtp import AuthResult, LoginPassword
 
 
 class SpoolHandler:
-    def __init__(self, spool, refused=()):
+    def __init__(self, spool, refused=(), pipelining=False):
         self.spool = spool
         self.refused = {a.lower() for a in refused}
+        self.pipelining = pipelining
         self.count = 0
         self.lock = threading.Lock()
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        # aiosmtpd reads and answers commands one at a time, so commands a
+        # client writes together are served in order; it only does not say so.
+        session.host_name = hostname
+        if self.pipelining:
+            responses.insert(len(responses) - 1, "250-PIPELINING")
+        return responses
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.lower() in self.refused:
@@ -50,16 +59,6 @@ class SpoolHandler:
                        "authenticated": bool(getattr(session, "authenticated", False))}, f)
         os.rename(stem + ".eml.part", stem + ".eml")
         return "250 OK stored as %04d" % self.count
-
-
-class PipeliningSpoolHandler(SpoolHandler):
-    """Also offers PIPELINING: aiosmtpd reads and answers commands strictly in
-    order, so grouped commands work, but it does not say so by itself."""
-
-    async def handle_EHLO(self, server, session, envelope, hostname, responses):
-        # With this hook aiosmtpd leaves recording the client's name to it.
-        session.host_name = hostname
-        return responses[:1] + ["250-PIPELINING"] + responses[1:]
 
 
 def make_authenticator(user, password, log_path):
@@ -119,8 +118,7 @@ def main():
                       auth_exclude_mechanism=args.auth_exclude)
 
     port = args.port or free_port()
-    handler = (PipeliningSpoolHandler if args.pipelining else SpoolHandler)(args.spool, args.refuse)
-    controller = Controller(handler, hostname="127.0.0.1", port=port,
+    controller = Controller(SpoolHandler(args.spool, args.refuse, args.pipelining), hostname="127.0.0.1", port=port,
                             data_size_limit=None, ready_timeout=10, **kwargs)
     controller.start()
     print("PORT %d" % port, flush=True)

@@ -16,6 +16,7 @@
 #include "tools/send/send_config.h"
 #include "tools/send/sendmail_input.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -69,6 +70,10 @@ const char kUsage[] =
     "                        the system's store\n"
     "  --timeout SECONDS     longest wait for the connection or one reply\n"
     "                        (default 300; 0 waits for ever)\n"
+    "  --no-short-dialogue   speak the full dialogue: HELO without a login,\n"
+    "                        AUTH LOGIN, every command waiting for its reply;\n"
+    "                        by default the shortest the server allows is used\n"
+    "                        (EHLO, AUTH PLAIN, PIPELINING, CHUNKING)\n"
     "  --dry-run             print the formatted message instead of sending it\n"
     "  --verbose             print the SMTP dialogue on standard error, with the\n"
     "                        password masked\n"
@@ -130,13 +135,13 @@ struct Options {
   unsigned timeout = 0;
   bool hasTimeout = false;
   bool dryRun = false;
+  bool noShortDialogue = false;
   bool verbose = false;
   bool help = false;
   bool version = false;
   std::string configPath;
   bool hasConfig = false;
-  // The shortest-dialogue switch of the configuration file; no session
-  // switch takes it yet.
+  // The configuration file's short-dialogue (yes unless it says no).
   bool shortDialogue = true;
   // The sendmail entry.
   bool sendmail = false;
@@ -404,6 +409,7 @@ bool parse_arguments(int argc, char** argv, Options& options, std::string& error
                  : name == "version" ? &options.version
                  : name == "starttls" ? &options.startTls
                  : name == "tls"      ? &options.implicitTls
+                 : name == "no-short-dialogue" ? &options.noShortDialogue
                                      : nullptr;
     if (flag == &options.dryRun && options.sendmail) {
       error = "'--dry-run' does not go with the sendmail entry";
@@ -552,7 +558,9 @@ void build_message(const Options& options, const Prepared& prepared, CMIMEMessag
 
 // Prints the SMTP dialogue on standard error as "C: " and "S: " lines. The
 // password line of a login is masked; of the message data only the first
-// lines are shown.
+// lines are shown, whether it follows DATA or comes in BDAT chunks. Commands
+// may go out several at once: every command line is answered by one reply,
+// in order, so the reply to DATA is told by counting.
 class DialogueTrace {
 public:
   explicit DialogueTrace(const std::string& password) {
@@ -582,7 +590,16 @@ private:
   void flush(bool sent) {
     std::string& pending = sent ? m_client : m_server;
     size_t start = 0, end;
-    while ((end = pending.find('\n', start)) != std::string::npos) {
+    for (;;) {
+      if (sent && m_chunkLeft > 0) {
+        const size_t take = std::min<size_t>(m_chunkLeft, pending.size() - start);
+        chunk_data(pending.substr(start, take));
+        start += take;
+        m_chunkLeft -= take;
+        if (m_chunkLeft > 0) break;
+        continue;
+      }
+      if ((end = pending.find('\n', start)) == std::string::npos) break;
       std::string line = pending.substr(start, end - start);
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (sent)
@@ -599,23 +616,58 @@ private:
     return text;
   }
 
+  void data_line(const std::string& line) {
+    if (++m_dataLines <= kDataLinesShown)
+      std::fprintf(stderr, "C: %s\n", line.c_str());
+    else
+      m_hiddenBytes += line.size() + 2;
+  }
+
+  void end_of_data() {
+    if (m_dataLines > kDataLinesShown)
+      std::fprintf(stderr, "C: [... %ld more lines, %llu bytes of message data not shown]\n",
+                   m_dataLines - kDataLinesShown, m_hiddenBytes);
+    m_dataLines = 0;
+    m_hiddenBytes = 0;
+  }
+
+  // Bytes of a BDAT chunk, shown as the lines they hold.
+  void chunk_data(const std::string& bytes) {
+    m_chunkText += bytes;
+    size_t start = 0, end;
+    while ((end = m_chunkText.find('\n', start)) != std::string::npos) {
+      std::string line = m_chunkText.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      data_line(line);
+      start = end + 1;
+    }
+    m_chunkText.erase(0, start);
+    if (m_chunkLeft == bytes.size() && m_lastChunk) {
+      if (!m_chunkText.empty()) data_line(m_chunkText);
+      m_chunkText.clear();
+      end_of_data();
+    }
+  }
+
   void client_line(const std::string& line) {
     if (m_inData) {
       if (line == ".") {
-        if (m_dataLines > kDataLinesShown)
-          std::fprintf(stderr, "C: [... %ld more lines, %llu bytes of message data not shown]\n",
-                       m_dataLines - kDataLinesShown, m_hiddenBytes);
+        end_of_data();
         std::fprintf(stderr, "C: .\n");
         m_inData = false;
+        ++m_commands;
         return;
       }
-      if (++m_dataLines <= kDataLinesShown)
-        std::fprintf(stderr, "C: %s\n", line.c_str());
-      else
-        m_hiddenBytes += line.size() + 2;
+      data_line(line);
       return;
     }
+    ++m_commands;
     std::string command = upper(line);
+    unsigned long long chunk = 0;
+    if (std::sscanf(command.c_str(), "BDAT %llu", &chunk) == 1) {
+      m_chunkLeft = chunk;
+      m_lastChunk = command.find(" LAST") != std::string::npos;
+    }
     // After AUTH LOGIN the user name comes first and the password last; a line
     // that is the encoded password is masked wherever it turns up.
     bool secret = m_secretLines == 1 || (!m_encodedPassword.empty() && line == m_encodedPassword);
@@ -630,24 +682,30 @@ private:
       std::fprintf(stderr, "C: %s ********\n", line.substr(0, 10).c_str());
       return;
     }
-    m_dataRequested = command == "DATA";
+    if (command == "DATA") m_dataReply = m_commands;
     std::fprintf(stderr, "C: %s\n", secret ? "******** (password)" : line.c_str());
   }
 
   void server_line(const std::string& line) {
-    if (m_dataRequested && line.compare(0, 3, "354") == 0) {
+    const bool last = line.size() < 4 || line[3] != '-';
+    // The greeting is reply 0, the reply to the first command reply 1.
+    if (last && m_replies++ == m_dataReply && line.compare(0, 3, "354") == 0) {
       m_inData = true;
       m_dataLines = 0;
       m_hiddenBytes = 0;
     }
-    if (line.size() < 4 || line[3] != '-') m_dataRequested = false;
     std::fprintf(stderr, "S: %s\n", line.c_str());
   }
 
   std::string m_encodedPassword;
   std::string m_client, m_server;
   int m_secretLines = 0;
-  bool m_dataRequested = false;
+  long m_commands = 0;     // command lines sent
+  long m_replies = 0;      // replies received, the greeting included
+  long m_dataReply = -1;   // the number of the reply to DATA
+  unsigned long long m_chunkLeft = 0;  // bytes of the BDAT chunk still to come
+  bool m_lastChunk = false;
+  std::string m_chunkText;  // a line of chunk data not yet ended
   bool m_inData = false;
   long m_dataLines = 0;
   unsigned long long m_hiddenBytes = 0;
@@ -662,6 +720,8 @@ void configure(CSMTP& smtp, const Options& options) {
   if (options.startTls) smtp.SetSecurity(CSMTP::SECURITY_STARTTLS);
   if (options.implicitTls) smtp.SetSecurity(CSMTP::SECURITY_TLS);
   if (options.hasCaFile) smtp.SetCAFile(options.caFile.c_str());
+  // --no-short-dialogue wins over the configuration file's short-dialogue.
+  smtp.SetShortDialogue(options.shortDialogue && !options.noShortDialogue);
 }
 
 // What a send that was not accepted left behind, as it stood right after the

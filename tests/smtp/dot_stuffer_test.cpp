@@ -22,8 +22,8 @@ struct CollectedOutput : CDotStuffer::COutput {
 
 // The filtered text, fed to the filter in pieces of the given size (all of
 // it in one piece by default).
-std::string Cook(const std::string& text, std::size_t piece = std::string::npos) {
-  CDotStuffer stuffer;
+std::string Cook(const std::string& text, std::size_t piece = std::string::npos, bool stuffDots = true) {
+  CDotStuffer stuffer(stuffDots ? TRUE : FALSE);
   CollectedOutput out;
   std::size_t at = 0;
   do {
@@ -36,13 +36,14 @@ std::string Cook(const std::string& text, std::size_t piece = std::string::npos)
 }
 
 // A plain statement of the rules, line by line: cut the text at every CR LF,
-// bare LF and bare CR; double a leading dot; join with CR LF.
-std::string Reference(const std::string& text) {
+// bare LF and bare CR; double a leading dot (unless only line ends are
+// made CR LF); join with CR LF.
+std::string Reference(const std::string& text, bool stuffDots = true) {
   std::string out;
   std::string line;
   bool lineOpen = false;
   auto endLine = [&](bool withBreak) {
-    if (!line.empty() && line[0] == '.') out += '.';
+    if (stuffDots && !line.empty() && line[0] == '.') out += '.';
     out += line;
     if (withBreak) out += "\r\n";
     line.clear();
@@ -83,6 +84,7 @@ TEST(DotStuffing, BareLineEndsBecomeCrLf) {
   // The end-of-data sequence cannot be smuggled in with bare line ends.
   EXPECT_EQ(Cook("x\n.\ny\r\n.\nz\n.\r\n"), "x\r\n..\r\ny\r\n..\r\nz\r\n..\r\n");
   EXPECT_EQ(Cook("\r"), "\r\n");
+  EXPECT_EQ(Cook(".a\n.\r.", std::string::npos, false), ".a\r\n.\r\n.");
 }
 
 TEST(DotStuffing, SplitAtEveryByteGivesTheSameText) {
@@ -106,6 +108,8 @@ TEST(DotStuffing, RandomTextsMatchTheLineByLineRules) {
     ASSERT_EQ(Cook(text), expected) << round;
     ASSERT_EQ(Cook(text, 1), expected) << round;
     ASSERT_EQ(Cook(text, 1 + random() % 7), expected) << round;
+    // For counted data (BDAT) only the line ends change.
+    ASSERT_EQ(Cook(text, 1 + random() % 7, false), Reference(text, false)) << round;
   }
 }
 

@@ -1,9 +1,10 @@
 // Every step of the SMTP dialogue under every fault a server or network can
-// produce, generated from one table of steps and one of faults. Each case
-// checks the result of the operation that meets the fault, the exact
-// GetLastError text, the connection state and reply buffer afterwards, that
-// no SIGPIPE was raised and, in the AddressSanitizer build, that nothing
-// leaked.
+// produce, generated from one table of steps and one of faults, in the full
+// dialogue and in the short one against servers that offer PIPELINING,
+// CHUNKING or both. Each case checks the result of the operation that meets
+// the fault, the exact GetLastError text (the same in every dialogue), the
+// connection state and reply buffer afterwards, that no SIGPIPE was raised
+// and, in the AddressSanitizer build, that nothing leaked.
 #include "smtp/smtp.h"
 
 #include "mail/mail_message.h"
@@ -31,11 +32,36 @@ using tarvenkel::test::SmtpScript;
 
 namespace {
 
-// The dialogue in order. Hello is HELO of a session without credentials;
-// Ehlo opens a session that logs in.
-enum class Step { Greeting, Hello, Ehlo, AuthLogin, AuthUser, AuthPassword, MailFrom, Rcpt1, Rcpt2, Data, EndOfData, Quit };
+// The dialogue in order. Hello introduces a session without credentials
+// (HELO, or EHLO in the short dialogue); Ehlo opens a session that logs in,
+// with AUTH LOGIN or, where the short dialogue may, AUTH PLAIN. EndOfData is
+// the reply to the end-of-data line or to the last BDAT chunk.
+enum class Step {
+  Greeting, Hello, Ehlo, AuthLogin, AuthUser, AuthPassword, AuthPlain, MailFrom, Rcpt1, Rcpt2, Data, EndOfData, Quit
+};
 
-enum class Fault { WrongCode, Closed, Reset, TimeOut, Cancelled, OneBytePerSegment, HugeReply, NotANumber };
+// Early sends the right reply before reading the command; Batched (where
+// commands are grouped) reads the rest of the group before answering all of
+// it in one write cut into 3-byte segments.
+enum class Fault {
+  WrongCode, Closed, Reset, TimeOut, Cancelled, OneBytePerSegment, HugeReply, NotANumber, Early, Batched
+};
+
+// The dialogues: the full one, and the short one against a server offering
+// PIPELINING, CHUNKING, or both (and AUTH PLAIN beside LOGIN).
+enum class Dialogue { Full, Pipelined, ChunkedOnly, Chunked };
+
+const struct DialogueInfo {
+  Dialogue dialogue;
+  const char* name;
+  const char* ehloReply;
+} kDialogues[] = {
+    {Dialogue::Full, "Full", "250-test.example\r\n250 AUTH LOGIN\r\n"},
+    {Dialogue::Pipelined, "Pipelined", "250-test.example\r\n250-PIPELINING\r\n250 AUTH LOGIN\r\n"},
+    {Dialogue::ChunkedOnly, "ChunkedOnly", "250-test.example\r\n250-CHUNKING\r\n250 AUTH LOGIN\r\n"},
+    {Dialogue::Chunked, "Chunked",
+     "250-test.example\r\n250-PIPELINING\r\n250-CHUNKING\r\n250 AUTH PLAIN LOGIN\r\n"},
+};
 
 enum class Phase { Connect, Send, Disconnect };
 
@@ -62,6 +88,8 @@ const StepInfo kSteps[] = {
      "SMTP server not available"},
     {Step::AuthPassword, "AuthPassword", Phase::Connect, true, false, "235 2.7.0 welcome\r\n", "535 wrong\r\n",
      "SMTP AUTH FAILED"},
+    {Step::AuthPlain, "AuthPlain", Phase::Connect, true, false, "235 2.7.0 welcome\r\n", "535 wrong\r\n",
+     "SMTP AUTH FAILED"},
     {Step::MailFrom, "MailFrom", Phase::Send, true, false, "250 sender ok\r\n", "550 not you\r\n",
      "SMTP server error"},
     {Step::Rcpt1, "Rcpt1", Phase::Send, true, false, "250 ok\r\n", "550 no such user\r\n", "SMTP server error"},
@@ -82,43 +110,121 @@ const struct {
     {Fault::Reset, "Reset"},                 {Fault::TimeOut, "TimeOut"},
     {Fault::Cancelled, "Cancelled"},         {Fault::OneBytePerSegment, "OneBytePerSegment"},
     {Fault::HugeReply, "HugeReply"},         {Fault::NotANumber, "NotANumber"},
+    {Fault::Early, "Early"},                 {Fault::Batched, "Batched"},
 };
 
 struct Case {
+  const DialogueInfo* dialogue;
   const StepInfo* step;
   Fault fault;
   const char* faultName;
 };
 
-std::vector<Case> AllCases() {
-  std::vector<Case> cases;
-  for (const StepInfo& step : kSteps)
-    for (const auto& fault : kFaults) cases.push_back({&step, fault.fault, fault.name});
-  return cases;
+bool Short(const Case& c) {
+  return c.dialogue->dialogue != Dialogue::Full;
+}
+
+bool Chunks(const Case& c) {
+  return c.dialogue->dialogue == Dialogue::ChunkedOnly || c.dialogue->dialogue == Dialogue::Chunked;
+}
+
+// Whether the dialogue writes MAIL From, the RCPT TOs and DATA or the chunk together.
+bool Groups(const Case& c) {
+  return c.dialogue->dialogue == Dialogue::Pipelined || c.dialogue->dialogue == Dialogue::Chunked;
+}
+
+bool InGroup(const Case& c, Step step) {
+  const bool envelope = step == Step::MailFrom || step == Step::Rcpt1 || step == Step::Rcpt2;
+  return Groups(c) && (envelope || step == (Chunks(c) ? Step::EndOfData : Step::Data));
+}
+
+// Faults after which the dialogue goes on as if there had been none.
+bool Harmless(Fault fault) {
+  return fault == Fault::OneBytePerSegment || fault == Fault::Early || fault == Fault::Batched;
+}
+
+// Faults that make a step fail on a connection that survives.
+bool Refuses(Fault fault) {
+  return fault == Fault::WrongCode || fault == Fault::HugeReply || fault == Fault::NotANumber;
 }
 
 bool LogsIn(const Case& c) {
   return c.step->step != Step::Hello;
 }
 
-// The steps of the session that the case runs, in order.
-std::vector<const StepInfo*> Dialogue(const Case& c) {
-  std::vector<const StepInfo*> steps;
-  for (const StepInfo& step : kSteps) {
-    const bool login = step.step == Step::Ehlo || step.step == Step::AuthLogin || step.step == Step::AuthUser ||
-                       step.step == Step::AuthPassword;
-    if (step.step == Step::Hello && LogsIn(c)) continue;
-    if (login && !LogsIn(c)) continue;
-    steps.push_back(&step);
+// Whether the dialogue of the case has the step at all.
+bool HasStep(const DialogueInfo& dialogue, Step step, bool login) {
+  const bool plain = dialogue.dialogue == Dialogue::Chunked;
+  switch (step) {
+    case Step::Hello:
+      return !login;
+    case Step::Ehlo:
+      return login;
+    case Step::AuthLogin:
+    case Step::AuthUser:
+    case Step::AuthPassword:
+      return login && !plain;
+    case Step::AuthPlain:
+      return login && plain;
+    case Step::Data:
+      return dialogue.dialogue == Dialogue::Full || dialogue.dialogue == Dialogue::Pipelined;
+    default:
+      return true;
   }
+}
+
+std::vector<Case> AllCases() {
+  std::vector<Case> cases;
+  for (const DialogueInfo& dialogue : kDialogues)
+    for (const StepInfo& step : kSteps)
+      for (const auto& fault : kFaults) {
+        Case c{&dialogue, &step, fault.fault, fault.name};
+        if (!HasStep(dialogue, step.step, LogsIn(c))) continue;
+        if (fault.fault == Fault::Batched && !InGroup(c, step.step)) continue;
+        cases.push_back(c);
+      }
+  return cases;
+}
+
+// The steps of the session that the case runs, in order.
+std::vector<const StepInfo*> Steps(const Case& c) {
+  std::vector<const StepInfo*> steps;
+  for (const StepInfo& step : kSteps)
+    if (HasStep(*c.dialogue, step.step, LogsIn(c))) steps.push_back(&step);
   return steps;
 }
 
+// The right reply of a step in the case's dialogue.
+std::string RightReply(const Case& c, const StepInfo& step) {
+  if (step.step == Step::Ehlo || (step.step == Step::Hello && Short(c))) return c.dialogue->ehloReply;
+  return step.reply;
+}
+
+// The wrong reply of the faulty step. EHLO refused with 5xx makes the client
+// say HELO instead, so the short dialogue's Hello is refused otherwise.
+std::string WrongReply(const Case& c) {
+  if (c.step->step == Step::Hello && Short(c)) return "421 busy\r\n";
+  return c.step->wrongReply;
+}
+
+// Whether a MAIL From that fails in a group leaves the rest of the group to
+// be answered by the server, as one that refuses it does.
+bool GroupAfterRefusedMail(const Case& c) {
+  return Groups(c) && c.step->step == Step::MailFrom && Refuses(c.fault);
+}
+
 // Whether a send over the open connection ends the failed transaction with
-// RSET: it fails after MAIL From was accepted, and the connection survives.
+// RSET: it fails after MAIL From was accepted, or at MAIL From with commands
+// after it in the same write, and the connection survives.
 bool Resets(const Case& c) {
   const bool afterMail = c.step->step == Step::Data || c.step->step == Step::EndOfData;
-  return afterMail && (c.fault == Fault::WrongCode || c.fault == Fault::HugeReply || c.fault == Fault::NotANumber);
+  return (afterMail && Refuses(c.fault)) || GroupAfterRefusedMail(c);
+}
+
+// What the server reads of a step: its command line, the data, or the chunk.
+void ReadStep(const Case& c, const StepInfo& step, SmtpScript& script) {
+  if (step.readsCommand) script.ReadLine();
+  if (step.readsData) Chunks(c) ? script.ReadChunk() : script.ReadData();
 }
 
 // The server's side: the right replies up to the faulty step, the fault, and
@@ -126,19 +232,42 @@ bool Resets(const Case& c) {
 // resets, the RSET that ends a failed transaction is answered before QUIT.
 SmtpScript ScriptFor(const Case& c, bool resets) {
   SmtpScript script;
-  for (const StepInfo* step : Dialogue(c)) {
+  const std::vector<const StepInfo*> steps = Steps(c);
+  bool answered = false;  // Batched answered the rest of the group
+  bool mailRefused = false;
+  for (const StepInfo* step : steps) {
     if (step->step == Step::Quit && resets && Resets(c)) script.Reply("250 2.0.0 reset\r\n");
     // After a DATA reply other than 354 the client sends no data, only QUIT.
-    if (step->step == Step::EndOfData && c.step->step == Step::Data && c.fault != Fault::OneBytePerSegment) continue;
-    if (step->readsCommand) script.ReadLine();
-    if (step->readsData) script.ReadData();
-    if (step != c.step) {
-      script.Send(step->reply);
+    const bool dataRefused = c.step->step == Step::Data || (mailRefused && !Chunks(c));
+    if (step->step == Step::EndOfData && dataRefused && !Harmless(c.fault)) continue;
+    if (answered && InGroup(c, step->step)) continue;
+    if (mailRefused && step->step != Step::Quit) {
+      // The rest of the group comes all the same; the server refuses it.
+      ReadStep(c, *step, script);
+      script.Send("503 5.5.1 Error: need MAIL command\r\n");
       continue;
     }
+    if (step == c.step && c.fault == Fault::Early) script.Send(RightReply(c, *step));
+    if (step == c.step && c.fault == Fault::Batched) {
+      std::string replies;
+      for (const StepInfo* rest : steps) {
+        if (rest < step || !InGroup(c, rest->step)) continue;
+        ReadStep(c, *rest, script);
+        replies += RightReply(c, *rest);
+      }
+      script.SendInPieces(replies, 3);
+      answered = true;
+      continue;
+    }
+    ReadStep(c, *step, script);
+    if (step != c.step) {
+      script.Send(RightReply(c, *step));
+      continue;
+    }
+    mailRefused = GroupAfterRefusedMail(c);
     switch (c.fault) {
       case Fault::WrongCode:
-        script.Send(step->wrongReply);
+        script.Send(WrongReply(c));
         break;
       case Fault::Closed:
         return script.Close();
@@ -148,7 +277,7 @@ SmtpScript ScriptFor(const Case& c, bool resets) {
       case Fault::Cancelled:
         return script.Silent();
       case Fault::OneBytePerSegment:
-        script.SendInPieces(step->reply, 1);
+        script.SendInPieces(RightReply(c, *step), 1);
         break;
       case Fault::HugeReply:
         // One line of 70 KiB with the right code: longer than any reply may be.
@@ -156,6 +285,9 @@ SmtpScript ScriptFor(const Case& c, bool resets) {
         break;
       case Fault::NotANumber:
         script.Send("OK, go ahead\r\n");
+        break;
+      case Fault::Early:
+      case Fault::Batched:
         break;
     }
   }
@@ -165,7 +297,7 @@ SmtpScript ScriptFor(const Case& c, bool resets) {
 // The text GetLastError must return after the faulty step; empty when the
 // whole dialogue must succeed.
 std::string ExpectedError(const Case& c) {
-  if (c.fault == Fault::OneBytePerSegment) return "";
+  if (Harmless(c.fault)) return "";
   const bool rcpt = c.step->step == Step::Rcpt1 || c.step->step == Step::Rcpt2;
   if (rcpt) {
     // A failed RCPT TO does not end the transaction: the text is that of the
@@ -183,7 +315,7 @@ std::string ExpectedError(const Case& c) {
         return "Timed out";
       case Fault::Cancelled:
         return "Socket Error";
-      case Fault::OneBytePerSegment:
+      default:
         break;
     }
   }
@@ -191,7 +323,7 @@ std::string ExpectedError(const Case& c) {
   const std::string message = c.step->message;
   switch (c.fault) {
     case Fault::WrongCode:
-      return std::string(c.step->wrongReply, 3) + ":" + message;
+      return WrongReply(c).substr(0, 3) + ":" + message;
     case Fault::Closed:
     case Fault::HugeReply:
     case Fault::NotANumber:
@@ -201,7 +333,7 @@ std::string ExpectedError(const Case& c) {
       return "Socket Error";
     case Fault::TimeOut:
       return "Timed out";
-    case Fault::OneBytePerSegment:
+    default:
       break;
   }
   return "";
@@ -212,7 +344,7 @@ std::string ExpectedError(const Case& c) {
 // accepted message (the rest of an oversized reply is skipped, so the replies
 // after it stay in step).
 bool OperationSucceeds(const Case& c) {
-  if (c.fault == Fault::OneBytePerSegment) return true;
+  if (Harmless(c.fault)) return true;
   const bool rcpt = c.step->step == Step::Rcpt1 || c.step->step == Step::Rcpt2;
   return rcpt && (c.fault == Fault::WrongCode || c.fault == Fault::NotANumber || c.fault == Fault::HugeReply);
 }
@@ -251,6 +383,7 @@ std::thread PrepareClient(const Case& c, ScriptedSmtpServer& server, CSMTP& smtp
   smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), LogsIn(c) ? "user" : "",
                  LogsIn(c) ? "secret" : "");
   smtp.SetTimeout(c.fault == Fault::TimeOut ? 1 : 10);
+  smtp.SetShortDialogue(Short(c));
   if (c.fault != Fault::Cancelled) return std::thread();
   return std::thread([&server, &smtp] {
     if (server.WaitUntilSilent()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -365,7 +498,7 @@ void OneCallSendMeetsTheFault(const Case& c) {
   // after the body.
   if (sent && c.step->phase != Phase::Disconnect) {
     EXPECT_NE(received.find("Zone 4 open\r\n"), std::string::npos);
-    EXPECT_NE(received.find("\r\n.\r\n"), std::string::npos);
+    EXPECT_NE(received.find(Chunks(c) ? " LAST\r\n" : "\r\n.\r\n"), std::string::npos);
   }
 }
 
@@ -392,13 +525,27 @@ TEST_P(SmtpFaultMatrix, OneCallSendEndsClosed) {
 
 INSTANTIATE_TEST_SUITE_P(EveryStepEveryFault, SmtpFaultMatrix, ::testing::ValuesIn(AllCases()),
                          [](const ::testing::TestParamInfo<Case>& info) {
-                           return std::string(info.param.step->name) + "_" + info.param.faultName;
+                           return std::string(info.param.dialogue->name) + "_" + info.param.step->name + "_" +
+                                  info.param.faultName;
                          });
 
-TEST(SmtpFaultMatrixSize, EveryStepMeetsEveryFault) {
+TEST(SmtpFaultMatrixSize, EveryStepOfEveryDialogueMeetsEveryFault) {
+  std::size_t expected = 0;
+  for (const DialogueInfo& dialogue : kDialogues) {
+    std::size_t steps = 0;
+    std::size_t grouped = 0;
+    for (const StepInfo& step : kSteps) {
+      Case c{&dialogue, &step, Fault::WrongCode, ""};
+      if (!HasStep(dialogue, step.step, LogsIn(c))) continue;
+      ++steps;
+      if (InGroup(c, step.step)) ++grouped;
+    }
+    // Batched applies only where commands are grouped.
+    expected += steps * (std::size(kFaults) - 1) + grouped;
+  }
   const std::size_t count = AllCases().size();
-  std::printf("fault matrix: %zu steps x %zu faults = %zu cases\n", std::size(kSteps), std::size(kFaults), count);
-  EXPECT_EQ(count, std::size(kSteps) * std::size(kFaults));
+  std::printf("fault matrix: %zu dialogues, %zu cases\n", std::size(kDialogues), count);
+  EXPECT_EQ(count, expected);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 
 #include <arpa/inet.h>
@@ -54,6 +55,17 @@ SmtpScript& SmtpScript::ReadLine() {
 
 SmtpScript& SmtpScript::ReadData() {
   m_steps.push_back(Step{Step::kReadData, {}, {}});
+  return *this;
+}
+
+SmtpScript& SmtpScript::ReadChunk() {
+  // No chunk is answered: the one read is the last the step waits for.
+  m_steps.push_back(Step{Step::kReadChunks, {}, {0}});
+  return *this;
+}
+
+SmtpScript& SmtpScript::AnswerChunks(std::string reply) {
+  m_steps.push_back(Step{Step::kReadChunks, std::move(reply), {}});
   return *this;
 }
 
@@ -190,6 +202,32 @@ void ScriptedSmtpServer::play(int fd, std::size_t index) {
           return;
         }
         break;
+      case SmtpScript::Step::kReadChunks: {
+        // ReadChunk takes one chunk whatever it is marked; AnswerChunks
+        // goes on up to the one marked LAST.
+        for (bool last = false; !last;) {
+          const std::size_t start = consumed;
+          if (!read_through("\n")) {
+            ::close(fd);
+            return;
+          }
+          const std::string line = received().substr(start, consumed - start);
+          std::size_t size = 0;
+          if (std::sscanf(line.c_str(), "BDAT %zu", &size) != 1) {
+            ::close(fd);
+            return;
+          }
+          last = !step.segments.empty() || line.find(" LAST") != std::string::npos;
+          while (received().size() < consumed + size)
+            if (!read_more(fd, index)) {
+              ::close(fd);
+              return;
+            }
+          consumed += size;
+          if (!last) SendAll(fd, step.bytes.data(), step.bytes.size());
+        }
+        break;
+      }
       case SmtpScript::Step::kClose:
         ::shutdown(fd, SHUT_WR);
         // Keep what the client still sends before it notices.

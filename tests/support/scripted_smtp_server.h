@@ -33,6 +33,11 @@ public:
   SmtpScript& ReadLine();
   // Reads the message data up to and including the CR LF . CR LF line.
   SmtpScript& ReadData();
+  // Reads one BDAT command line and the bytes it announces.
+  SmtpScript& ReadChunk();
+  // Reads BDAT chunks up to the one marked LAST, sending reply after each
+  // chunk before that one (the reply to the last is the script's next step).
+  SmtpScript& AnswerChunks(std::string reply);
   // Reads one command line, then sends the reply.
   SmtpScript& Reply(std::string bytes) { return ReadLine().Send(std::move(bytes)); }
   // Closes the connection in an orderly way.
@@ -48,7 +53,7 @@ public:
   SmtpScript& Stall();
 
   struct Step {
-    enum Kind { kSend, kReadLine, kReadData, kClose, kReset, kSilent, kStall } kind;
+    enum Kind { kSend, kReadLine, kReadData, kReadChunks, kClose, kReset, kSilent, kStall } kind;
     std::string bytes;
     std::vector<std::size_t> segments;
   };

@@ -249,7 +249,7 @@ TEST_F(TarvenkelSendUsage, HelpAndVersion) {
   EXPECT_EQ(help.status, 0);
   for (const char* option : {"--server", "--from", "--to", "--cc", "--bcc", "--subject", "--body", "--attach",
                              "--user", "--password-file", "TARVENKEL_PASSWORD", "--timeout", "--dry-run",
-                             "--verbose", "--version", "Exit status"})
+                             "--no-short-dialogue", "--verbose", "--version", "Exit status"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   EXPECT_EQ(Send({"-h"}).out, help.out);
 
@@ -432,25 +432,89 @@ TEST_F(TarvenkelSendToServer, VerboseShowsTheDialogueWithThePasswordMasked) {
   LocalSmtpServer server("ops:pump-3-secret");
   std::string body;
   for (int i = 0; i < 100; ++i) body += "reading " + std::to_string(i) + "\n";
-  Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--cc", "c@x",
-                          "--user", "ops", "--verbose"},
-                         body, {"TARVENKEL_PASSWORD=pump-3-secret"});
-  ASSERT_EQ(outcome.status, 0) << outcome.err;
-  const std::string& trace = outcome.err;
-  EXPECT_NE(trace.find("S: 220 "), std::string::npos) << trace;
-  EXPECT_NE(trace.find("C: EHLO "), std::string::npos) << trace;
-  EXPECT_NE(trace.find("C: AUTH LOGIN\n"), std::string::npos) << trace;
-  EXPECT_NE(trace.find("C: " + Base64("ops") + "\n"), std::string::npos) << trace;
-  EXPECT_NE(trace.find("C: ******** (password)\nS: 235"), std::string::npos) << trace;
-  EXPECT_EQ(trace.find(Base64("pump-3-secret")), std::string::npos) << trace;
-  EXPECT_EQ(trace.find("pump-3-secret"), std::string::npos) << trace;
-  EXPECT_NE(trace.find("C: MAIL From: <a@x>\n"), std::string::npos) << trace;
-  EXPECT_NE(trace.find("C: RCPT TO: <c@x>\n"), std::string::npos) << trace;
-  EXPECT_NE(trace.find("C: Subject: Hello!\n"), std::string::npos) << trace;
-  EXPECT_NE(trace.find("more lines"), std::string::npos) << trace;
-  EXPECT_EQ(trace.find("reading 99"), std::string::npos) << "long message data is cut short";
-  EXPECT_NE(trace.find("C: .\nS: 250 "), std::string::npos) << trace;
-  EXPECT_NE(trace.find("C: QUIT\nS: 221"), std::string::npos) << trace;
+  // By default the server's PLAIN is used, one line; the full dialogue,
+  // asked for by the flag or by the configuration file, logs in with LOGIN.
+  TempDir configDir;
+  const std::string fullByFile = WriteConfig(configDir, "short-dialogue = no\n");
+  for (int mode : {0, 1, 2}) {
+    const bool full = mode != 0;
+    SCOPED_TRACE(mode == 0 ? "default" : mode == 1 ? "--no-short-dialogue" : "short-dialogue = no");
+    std::vector<std::string> args = {"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--cc", "c@x",
+                                     "--user", "ops", "--verbose"};
+    if (mode == 1) args.push_back("--no-short-dialogue");
+    std::vector<std::string> env = {"TARVENKEL_PASSWORD=pump-3-secret"};
+    if (mode == 2) env.push_back(fullByFile);
+    Outcome outcome = Send(args, body, env);
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const std::string& trace = outcome.err;
+    EXPECT_NE(trace.find("S: 220 "), std::string::npos) << trace;
+    EXPECT_NE(trace.find("C: EHLO "), std::string::npos) << trace;
+    if (full) {
+      EXPECT_NE(trace.find("C: AUTH LOGIN\n"), std::string::npos) << trace;
+      EXPECT_NE(trace.find("C: " + Base64("ops") + "\n"), std::string::npos) << trace;
+      EXPECT_NE(trace.find("C: ******** (password)\nS: 235"), std::string::npos) << trace;
+    } else {
+      EXPECT_NE(trace.find("C: AUTH PLAIN ********\nS: 235"), std::string::npos) << trace;
+    }
+    EXPECT_EQ(trace.find(Base64("pump-3-secret")), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("pump-3-secret"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("C: MAIL From: <a@x>\n"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("C: RCPT TO: <c@x>\n"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("C: Subject: Hello!\n"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("more lines"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("reading 99"), std::string::npos) << "long message data is cut short";
+    EXPECT_NE(trace.find("C: .\nS: 250 "), std::string::npos) << trace;
+    EXPECT_NE(trace.find("C: QUIT\nS: 221"), std::string::npos) << trace;
+  }
+}
+
+TEST_F(TarvenkelSendToServer, VerboseFollowsCommandsSentTogether) {
+  // MAIL, RCPT and DATA go out before their replies; with CHUNKING the
+  // message is in BDAT chunks: either way the trace shows the first lines
+  // of the data only, and the commands around it as commands.
+  std::string body;
+  for (int i = 0; i < 100; ++i) body += "reading " + std::to_string(i) + "\n";
+  struct Case {
+    const char* name;
+    SmtpScript script;
+    const char* end;  // how the trace ends
+  } cases[] = {
+      {"PIPELINING",
+       SmtpScript()
+           .Send("220 scripted\r\n")
+           .Reply("250-hello\r\n250 PIPELINING\r\n")
+           .ReadLine()
+           .ReadLine()
+           .ReadLine()
+           .Send("250 ok\r\n250 ok\r\n354 go on\r\n")
+           .ReadData()
+           .ReadLine()
+           .Send("250 queued\r\n221 bye\r\n"),
+       "not shown]\nC: .\nC: QUIT\nS: 250 queued\nS: 221 bye\n"},
+      {"PIPELINING and CHUNKING",
+       SmtpScript()
+           .Send("220 scripted\r\n")
+           .Reply("250-hello\r\n250-PIPELINING\r\n250 CHUNKING\r\n")
+           .ReadLine()
+           .ReadLine()
+           .ReadChunk()
+           .ReadLine()
+           .Send("250 ok\r\n250 ok\r\n250 queued\r\n221 bye\r\n"),
+       "not shown]\nC: QUIT\nS: 250 ok\nS: 250 ok\nS: 250 queued\nS: 221 bye\n"},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedSmtpServer server(std::move(c.script));
+    Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--timeout", "5",
+                            "--verbose"},
+                           body);
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const std::string& trace = outcome.err;
+    EXPECT_NE(trace.find("C: MAIL From: <a@x>\nC: RCPT TO: <b@x>\n"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("C: Subject: Hello!\n"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("reading 99"), std::string::npos) << "long message data is cut short";
+    EXPECT_TRUE(trace.ends_with(c.end)) << trace;
+  }
 }
 
 TEST_F(TarvenkelSendToServer, ServerThatCannotBeReachedExitsWithOne) {
