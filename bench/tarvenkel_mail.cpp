@@ -9,9 +9,9 @@
 //                                              send COUNT notifications over one connection, with the
 //                                              shortest dialogue the server allows, or upgraded with
 //                                              STARTTLS (trusting CAFILE) and logged in
-#include "framework/io/file.h"
 #include "framework/core/string.h"
 #include "framework/core/string_array.h"
+#include "framework/io/file.h"
 #include "mail/mail_message.h"
 #include "mail/mime_message.h"
 #include "smtp/smtp.h"

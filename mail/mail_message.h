@@ -4,10 +4,10 @@
 #pragma once
 
 #include "framework/core/collections.h"
-#include "framework/io/file.h"
 #include "framework/core/string.h"
 #include "framework/core/time.h"
 #include "framework/core/win_types.h"
+#include "framework/io/file.h"
 
 class AFX_EXT_CLASS CMailMessage {
 public:

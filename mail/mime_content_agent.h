@@ -4,9 +4,9 @@
 // transfer-encoding codes are here too.
 #pragma once
 
-#include "framework/io/file.h"
 #include "framework/core/string.h"
 #include "framework/core/win_types.h"
+#include "framework/io/file.h"
 
 // Content-type code of a MIME part; any other value may be queued.
 enum MIME_CONTENT_TYPE : int { TEXT_PLAIN = 0, APPLICATION_OCTETSTREAM = 1 };

@@ -5,9 +5,9 @@
 // bytes. Internal to the library.
 #pragma once
 
-#include "framework/io/file.h"
 #include "framework/core/string.h"
 #include "framework/core/win_types.h"
+#include "framework/io/file.h"
 
 #include <cstddef>
 #include <cstdint>

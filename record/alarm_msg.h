@@ -2,8 +2,8 @@
 // archives: three 32-bit values and a byte block that the record owns.
 #pragma once
 
-#include "framework/io/archive.h"
 #include "framework/core/object.h"
+#include "framework/io/archive.h"
 
 class AFX_EXT_CLASS CAlarmMsg : public CObject {
   DECLARE_DYNCREATE(CAlarmMsg)

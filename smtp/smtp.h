@@ -6,9 +6,9 @@
 // text of the last failure for the host, and ends the conversation with QUIT.
 #pragma once
 
-#include "framework/net/socket.h"
 #include "framework/core/string.h"
 #include "framework/core/win_types.h"
+#include "framework/net/socket.h"
 #include "smtp/reply_reader.h"
 
 #include <cstdarg>

@@ -5,10 +5,10 @@
 // sendmail: it sends a whole message read from standard input, with the exit
 // codes of <sysexits.h> that sendmail's callers expect.
 #include "framework/core/code_page.h"
-#include "framework/io/file.h"
-#include "framework/net/socket_trace.h"
 #include "framework/core/string.h"
 #include "framework/core/string_array.h"
+#include "framework/io/file.h"
+#include "framework/net/socket_trace.h"
 #include "mail/base64.h"
 #include "mail/mime_message.h"
 #include "module/version.h"

@@ -3,9 +3,9 @@
 // the caption of template 950.
 #pragma once
 
+#include "framework/core/string.h"
 #include "framework/window/animate_ctrl.h"
 #include "framework/window/dialog.h"
-#include "framework/core/string.h"
 #include "ui/resources/resource.h"
 
 class AFX_EXT_CLASS CNetConnect : public CDialog {

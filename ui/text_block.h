@@ -3,9 +3,9 @@
 // optional background, and measured in its font.
 #pragma once
 
-#include "framework/gdi/dc.h"
 #include "framework/core/object.h"
 #include "framework/core/string.h"
+#include "framework/gdi/dc.h"
 
 class AFX_EXT_CLASS CSingleText : public CObject {
 public:

@@ -2,8 +2,8 @@
 // device contexts, screen or printer.
 #pragma once
 
-#include "framework/gdi/dc.h"
 #include "framework/core/object.h"
+#include "framework/gdi/dc.h"
 
 class AFX_EXT_CLASS C3DWin : public CObject {
 public:

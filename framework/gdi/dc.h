@@ -15,8 +15,8 @@
 // it when done, if the window keeps the handle.
 #pragma once
 
-#include "framework/gdi/gdi_object.h"
 #include "framework/core/string.h"
+#include "framework/gdi/gdi_object.h"
 #include "framework/gdi/surface.h"
 
 class AFX_EXT_CLASS CDC : public CObject {

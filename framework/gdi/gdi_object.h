@@ -3,8 +3,8 @@
 // destructor, deletes it) unless Detach hands it back.
 #pragma once
 
-#include "framework/gdi/gdi.h"
 #include "framework/core/object.h"
+#include "framework/gdi/gdi.h"
 
 // The base wrapper: holds one pen, brush or font handle.
 class AFX_EXT_CLASS CGdiObject : public CObject {

@@ -16,8 +16,8 @@
 // A CDC built over a CPrinterSurface reports IsPrinting().
 #pragma once
 
-#include "framework/gdi/gdi_types.h"
 #include "framework/core/string.h"
+#include "framework/gdi/gdi_types.h"
 
 #include <cstdint>
 #include <vector>

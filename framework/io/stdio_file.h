@@ -3,9 +3,9 @@
 #pragma once
 
 #include "framework/core/exception.h"
-#include "framework/io/file.h"
 #include "framework/core/string.h"
 #include "framework/core/win_types.h"
+#include "framework/io/file.h"
 
 #include <cstdint>
 #include <vector>

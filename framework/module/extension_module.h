@@ -4,8 +4,8 @@
 // takes it out again. Class and resource look-ups walk the chain.
 #pragma once
 
-#include "framework/module/module_state.h"
 #include "framework/core/string_array.h"
+#include "framework/module/module_state.h"
 
 // The framework's record of one extension module; a module keeps one as a
 // zero-initialised static object and never reads its fields itself.

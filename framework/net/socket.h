@@ -14,8 +14,8 @@
 #pragma once
 
 #include "framework/core/string.h"
-#include "framework/net/tls_settings.h"
 #include "framework/core/win_types.h"
+#include "framework/net/tls_settings.h"
 
 #include <atomic>
 #include <memory>

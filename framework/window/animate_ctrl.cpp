@@ -5,8 +5,8 @@
 #include <iterator>
 #include <vector>
 
-#include "framework/window/avi_reader.h"
 #include "framework/module/resources.h"
+#include "framework/window/avi_reader.h"
 #include "framework/window/internal/window_internal.h"
 
 namespace {

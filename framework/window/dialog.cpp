@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "framework/window/dialog_template.h"
 #include "framework/module/resources.h"
+#include "framework/window/dialog_template.h"
 #include "framework/window/internal/window_internal.h"
 
 namespace {

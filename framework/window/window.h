@@ -12,10 +12,10 @@
 #pragma once
 
 #include "framework/core/cmd_target.h"
-#include "framework/gdi/gdi.h"
-#include "framework/gdi/gdi_types.h"
 #include "framework/core/string.h"
 #include "framework/core/win_types.h"
+#include "framework/gdi/gdi.h"
+#include "framework/gdi/gdi_types.h"
 
 struct HWND__;
 using HWND = HWND__*;  // a window

@@ -4,9 +4,9 @@
 // while it is loaded, and a refused registration must fail the load and
 // leave nothing of the module behind.
 #include "framework/module/extension_module.h"
-#include "tests/support/module_steps.h"
 #include "framework/module/module_loader.h"
 #include "framework/module/resources.h"
+#include "tests/support/module_steps.h"
 
 #include <gtest/gtest.h>
 

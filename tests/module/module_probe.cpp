@@ -1,9 +1,9 @@
 // A small shared library for the module-loading test: it links the module
 // the ordinary way and offers C entry points, so that a host which does not
 // link the module can still use the module's C++ classes after loading it.
+#include "framework/module/resources.h"
 #include "mail/base64.h"
 #include "mail/mime_message.h"
-#include "framework/module/resources.h"
 
 #include <cstring>
 

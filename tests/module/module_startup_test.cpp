@@ -4,10 +4,10 @@
 // withdraws it and destroys its static objects in reverse order (watched
 // through the trace's descriptor sink, which writes each step as it happens).
 #include "framework/module/extension_module.h"
-#include "tests/support/module_steps.h"
-#include "framework/window/animate_ctrl.h"
 #include "framework/module/resources.h"
+#include "framework/window/animate_ctrl.h"
 #include "record/alarm_msg.h"
+#include "tests/support/module_steps.h"
 #include "ui/resources/resource.h"
 
 #include <gtest/gtest.h>

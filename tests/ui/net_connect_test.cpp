@@ -7,8 +7,8 @@
 #include <chrono>
 #include <vector>
 
-#include "framework/window/avi_reader.h"
 #include "framework/module/resources.h"
+#include "framework/window/avi_reader.h"
 #include "smtp/smtp.h"
 #include "tests/support/scripted_smtp_server.h"
 #include "tests/support/window_fixture.h"
