@@ -16,6 +16,12 @@ std::string Joined(const std::vector<std::string>& addresses) {
   return text;
 }
 
+// The bytes of a literal that holds NUL bytes, without its terminating one.
+template <std::size_t N>
+std::string Bytes(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
+
 // The body as the data phase sends it: line ends CR LF, dots doubled.
 std::string OnTheWire(const std::string& body) {
   struct Collect : CDotStuffer::COutput {
@@ -94,10 +100,10 @@ TEST(SendmailInput, ANulByteAnywhereIsRefusedWithItsLine) {
     std::string text;
     unsigned long line;
   } cases[] = {
-      {std::string("To: a@x\nSubject: x\0y\nBcc: b@x\n\nbody\n", 36), 2},
-      {std::string("To: a@x\r\n\r\nl3\r\nl4\rl5\nl\0", 25), 6},
-      {std::string("\0", 1), 1},
-      {std::string("To: a@x\n\n.\0\n", 12), 3},
+      {Bytes("To: a@x\nSubject: x\0y\nBcc: b@x\n\nbody\n"), 2},
+      {Bytes("To: a@x\r\n\r\nl3\r\nl4\rl5\nl\0"), 6},
+      {Bytes("\0"), 1},
+      {Bytes("To: a@x\n\n.\0\n"), 3},
   };
   for (const auto& c : cases) {
     unsigned long line = 0;
