@@ -165,6 +165,15 @@ protected:
   // the header block and the body made transparent, the end-of-data line.
   // An address holding CR or LF fails it before anything is sent.
   virtual BOOL transmit_message(CMailMessage* msg);
+  // Runs the mail transaction as transmit_message does, but the data phase
+  // is what the message's WriteMessage writes, handed to the server a piece
+  // at a time: for a derived session whose messages write themselves from a
+  // file or a stream, so that a message is never held whole in memory. When
+  // WriteMessage fails for a reason of its own (not the connection's), the
+  // connection is closed before the end of the data, so that the server
+  // discards the transaction, and GetLastError reads "Message could not be
+  // written".
+  BOOL transmit_streamed_message(CMailMessage* msg);
 
   // A reply a dialogue step expects, and the error text when another comes.
   struct response_code {
@@ -266,6 +275,10 @@ private:
   // The mail transaction for a message that is formatted while it is sent
   // (WriteMessage into the data phase), with the checks of FormatMailMessage.
   BOOL stream_message(CMIMEMessage* msg);
+  // Writes the message into the data phase with WriteMessage, and the end of
+  // the data (with QUIT when bQuitAfter). FALSE, having ended nothing, when
+  // WriteMessage failed while the connection could still take data.
+  BOOL stream_data(CMailMessage* msg, BOOL bQuitAfter);
   // Sets GetLastError to the attachments a MIME message could not write whole.
   void note_failed_parts(CMailMessage* msg);
   // Reads one whole reply, waiting at most nSeconds; FALSE with "Socket
