@@ -68,7 +68,7 @@ const char kUsage[] =
     "                        environment variable TARVENKEL_PASSWORD or from\n"
     "                        --password-file, never from the command line\n"
     "  --password-file FILE  read the password from the first line of FILE,\n"
-    "                        which every user may not read (chmod 600 or 640)\n"
+    "                        kept from other users (chmod 600, or 640 for a group)\n"
     "  --plaintext-login     allow the password over an unencrypted connection;\n"
     "                        by default a login upgrades with STARTTLS where the\n"
     "                        server offers it and is refused where it does not\n"
