@@ -906,6 +906,10 @@ struct Failure {
               text.str().find("packet length too long") != std::string::npos))
       hint = "the port does not speak TLS from the first byte: use --starttls (security = starttls) where the "
              "server offers STARTTLS, usually on port 587, or leave out --tls";
+    else if (starts_with(text, "Server certificate rejected") && options.hasUser && !options.startTls &&
+             !options.implicitTls)
+      hint = "a login upgrades with STARTTLS where the server offers it: give --cafile (cafile) with the authority "
+             "that signed the server's certificate";
     else if (text == "Server does not offer STARTTLS")
       hint = "leave out --starttls, or use --tls where the server speaks TLS from the first byte (port 465)";
     else if (!options.implicitTls && options.port == 465 && text == "Server didn't respond.")

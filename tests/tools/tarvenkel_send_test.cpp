@@ -964,6 +964,16 @@ TEST_F(TarvenkelSendMessages, ALoginUpgradesWhereItCanAndGoesInClearOnlyWhenAllo
     EXPECT_EQ(outcome.status, 0) << outcome.err;
   }
   EXPECT_EQ(startTlsOnly.AuthLog(), "PLAIN tls ok\nPLAIN tls ok\n");
+  // The upgrade checks the certificate as --starttls does, and says what to give.
+  std::vector<std::string> untrusted = args(startTlsOnly, {});
+  untrusted.resize(untrusted.size() - 2);
+  Outcome rejected = Send(untrusted, "", env);
+  EXPECT_EQ(rejected.status, EX_TEMPFAIL);
+  EXPECT_NE(rejected.err.find("Server certificate rejected"), std::string::npos) << rejected.err;
+  EXPECT_NE(rejected.err.find("hint: a login upgrades with STARTTLS where the server offers it: give --cafile"),
+            std::string::npos)
+      << rejected.err;
+  EXPECT_EQ(startTlsOnly.AuthLog(), "PLAIN tls ok\nPLAIN tls ok\n");
   // A server without STARTTLS gets the password only with leave.
   Outcome refused = Send(args(plain, {}), "", env);
   EXPECT_EQ(refused.status, EX_CONFIG);
