@@ -775,6 +775,42 @@ TEST_F(TarvenkelSendAsSendmail, ACronMessageGoesToItsHeaderRecipientsWithoutItsB
       << ReadFile(messages[1]);
 }
 
+TEST_F(TarvenkelSendAsSendmail, ExitCodesSayWhatTheServerDid) {
+  auto opened = [] { return SmtpScript().Send("220 scripted\r\n").Reply("250 hello\r\n").Reply("250 sender ok\r\n"); };
+  auto ended = [](SmtpScript script) { return script.Reply("250 reset\r\n").Reply("221 bye\r\n").Close(); };
+  const struct {
+    const char* what;
+    SmtpScript script;
+    int status;
+  } cases[] = {
+      {"451 after the data", ended(opened().Reply("250 ok\r\n").Reply("354 go\r\n").ReadData().Send("451 4.3.0 later\r\n")),
+       EX_TEMPFAIL},
+      {"554 after the data", ended(opened().Reply("250 ok\r\n").Reply("354 go\r\n").ReadData().Send("554 5.7.1 spam\r\n")),
+       EX_DATAERR},
+      {"the recipient refused", ended(opened().Reply("550 5.1.1 no such user\r\n").Reply("554 no recipients\r\n")),
+       EX_NOUSER},
+      {"the recipient refused for now", ended(opened().Reply("450 4.2.1 busy\r\n").Reply("554 no recipients\r\n")),
+       EX_TEMPFAIL},
+      {"the sender refused",
+       SmtpScript().Send("220 scripted\r\n").Reply("250 hello\r\n").Reply("553 5.1.8 no\r\n").Reply("221 bye\r\n"),
+       EX_DATAERR},
+      {"a 554 greeting", SmtpScript().Send("554 no service\r\n").Close(), EX_UNAVAILABLE},
+  };
+  for (const auto& c : cases) {
+    ScriptedSmtpServer server(c.script);
+    Outcome outcome = Sendmail(m_dir, {"--server", Server(server.port()), "-f", "a@x", "b@x"}, "Subject: s\n\nx\n");
+    EXPECT_EQ(outcome.status, c.status) << c.what << "\n" << outcome.err;
+  }
+  Outcome unreachable = Sendmail(m_dir, {"--server", Server(ClosedPort()), "-f", "a@x", "b@x"}, "Subject: s\n\nx\n");
+  EXPECT_EQ(unreachable.status, EX_TEMPFAIL) << unreachable.err;
+  for (std::vector<std::string> usage : {std::vector<std::string>{"-f", "a@x"}, {"-t", "-f", "a@x"},
+                                         {"-q", "b@x"}, {"-bp"}, {"b@x"}, {"--subject", "s", "b@x"}}) {
+    usage.insert(usage.end(), {"--server", "127.0.0.1"});
+    Outcome outcome = Sendmail(m_dir, usage, "Subject: s\n\nx\n");
+    EXPECT_EQ(outcome.status, EX_USAGE) << usage[0] << "\n" << outcome.err;
+  }
+}
+
 // One table of exit codes for both ways of calling, in the full dialogue
 // and in the short one, where the commands of a message go out together
 // (PIPELINING) and the replies come back in order.
@@ -888,17 +924,6 @@ TEST_F(TarvenkelSendExitCodes, BothWaysAndBothDialoguesTellRetryFromGiveUp) {
         }
       }
     }
-  }
-}
-
-TEST_F(TarvenkelSendExitCodes, UsageAndUnreachableServers) {
-  Outcome unreachable = Sendmail(m_dir, {"--server", Server(ClosedPort()), "-f", "a@x", "b@x"}, "Subject: s\n\nx\n");
-  EXPECT_EQ(unreachable.status, EX_TEMPFAIL) << unreachable.err;
-  for (std::vector<std::string> usage : {std::vector<std::string>{"-f", "a@x"}, {"-t", "-f", "a@x"},
-                                         {"-q", "b@x"}, {"-bp"}, {"b@x"}, {"--subject", "s", "b@x"}}) {
-    usage.insert(usage.end(), {"--server", "127.0.0.1"});
-    Outcome outcome = Sendmail(m_dir, usage, "Subject: s\n\nx\n");
-    EXPECT_EQ(outcome.status, EX_USAGE) << usage[0] << "\n" << outcome.err;
   }
 }
 
