@@ -376,10 +376,10 @@ BOOL CSMTP::Connect() {
   }
 
   const BOOL bLogin = !m_sUser.IsEmpty() || !m_sPassword.IsEmpty();
-  const BOOL bStartTLS = m_nSecurity == SECURITY_STARTTLS;
+  const BOOL bStartTLS = m_nSecurity == SECURITY_STARTTLS || m_nSecurity == SECURITY_STARTTLS_OFFERED;
   const CString sName = local_name();
-  if (!introduce(sName, bLogin || bStartTLS || m_bShortDialogue) || (bStartTLS && !upgrade_with_starttls(sName)) ||
-      (bLogin && !login())) {
+  if (!introduce(sName, bLogin || bStartTLS || m_bShortDialogue) ||
+      (wants_starttls() && !upgrade_with_starttls(sName)) || (bLogin && (!login_allowed() || !login()))) {
     abandon_connection();
     return FALSE;
   }

@@ -58,6 +58,9 @@ TEST(SmtpSecurity, Defaults) {
   EXPECT_EQ(smtp.GetSecurity(), CSMTP::SECURITY_NONE);
   EXPECT_TRUE(smtp.GetVerifyPeer());
   EXPECT_EQ(smtp.GetCAFile().str(), "");
+  EXPECT_TRUE(smtp.GetPlaintextLogin());
+  smtp.SetPlaintextLogin(FALSE);
+  EXPECT_FALSE(smtp.GetPlaintextLogin());
   smtp.SetSecurity(CSMTP::SECURITY_TLS);
   smtp.SetCAFile("/etc/ssl/certs/ca-certificates.crt");
   smtp.SetVerifyPeer(FALSE);
@@ -112,6 +115,27 @@ TEST(SmtpSecurity, AServerWithoutStartTlsGetsNoCredentials) {
     EXPECT_EQ(smtp->GetLastError().str(), "Server does not offer STARTTLS");
     EXPECT_EQ(server.Received(), c.sent);
   }
+}
+
+TEST(SmtpSecurity, StartTlsWhenOfferedStaysPlainWithoutTheOfferAndRefusesAPlainLogin) {
+  // Without STARTTLS in the EHLO reply the connection stays plain; a login
+  // then goes only where SetPlaintextLogin allows it.
+  const std::string ehlo = "250-test.example\r\n250 AUTH LOGIN PLAIN\r\n";
+  {
+    ScriptedSmtpServer server(SmtpScript().Send(kGreeting).Reply(ehlo).Silent());
+    auto smtp = ClientOf(server, CSMTP::SECURITY_STARTTLS_OFFERED);
+    smtp->SetPlaintextLogin(FALSE);
+    EXPECT_FALSE(smtp->Connect());
+    EXPECT_EQ(smtp->GetLastError().str(), "Login refused: the connection is not encrypted");
+    EXPECT_EQ(server.Received(), kEhlo);
+  }
+  ScriptedSmtpServer server(
+      SmtpScript().Send(kGreeting).Reply(ehlo).Reply("334 VXNlcm5hbWU6\r\n").Reply("334 UGFzc3dvcmQ6\r\n")
+          .Reply("235 ok\r\n").Reply("221 bye\r\n").Close());
+  auto smtp = ClientOf(server, CSMTP::SECURITY_STARTTLS_OFFERED);
+  EXPECT_TRUE(smtp->Connect()) << smtp->GetLastError();
+  EXPECT_TRUE(smtp->Disconnect());
+  EXPECT_EQ(server.Received(), kEhlo + "AUTH LOGIN\r\n" + kUserLine + kPasswordLine + "QUIT\r\n");
 }
 
 TEST(SmtpSecurity, StartTlsRefusedOrFollowedByInjectedReplies) {

@@ -96,6 +96,10 @@ TEST_F(SmtpOverTls, StartTlsThenLogin) {
   EXPECT_EQ(LoginThrough(*s_startTls, CSMTP::SECURITY_STARTTLS, "localhost"), "LOGIN tls ok\n");
 }
 
+TEST_F(SmtpOverTls, StartTlsWhenOfferedUpgradesBeforeTheLogin) {
+  EXPECT_EQ(LoginThrough(*s_startTls, CSMTP::SECURITY_STARTTLS_OFFERED), "LOGIN tls ok\n");
+}
+
 TEST_F(SmtpOverTls, ImplicitTlsThenLogin) {
   EXPECT_EQ(LoginThrough(*s_implicit, CSMTP::SECURITY_TLS), "LOGIN tls ok\n");
   EXPECT_EQ(LoginThrough(*s_implicitPlainOnly, CSMTP::SECURITY_TLS), "PLAIN tls ok\n");
