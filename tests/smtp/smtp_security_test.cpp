@@ -5,7 +5,8 @@
 // the time-out or by Cancel.
 #include "smtp/smtp.h"
 
-#include "tests/support/scripted_smtp_server.h"
+#include "tests/support/smtp_client.h"
+#include "tests/support/smtp_dialogue.h"
 
 #include <gtest/gtest.h>
 
@@ -16,26 +17,13 @@
 
 #include <unistd.h>
 
-using tarvenkel::test::HostName;
-using tarvenkel::test::ScriptedSmtpServer;
-using tarvenkel::test::SmtpScript;
+using namespace tarvenkel::test;
 
 namespace {
 
-const std::string kGreeting = "220 test.example ESMTP ready\r\n";
-const std::string kEhlo = "EHLO " + HostName() + "\r\n";
-// base64 of "user", of "secret", and of "\0user\0secret"
-const std::string kUserLine = "dXNlcg==\r\n";
-const std::string kPasswordLine = "c2VjcmV0\r\n";
-const std::string kPlainLogin = "AUTH PLAIN AHVzZXIAc2VjcmV0\r\n";
-
-std::unique_ptr<CSMTP> ClientOf(const ScriptedSmtpServer& server, CSMTP::SECURITY_MODE mode,
-                                const char* user = "user", const char* password = "secret") {
-  auto smtp = std::make_unique<CSMTP>();
-  smtp->SetParams("127.0.0.1", "alarm@example.com", server.port(), user, password);
-  smtp->SetSecurity(mode);
-  smtp->SetTimeout(10);
-  return smtp;
+// A client of the scripted server that logs in as user with password secret.
+std::unique_ptr<CSMTP> ClientOf(const ScriptedSmtpServer& server, CSMTP::SECURITY_MODE mode) {
+  return MakeClient({.port = server.port(), .user = "user", .password = "secret", .security = mode});
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
@@ -213,7 +201,7 @@ TEST(SmtpSecurity, LoginMechanismFollowsTheEhloReply) {
     if (c.login == kPlainLogin)
       script.Reply("235 ok\r\n");
     else
-      script.Reply("334 VXNlcm5hbWU6\r\n").Reply("334 UGFzc3dvcmQ6\r\n").Reply("235 ok\r\n");
+      script.Reply(kUserPrompt).Reply(kPasswordPrompt).Reply("235 ok\r\n");
     script.Reply("221 bye\r\n");
     ScriptedSmtpServer server(script);
     auto smtp = ClientOf(server, CSMTP::SECURITY_NONE);
@@ -236,7 +224,7 @@ TEST(SmtpSecurity, AuthPlainRefusedOrWithEmptyCredentials) {
     // An empty user with a password: two NULs around nothing, then the password.
     ScriptedSmtpServer server(
         SmtpScript().Send(kGreeting).Reply("250-test.example\r\n250 AUTH PLAIN\r\n").Reply("235 ok\r\n").Silent());
-    auto smtp = ClientOf(server, CSMTP::SECURITY_NONE, "", "secret");
+    auto smtp = MakeClient({.port = server.port(), .password = "secret"});
     ASSERT_TRUE(smtp->Connect()) << smtp->GetLastError();
     smtp->Cancel();
     EXPECT_EQ(server.Received(), kEhlo + "AUTH PLAIN AABzZWNyZXQ=\r\n");
