@@ -13,6 +13,7 @@
 #include "smtp/smtp.h"
 
 #include "tests/support/local_smtp_server.h"
+#include "tests/support/smtp_client.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -25,10 +26,7 @@
 #include <string>
 #include <vector>
 
-using tarvenkel::test::LocalSmtpServer;
-using tarvenkel::test::RunPythonScript;
-using tarvenkel::test::TempDir;
-using tarvenkel::test::WriteFile;
+using namespace tarvenkel::test;
 
 namespace {
 
@@ -419,8 +417,7 @@ protected:
     }
 
     CSMTP smtp;
-    smtp.SetTimeout(20);
-    smtp.SetParams("127.0.0.1", sender.c_str(), s_server->port(), "", "");
+    Configure(smtp, {.port = s_server->port(), .timeout = 20, .sender = sender});
 
     if (c.path == Path::OneCall) {
       std::string recipients = c.tagName() + " <" + c.tag() + ">";
