@@ -1,5 +1,9 @@
 #include "tests/support/smtp_client.h"
 
+#include <gtest/gtest.h>
+
+#include <chrono>
+
 namespace tarvenkel::test {
 
 void Configure(CSMTP& smtp, const ClientSettings& settings) {
@@ -10,6 +14,16 @@ void Configure(CSMTP& smtp, const ClientSettings& settings) {
   smtp.SetShortDialogue(settings.shortDialogue ? TRUE : FALSE);
   if (settings.timeout >= 0) smtp.SetTimeout(static_cast<UINT>(settings.timeout));
   if (!settings.charset.empty()) smtp.SetCharset(settings.charset.c_str());
+}
+
+void ExpectConnectTimesOut(CSMTP& smtp, const std::string& error) {
+  EXPECT_EQ(smtp.GetTimeout(), 1u);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(smtp.Connect());
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(took, 0.9);
+  EXPECT_LT(took, 5.0);
+  EXPECT_EQ(smtp.GetLastError().str(), error);
 }
 
 }  // namespace tarvenkel::test

@@ -36,4 +36,8 @@ std::unique_ptr<Client> MakeClient(const ClientSettings& settings) {
   return smtp;
 }
 
+// Checks that Connect fails with the error once the client's time-out of 1 s
+// has passed, not before and not long after.
+void ExpectConnectTimesOut(CSMTP& smtp, const std::string& error);
+
 }  // namespace tarvenkel::test
