@@ -14,6 +14,7 @@
 
 #include "tests/support/local_smtp_server.h"
 #include "tests/support/smtp_client.h"
+#include "tests/support/split.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -240,22 +241,13 @@ std::string Unescape(const std::string& s) {
   return out;
 }
 
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-    fields.push_back(line.substr(start, tab - start));
-  fields.push_back(line.substr(start));
-  return fields;
-}
-
 std::vector<Stored> DescribeSpool(const std::string& spool) {
   const std::string text = RunPythonScript("tests/smtp/describe_spool.py", {spool});
 
   std::vector<Stored> stored;
   std::size_t start = 0;
   for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
-    const std::vector<std::string> f = SplitTabs(text.substr(start, nl - start));
+    const std::vector<std::string> f = Split(text.substr(start, nl - start), "\t");
     const std::string& key = f[0];
     if (key.rfind("message ", 0) == 0) {
       stored.emplace_back();
