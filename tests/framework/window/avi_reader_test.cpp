@@ -14,9 +14,7 @@
 
 namespace {
 
-using tarvenkel::test::GeneratedFile;
-using tarvenkel::test::ReadFile;
-using tarvenkel::test::SourcePath;
+using namespace tarvenkel::test;
 
 std::vector<BYTE> Clip() { return {g_connectClip, g_connectClip + g_connectClipSize}; }
 

@@ -10,9 +10,7 @@
 
 namespace {
 
-using tarvenkel::test::GeneratedFile;
-using tarvenkel::test::ReadFile;
-using tarvenkel::test::SourcePath;
+using namespace tarvenkel::test;
 
 TEST(NetConnectTemplate, HoldsTheDialogAndItsTwoControls) {
   CDialogTemplate t;
