@@ -23,12 +23,9 @@ protected:
     delete s_open;
     delete s_login;
   }
-  static LocalSmtpServer* s_open;
-  static LocalSmtpServer* s_login;
+  inline static LocalSmtpServer* s_open = nullptr;
+  inline static LocalSmtpServer* s_login = nullptr;
 };
-
-LocalSmtpServer* SmtpAgainstAiosmtpd::s_open = nullptr;
-LocalSmtpServer* SmtpAgainstAiosmtpd::s_login = nullptr;
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include "smtp/smtp.h"
 
 #include "tests/support/local_smtp_server.h"
+#include "tests/support/process_runner.h"
 #include "tests/support/smtp_client.h"
 #include "tests/support/test_certificates.h"
 
@@ -39,11 +40,6 @@ protected:
     delete s_certs;
   }
 
-  static std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-  }
-
   // Connects, logs in and disconnects with the test CA trusted; returns the
   // lines the server logged for that login.
   static std::string LoginThrough(LocalSmtpServer& server, CSMTP::SECURITY_MODE mode, const char* host = "127.0.0.1") {
@@ -65,22 +61,14 @@ protected:
     EXPECT_EQ(smtp.GetLastError().str(), error);
   }
 
-  static TestCertificates* s_certs;
-  static LocalSmtpServer* s_startTls;
-  static LocalSmtpServer* s_startTlsPlainOnly;
-  static LocalSmtpServer* s_implicit;
-  static LocalSmtpServer* s_implicitPlainOnly;
-  static LocalSmtpServer* s_otherName;
-  static LocalSmtpServer* s_noTls;
+  inline static TestCertificates* s_certs = nullptr;
+  inline static LocalSmtpServer* s_startTls = nullptr;
+  inline static LocalSmtpServer* s_startTlsPlainOnly = nullptr;
+  inline static LocalSmtpServer* s_implicit = nullptr;
+  inline static LocalSmtpServer* s_implicitPlainOnly = nullptr;
+  inline static LocalSmtpServer* s_otherName = nullptr;
+  inline static LocalSmtpServer* s_noTls = nullptr;
 };
-
-TestCertificates* SmtpOverTls::s_certs = nullptr;
-LocalSmtpServer* SmtpOverTls::s_startTls = nullptr;
-LocalSmtpServer* SmtpOverTls::s_startTlsPlainOnly = nullptr;
-LocalSmtpServer* SmtpOverTls::s_implicit = nullptr;
-LocalSmtpServer* SmtpOverTls::s_implicitPlainOnly = nullptr;
-LocalSmtpServer* SmtpOverTls::s_otherName = nullptr;
-LocalSmtpServer* SmtpOverTls::s_noTls = nullptr;
 
 }  // namespace
 

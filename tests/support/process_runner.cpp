@@ -48,6 +48,11 @@ void CloseFd(int& fd) {
 
 }  // namespace
 
+std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 std::string ProcessResult::Describe() const {
   std::string how = timedOut         ? "timed out"
                     : signal != 0    ? "signal " + std::to_string(signal)

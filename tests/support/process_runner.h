@@ -33,6 +33,9 @@ struct ProcessResult {
   std::string Describe() const;
 };
 
+// The arguments of a followed by those of b.
+std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b);
+
 // Runs args[0] (searched on PATH when it holds no '/') with args[1...].
 ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOptions& options = {});
 

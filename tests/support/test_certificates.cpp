@@ -11,11 +11,6 @@ namespace {
 // EC keys are made in a moment; RSA keys would slow every test start.
 const std::vector<std::string> kNewKey = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
 
-std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 }  // namespace
 
 TestCertificates::TestCertificates() {
