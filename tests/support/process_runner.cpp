@@ -64,11 +64,9 @@ std::string ProcessResult::Describe() const {
 ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOptions& options) {
   ProcessResult result;
   if (args.empty()) return result;
-  int in[2], out[2], err[2];
-  if (::pipe2(in, O_CLOEXEC) != 0) return result;
-  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-    ::close(in[0]);
-    ::close(in[1]);
+  int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+    for (int* fd : {&in[0], &in[1], &out[0], &out[1], &err[0], &err[1]}) CloseFd(*fd);
     return result;
   }
   std::vector<std::string> argStrings = args;
@@ -101,6 +99,9 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOpti
   struct sigaction ignore {}, saved{};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGPIPE, &ignore, &saved);
+  // Written a piece at a time as the pipe takes it, so that a program that
+  // answers before it has read all its input is read from meanwhile.
+  ::fcntl(inFd, F_SETFL, O_NONBLOCK);
   std::size_t written = 0;
   if (options.input.empty()) CloseFd(inFd);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
