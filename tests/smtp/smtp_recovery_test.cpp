@@ -33,10 +33,6 @@ std::unique_ptr<CMailMessage> Message(const char* szTo, const char* szSubject, s
   return msg;
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 // The CPU time all threads of the process have used.
 double ProcessCpuSeconds() {
   timespec t{};

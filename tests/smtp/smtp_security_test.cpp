@@ -26,10 +26,6 @@ std::unique_ptr<CSMTP> ClientOf(const ScriptedSmtpServer& server, CSMTP::SECURIT
   return MakeClient({.port = server.port(), .user = "user", .password = "secret", .security = mode, .timeout = timeout});
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }

@@ -19,10 +19,6 @@ using namespace tarvenkel::test;
 
 namespace {
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 // A server's script and the error text the client is left with.
 struct ScriptCase {
   SmtpScript script;

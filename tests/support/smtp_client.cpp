@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 
 namespace tarvenkel::test {
 
@@ -16,11 +15,15 @@ void Configure(CSMTP& smtp, const ClientSettings& settings) {
   if (!settings.charset.empty()) smtp.SetCharset(settings.charset.c_str());
 }
 
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 void ExpectConnectTimesOut(CSMTP& smtp, const std::string& error) {
   EXPECT_EQ(smtp.GetTimeout(), 1u);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(smtp.Connect());
-  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double took = SecondsSince(start);
   EXPECT_GE(took, 0.9);
   EXPECT_LT(took, 5.0);
   EXPECT_EQ(smtp.GetLastError().str(), error);

@@ -5,6 +5,7 @@
 
 #include "smtp/smtp.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,9 @@ std::unique_ptr<Client> MakeClient(const ClientSettings& settings) {
   Configure(*smtp, settings);
   return smtp;
 }
+
+// The seconds since start, for the waits of the client.
+double SecondsSince(std::chrono::steady_clock::time_point start);
 
 // Checks that Connect fails with the error once the client's time-out of 1 s
 // has passed, not before and not long after.
