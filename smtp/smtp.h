@@ -261,7 +261,7 @@ private:
   // data in chunks (CHUNKING) on this connection.
   BOOL pipelining() const;
   BOOL chunking() const;
-  // Hands the data phase to the socket; defined with the transaction.
+  // Hands the data phase to the socket; defined with the data phase.
   class CDataSender;
   // The mail transaction for a message that is formatted while it is sent
   // (WriteMessage into the data phase), with the checks of FormatMailMessage.

@@ -1,0 +1,60 @@
+// The one-call send of CSMTP: a notification built from the stored sender, a
+// recipient list, a body, a subject and attachments, sent over a connection
+// opened and closed for it.
+#include "smtp/smtp.h"
+
+#include "framework/core/cmd_target.h"
+#include "framework/core/string_array.h"
+#include "mail/mail_message.h"
+#include "mail/mime_message.h"
+
+#include <typeinfo>
+
+BOOL CSMTP::SetCharset(LPCTSTR szCharset) {
+  // The message checks the name; it keeps it only when it may stand in a header.
+  CMailMessage probe;
+  if (!probe.SetCharset(szCharset)) return FALSE;
+  m_sCharset = szCharset;
+  return TRUE;
+}
+
+BOOL CSMTP::SendMessage(CString sRecipients, CString sBody, CString sSubject, CStringArray* pAttachments) {
+  // The busy cursor is shown and taken away at once; nothing holds it while
+  // the mail is built or sent.
+  AfxGetApp()->BeginWaitCursor();
+  AfxGetApp()->EndWaitCursor();
+  if (sRecipients.IsEmpty()) return FALSE;
+  m_sLastReply.Empty();
+  m_sSocketError.Empty();
+  if (sSubject.IsEmpty()) sSubject = "Hello!";
+  if (sBody.IsEmpty()) sBody = "Hello!";
+
+  CMIMEMessage msg;
+  msg.SetCharset(m_sCharset);
+  msg.m_sFrom = m_sSender;
+  msg.m_sSubject = sSubject;
+  msg.m_sBody = sBody;
+  msg.AddMultipleRecipients(sRecipients, CMailMessage::TO);
+  if (pAttachments != nullptr) {
+    for (int i = 0; i < pAttachments->GetSize(); ++i)
+      msg.AddMIMEPart(pAttachments->GetAt(i), APPLICATION_OCTETSTREAM, "", ENCODING_BASE64, TRUE);
+  }
+
+  if (!Connect()) return FALSE;
+  BOOL result = FALSE;
+  try {
+    // The message is formatted straight into the data phase, a piece at a
+    // time, so an attachment is never held whole in memory and the server
+    // takes in the first pieces while the next are encoded. A subclass may
+    // have overridden the steps of the formatted send, so it keeps them.
+    // It closes the connection right after, so a failed transaction needs no RSET.
+    result = typeid(*this) == typeid(CSMTP) ? stream_message(&msg) : FormatMailMessage(&msg) && transmit_message(&msg);
+  } catch (...) {
+    // An exception from formatting (out of memory) still leaves the object
+    // closed, as every other path does.
+    Disconnect();
+    throw;
+  }
+  Disconnect();
+  return result;
+}
