@@ -10,19 +10,20 @@
 #include <cctype>
 #include <string>
 
+using tarvenkel::detail::CSMTPState;
 using tarvenkel::detail::NamesExtension;
 
-BOOL CSMTP::login() {
+BOOL CSMTPState::login() {
   if (use_auth_plain()) return login_plain();
   CBase64 base64;
-  if (!command(RESPONSE_AUTH_CONTINUE, "AUTH LOGIN\r\n")) return FALSE;
-  const CString sUser = base64.Encode(m_sUser.GetString(), m_sUser.GetLength());
-  if (!command(RESPONSE_AUTH_CONTINUE, "%s\r\n", sUser.GetString())) return FALSE;
-  const CString sPassword = base64.Encode(m_sPassword.GetString(), m_sPassword.GetLength());
-  return command(RESPONSE_AUTH_OK, "%s\r\n", sPassword.GetString());
+  if (!command(CSMTP::RESPONSE_AUTH_CONTINUE, "AUTH LOGIN\r\n")) return FALSE;
+  const CString sUser = base64.Encode(m_smtp.m_sUser.GetString(), m_smtp.m_sUser.GetLength());
+  if (!command(CSMTP::RESPONSE_AUTH_CONTINUE, "%s\r\n", sUser.GetString())) return FALSE;
+  const CString sPassword = base64.Encode(m_smtp.m_sPassword.GetString(), m_smtp.m_sPassword.GetLength());
+  return command(CSMTP::RESPONSE_AUTH_OK, "%s\r\n", sPassword.GetString());
 }
 
-BOOL CSMTP::use_auth_plain() const {
+BOOL CSMTPState::use_auth_plain() const {
   bool plain = false;
   bool login = false;
   for (const CString& line : m_Extensions) {
@@ -45,15 +46,15 @@ BOOL CSMTP::use_auth_plain() const {
   return plain && (!login || m_bShortDialogue);
 }
 
-BOOL CSMTP::login_plain() {
+BOOL CSMTPState::login_plain() {
   // The identity is no authorisation name, NUL, the user, NUL, the password;
   // it goes with the command, so the login takes one round trip.
   std::string identity;
   identity.push_back('\0');
-  identity.append(m_sUser.GetString(), static_cast<std::size_t>(m_sUser.GetLength()));
+  identity.append(m_smtp.m_sUser.GetString(), static_cast<std::size_t>(m_smtp.m_sUser.GetLength()));
   identity.push_back('\0');
-  identity.append(m_sPassword.GetString(), static_cast<std::size_t>(m_sPassword.GetLength()));
+  identity.append(m_smtp.m_sPassword.GetString(), static_cast<std::size_t>(m_smtp.m_sPassword.GetLength()));
   CBase64 base64;
-  return command(RESPONSE_AUTH_OK, "AUTH PLAIN %s\r\n",
+  return command(CSMTP::RESPONSE_AUTH_OK, "AUTH PLAIN %s\r\n",
                  base64.Encode(identity.data(), static_cast<int>(identity.size())).GetString());
 }

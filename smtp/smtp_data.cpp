@@ -8,10 +8,15 @@
 #include "mail/mail_message.h"
 #include "mail/mime_message.h"
 #include "smtp/dot_stuffer.h"
+#include "smtp/internal/smtp_state.h"
 
 #include <cerrno>
 #include <cstring>
 #include <string>
+
+using tarvenkel::detail::CSMTPState;
+
+namespace {
 
 // Carries the data phase to the socket. Short pieces are gathered, so that a
 // short message leaves in one send together with its end-of-data line rather
@@ -19,9 +24,9 @@
 // encoded attachment) goes out straight from the message, without a copy.
 // With BDAT every gathered piece and every long run is one chunk, so memory
 // stays as small as without.
-class CSMTP::CDataSender : public CDotStuffer::COutput {
+class CDataSender : public CDotStuffer::COutput {
 public:
-  CDataSender(CSMTP& smtp, BOOL bChunked) : m_smtp(smtp), m_bChunked(bChunked) {}
+  CDataSender(CSMTPState& smtp, BOOL bChunked) : m_smtp(smtp), m_bChunked(bChunked) {}
 
   void Put(const char* pData, std::size_t nLength) override {
     if (nLength >= kGatherBytes) {
@@ -60,7 +65,7 @@ public:
 
   // True once no more data goes out: a send failed, or the server refused
   // the transaction while chunks were still to come.
-  bool Stopped() const { return m_bStopped || m_smtp.m_nLink != LINK_OPEN; }
+  bool Stopped() const { return m_bStopped || m_smtp.m_nLink != CSMTPState::LINK_OPEN; }
 
 private:
   static constexpr std::size_t kGatherBytes = 64 * 1024;
@@ -75,22 +80,18 @@ private:
       m_smtp.send_bytes(pData, nLength);
   }
 
-  CSMTP& m_smtp;
+  CSMTPState& m_smtp;
   const BOOL m_bChunked;
   std::string m_gathered;
   bool m_bStopped = false;
 };
 
-namespace {
-
 // The data phase as a file that a message writes itself into: every write
 // goes through the transparency filter to the socket. Once no more data can
-// go out the next write throws and the message stops being formatted. (A
-// template only so that it may name the session's private sender.)
-template <typename Sender>
+// go out the next write throws and the message stops being formatted.
 class DataPhaseFile : public CFile {
 public:
-  DataPhaseFile(CDotStuffer& stuffer, Sender& sender) : m_stuffer(stuffer), m_sender(sender) {}
+  DataPhaseFile(CDotStuffer& stuffer, CDataSender& sender) : m_stuffer(stuffer), m_sender(sender) {}
 
   void Write(const void* lpBuf, UINT nCount) override {
     if (m_sender.Stopped()) AfxThrowFileException(CFileException::genericException, EPIPE);
@@ -99,17 +100,17 @@ public:
 
 private:
   CDotStuffer& m_stuffer;
-  Sender& m_sender;
+  CDataSender& m_sender;
 };
 
 }  // namespace
 
-BOOL CSMTP::end_of_data_reply() {
+BOOL CSMTPState::end_of_data_reply() {
   if (chunking()) return take_replies();
-  return get_response(RESPONSE_OK, end_of_data_timeout());
+  return get_response(CSMTP::RESPONSE_OK, end_of_data_timeout());
 }
 
-BOOL CSMTP::send_chunk(const char* pData, std::size_t nLength, BOOL bLast, const char* szTrailer) {
+BOOL CSMTPState::send_chunk(const char* pData, std::size_t nLength, BOOL bLast, const char* szTrailer) {
   // The server must never wait to write a reply the client does not read:
   // without PIPELINING every chunk waits for the replies before it, with it
   // only once this much data is unanswered.
@@ -139,23 +140,23 @@ BOOL CSMTP::send_chunk(const char* pData, std::size_t nLength, BOOL bLast, const
   return TRUE;
 }
 
-BOOL CSMTP::stream_message(CMIMEMessage* msg) {
+BOOL CSMTPState::stream_message(CMIMEMessage* msg) {
   if (msg->GetNumRecipients(CMailMessage::TO) == 0) {
-    m_sLastError = "No Recipients";
+    m_smtp.m_sLastError = "No Recipients";
     return FALSE;
   }
   if (!start_transaction(msg)) return FALSE;
-  m_Socket.SetTimeout(timeout_ms(m_nTimeout));
+  m_smtp.m_Socket.SetTimeout(timeout_ms(m_nTimeout));
   const BOOL bChunked = chunking();
   CDataSender sender(*this, bChunked);
   CDotStuffer stuffer(!bChunked);
-  DataPhaseFile<CDataSender> data(stuffer, sender);
+  DataPhaseFile data(stuffer, sender);
   if (!msg->WriteMessage(data) && !sender.Stopped()) {
     // Memory ran out while formatting. Ending the data now would deliver a
     // message cut short, so the connection is dropped instead, which makes
     // the server discard the transaction.
     abandon_connection();
-    m_bConnected = FALSE;
+    m_smtp.m_bConnected = FALSE;
     AfxThrowMemoryException();
   }
   stuffer.Finish(sender);
@@ -166,10 +167,10 @@ BOOL CSMTP::stream_message(CMIMEMessage* msg) {
   return end_of_data_reply();
 }
 
-void CSMTP::send_data(CMailMessage* msg) {
+void CSMTPState::send_data(CMailMessage* msg) {
   // The header and the body are filtered each on its own, both starting at
   // the beginning of a line.
-  m_Socket.SetTimeout(timeout_ms(m_nTimeout));
+  m_smtp.m_Socket.SetTimeout(timeout_ms(m_nTimeout));
   const BOOL bChunked = chunking();
   CDataSender sender(*this, bChunked);
   CDotStuffer stuffer(!bChunked);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+using tarvenkel::detail::CSMTPState;
 using tarvenkel::detail::kReplyBufferSize;
 
 namespace {
@@ -28,39 +29,40 @@ const CSMTP::response_code CSMTP::response_table[] = {
 };
 
 void CSMTP::SetTimeout(UINT nSeconds) {
-  m_nTimeout = nSeconds;
-  m_bTimeoutSet = TRUE;
+  m_pState->m_nTimeout = nSeconds;
+  m_pState->m_bTimeoutSet = TRUE;
 }
 
-UINT CSMTP::end_of_data_timeout() const {
+UINT CSMTPState::end_of_data_timeout() const {
   return m_bTimeoutSet ? m_nTimeout : kDefaultEndOfDataTimeout;
 }
 
-int CSMTP::timeout_ms(UINT nSeconds) const {
-  return static_cast<int>(std::min<unsigned long long>(static_cast<unsigned long long>(nSeconds) * m_nTimeoutUnitMs,
-                                                        0x7fffffff));
+int CSMTPState::timeout_ms(UINT nSeconds) const {
+  return static_cast<int>(std::min<unsigned long long>(
+      static_cast<unsigned long long>(nSeconds) * m_smtp.m_nTimeoutUnitMs, 0x7fffffff));
 }
 
 UINT CSMTP::GetTimeout() const {
-  return m_nTimeout;
+  return m_pState->m_nTimeout;
 }
 
-BOOL CSMTP::send_text(const CString& sText) {
+BOOL CSMTPState::send_text(const CString& sText) {
   return send_bytes(sText.GetString(), static_cast<std::size_t>(sText.GetLength()));
 }
 
-BOOL CSMTP::send_bytes(const char* pData, std::size_t nLength) {
+BOOL CSMTPState::send_bytes(const char* pData, std::size_t nLength) {
   constexpr std::size_t kMaxSend = 1 << 30;
   while (m_nLink == LINK_OPEN && nLength > 0) {
     const std::size_t piece = std::min(nLength, kMaxSend);
-    if (m_Socket.Send(pData, static_cast<int>(piece), 0) == SOCKET_ERROR) link_lost(CSocket::GetLastError(), FALSE);
+    if (m_smtp.m_Socket.Send(pData, static_cast<int>(piece), 0) == SOCKET_ERROR)
+      link_lost(CSocket::GetLastError(), FALSE);
     pData += piece;
     nLength -= piece;
   }
   return m_nLink == LINK_OPEN;
 }
 
-BOOL CSMTP::command(UINT response_expected, const char* szFormat, ...) {
+BOOL CSMTPState::command(UINT response_expected, const char* szFormat, ...) {
   va_list args;
   va_start(args, szFormat);
   CSMTPReply reply;
@@ -69,7 +71,7 @@ BOOL CSMTP::command(UINT response_expected, const char* szFormat, ...) {
   return read && check_reply(reply, response_expected);
 }
 
-BOOL CSMTP::command(CSMTPReply& reply, const char* szFormat, ...) {
+BOOL CSMTPState::command(CSMTPReply& reply, const char* szFormat, ...) {
   va_list args;
   va_start(args, szFormat);
   const BOOL read = vcommand(reply, szFormat, args);
@@ -77,7 +79,7 @@ BOOL CSMTP::command(CSMTPReply& reply, const char* szFormat, ...) {
   return read;
 }
 
-BOOL CSMTP::vcommand(CSMTPReply& reply, const char* szFormat, va_list args) {
+BOOL CSMTPState::vcommand(CSMTPReply& reply, const char* szFormat, va_list args) {
   CString text;
   text.FormatV(szFormat, args);
   // A connection that failed before or in this send brings no reply: the
@@ -86,7 +88,7 @@ BOOL CSMTP::vcommand(CSMTPReply& reply, const char* szFormat, va_list args) {
   return read_reply(reply);
 }
 
-void CSMTP::link_lost(int nError, BOOL bReceiving) {
+void CSMTPState::link_lost(int nError, BOOL bReceiving) {
   if (nError == 0) {
     m_nLink = LINK_CLOSED;
     m_sSocketError = "Connection closed by the server";
@@ -97,21 +99,21 @@ void CSMTP::link_lost(int nError, BOOL bReceiving) {
                                                                        : LINK_FAILED;
     m_sSocketError = std::strerror(nError);
   }
-  m_Socket.Close();
+  m_smtp.m_Socket.Close();
   m_ReplyReader.Reset();
 }
 
-BOOL CSMTP::read_reply(CSMTPReply& reply) {
+BOOL CSMTPState::read_reply(CSMTPReply& reply) {
   return read_reply(reply, m_nTimeout);
 }
 
-BOOL CSMTP::failed_link_reply(CSMTPReply& reply) {
+BOOL CSMTPState::failed_link_reply(CSMTPReply& reply) {
   if (m_nLink == LINK_TIMED_OUT) {
-    m_sLastError = "Timed out";
+    m_smtp.m_sLastError = "Timed out";
     return FALSE;
   }
   if (m_nLink == LINK_FAILED) {
-    m_sLastError = "Socket Error";
+    m_smtp.m_sLastError = "Socket Error";
     return FALSE;
   }
   // A connection closed under the session reads as an empty reply.
@@ -119,7 +121,7 @@ BOOL CSMTP::failed_link_reply(CSMTPReply& reply) {
   return TRUE;
 }
 
-BOOL CSMTP::read_reply(CSMTPReply& reply, UINT nSeconds) {
+BOOL CSMTPState::read_reply(CSMTPReply& reply, UINT nSeconds) {
   if (m_nLink != LINK_OPEN) return failed_link_reply(reply);
   const CDeadline deadline(nSeconds > 0 ? timeout_ms(nSeconds) : -1);
   for (;;) {
@@ -134,15 +136,16 @@ BOOL CSMTP::read_reply(CSMTPReply& reply, UINT nSeconds) {
     }
     const int waitMs = deadline.RemainingMs();  // -1: no limit
     if (waitMs == 0) {
-      m_sLastError = "Timed out";
+      m_smtp.m_sLastError = "Timed out";
       link_lost(ETIMEDOUT, TRUE);
       return FALSE;
     }
-    m_Socket.SetTimeout(waitMs);
-    int n = m_pReplyBuffer != nullptr ? m_Socket.Receive(m_pReplyBuffer, kReplyBufferSize, 0) : SOCKET_ERROR;
+    m_smtp.m_Socket.SetTimeout(waitMs);
+    int n = m_smtp.m_pReplyBuffer != nullptr ? m_smtp.m_Socket.Receive(m_smtp.m_pReplyBuffer, kReplyBufferSize, 0)
+                                             : SOCKET_ERROR;
     if (n == SOCKET_ERROR) {
-      const int error = m_pReplyBuffer != nullptr ? CSocket::GetLastError() : EBADF;
-      m_sLastError = error == ETIMEDOUT ? "Timed out" : "Socket Error";
+      const int error = m_smtp.m_pReplyBuffer != nullptr ? CSocket::GetLastError() : EBADF;
+      m_smtp.m_sLastError = error == ETIMEDOUT ? "Timed out" : "Socket Error";
       link_lost(error, TRUE);
       return FALSE;
     }
@@ -152,28 +155,28 @@ BOOL CSMTP::read_reply(CSMTPReply& reply, UINT nSeconds) {
       reply = CSMTPReply{};
       return TRUE;
     }
-    m_ReplyReader.Append(m_pReplyBuffer, static_cast<std::size_t>(n));
+    m_ReplyReader.Append(m_smtp.m_pReplyBuffer, static_cast<std::size_t>(n));
   }
 }
 
 BOOL CSMTP::get_response(UINT response_expected) {
-  return get_response(response_expected, m_nTimeout);
+  return m_pState->get_response(response_expected, m_pState->m_nTimeout);
 }
 
-BOOL CSMTP::get_response(UINT response_expected, UINT nSeconds) {
+BOOL CSMTPState::get_response(UINT response_expected, UINT nSeconds) {
   CSMTPReply reply;
   return read_reply(reply, nSeconds) && check_reply(reply, response_expected);
 }
 
-BOOL CSMTP::check_reply(const CSMTPReply& reply, UINT response_expected) {
-  const response_code& expected = response_table[response_expected];
+BOOL CSMTPState::check_reply(const CSMTPReply& reply, UINT response_expected) {
+  const CSMTP::response_code& expected = CSMTP::response_table[response_expected];
   if (reply.nCode == expected.nCode) return TRUE;
   reply_failed(reply, expected.szMessage);
   return FALSE;
 }
 
-void CSMTP::reply_failed(const CSMTPReply& reply, const char* szMessage) {
-  m_sLastError.Format("%d:%s", reply.nCode, szMessage);
+void CSMTPState::reply_failed(const CSMTPReply& reply, const char* szMessage) {
+  m_smtp.m_sLastError.Format("%d:%s", reply.nCode, szMessage);
   // The reply as written: "ddd-text" for each line but the last, "ddd text"
   // for the last; a malformed reply kept its lines whole.
   m_sLastReply.Empty();

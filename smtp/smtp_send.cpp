@@ -7,6 +7,7 @@
 #include "framework/core/string_array.h"
 #include "mail/mail_message.h"
 #include "mail/mime_message.h"
+#include "smtp/internal/smtp_state.h"
 
 #include <typeinfo>
 
@@ -14,7 +15,7 @@ BOOL CSMTP::SetCharset(LPCTSTR szCharset) {
   // The message checks the name; it keeps it only when it may stand in a header.
   CMailMessage probe;
   if (!probe.SetCharset(szCharset)) return FALSE;
-  m_sCharset = szCharset;
+  m_pState->m_sCharset = szCharset;
   return TRUE;
 }
 
@@ -24,13 +25,13 @@ BOOL CSMTP::SendMessage(CString sRecipients, CString sBody, CString sSubject, CS
   AfxGetApp()->BeginWaitCursor();
   AfxGetApp()->EndWaitCursor();
   if (sRecipients.IsEmpty()) return FALSE;
-  m_sLastReply.Empty();
-  m_sSocketError.Empty();
+  m_pState->m_sLastReply.Empty();
+  m_pState->m_sSocketError.Empty();
   if (sSubject.IsEmpty()) sSubject = "Hello!";
   if (sBody.IsEmpty()) sBody = "Hello!";
 
   CMIMEMessage msg;
-  msg.SetCharset(m_sCharset);
+  msg.SetCharset(m_pState->m_sCharset);
   msg.m_sFrom = m_sSender;
   msg.m_sSubject = sSubject;
   msg.m_sBody = sBody;
@@ -48,7 +49,8 @@ BOOL CSMTP::SendMessage(CString sRecipients, CString sBody, CString sSubject, CS
     // takes in the first pieces while the next are encoded. A subclass may
     // have overridden the steps of the formatted send, so it keeps them.
     // It closes the connection right after, so a failed transaction needs no RSET.
-    result = typeid(*this) == typeid(CSMTP) ? stream_message(&msg) : FormatMailMessage(&msg) && transmit_message(&msg);
+    result = typeid(*this) == typeid(CSMTP) ? m_pState->stream_message(&msg)
+                                            : FormatMailMessage(&msg) && transmit_message(&msg);
   } catch (...) {
     // An exception from formatting (out of memory) still leaves the object
     // closed, as every other path does.

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -18,6 +19,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
+using tarvenkel::detail::CSMTPState;
 using tarvenkel::detail::kReplyBufferSize;
 using tarvenkel::detail::NamesExtension;
 
@@ -45,9 +47,11 @@ CSMTP::CSMTP()
       m_bConnected(FALSE),
       m_nPort(25),
       m_pReplyBuffer(nullptr),
-      m_nTimeout(kDefaultTimeout) {
+      m_pState(std::make_unique<CSMTPState>(*this)) {
   AfxSocketInit(nullptr);
 }
+
+CSMTPState::CSMTPState(CSMTP& smtp) : m_smtp(smtp), m_nTimeout(kDefaultTimeout) {}
 
 CSMTP::~CSMTP() {
   Disconnect();
@@ -75,11 +79,11 @@ CString CSMTP::GetLastError() const {
 }
 
 CString CSMTP::GetLastReply() const {
-  return m_sLastReply;
+  return m_pState->m_sLastReply;
 }
 
 CString CSMTP::GetLastSocketError() const {
-  return m_sSocketError;
+  return m_pState->m_sSocketError;
 }
 
 CString CSMTP::address_literal(const CString& sNumericAddress) {
@@ -90,7 +94,7 @@ CString CSMTP::address_literal(const CString& sNumericAddress) {
   return "[IPv6:" + sNumericAddress + "]";
 }
 
-CString CSMTP::local_name() const {
+CString CSMTPState::local_name() const {
   char name[kHostNameSize] = {};
   if (::gethostname(name, kHostNameSize) == 0) {
     name[kHostNameSize - 1] = '\0';
@@ -98,14 +102,14 @@ CString CSMTP::local_name() const {
   }
   CString address;
   UINT port = 0;
-  if (m_Socket.GetSockName(address, port)) return address_literal(address);
+  if (m_smtp.m_Socket.GetSockName(address, port)) return CSMTP::address_literal(address);
   return "[127.0.0.1]";
 }
 
-void CSMTP::abandon_connection() {
-  m_Socket.Close();
-  delete[] m_pReplyBuffer;
-  m_pReplyBuffer = nullptr;
+void CSMTPState::abandon_connection() {
+  m_smtp.m_Socket.Close();
+  delete[] m_smtp.m_pReplyBuffer;
+  m_smtp.m_pReplyBuffer = nullptr;
   m_ReplyReader.Reset();
   m_nLink = LINK_OPEN;
   m_bInTransaction = FALSE;
@@ -115,14 +119,14 @@ void CSMTP::abandon_connection() {
   m_bQuitSent = FALSE;
 }
 
-void CSMTP::note_connect_failure(int nError) {
+void CSMTPState::note_connect_failure(int nError) {
   // The socket layer reports a name that does not resolve as an unreachable
   // host; the resolver tells which it was.
   if (nError == EHOSTUNREACH) {
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
-    std::string host = m_sServerHost.str();
+    std::string host = m_smtp.m_sServerHost.str();
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
     if (list != nullptr) ::freeaddrinfo(list);
@@ -134,12 +138,12 @@ void CSMTP::note_connect_failure(int nError) {
   m_sSocketError = nError != 0 ? std::strerror(nError) : "";
 }
 
-BOOL CSMTP::introduce(const CString& sName, BOOL bExtended) {
+BOOL CSMTPState::introduce(const CString& sName, BOOL bExtended) {
   m_Extensions.clear();
   if (bExtended) {
     CSMTPReply reply;
     if (!command(reply, "EHLO %s\r\n", sName.GetString())) return FALSE;
-    if (reply.nCode == response_table[RESPONSE_OK].nCode) {
+    if (reply.nCode == CSMTP::response_table[CSMTP::RESPONSE_OK].nCode) {
       // The first line greets; each further one names an extension.
       if (!reply.lines.empty()) m_Extensions.assign(reply.lines.begin() + 1, reply.lines.end());
       return TRUE;
@@ -147,22 +151,22 @@ BOOL CSMTP::introduce(const CString& sName, BOOL bExtended) {
     // A server that does not know EHLO rejects it with 5xx; it may still
     // accept HELO and the login after it.
     if (reply.nCode / 100 != 5) {
-      reply_failed(reply, response_table[RESPONSE_OK].szMessage);
+      reply_failed(reply, CSMTP::response_table[CSMTP::RESPONSE_OK].szMessage);
       return FALSE;
     }
   }
-  return command(RESPONSE_OK, "HELO %s\r\n", sName.GetString());
+  return command(CSMTP::RESPONSE_OK, "HELO %s\r\n", sName.GetString());
 }
 
 BOOL CSMTP::Connect() {
-  if (m_bConnected && m_nLink == LINK_OPEN) return TRUE;
+  if (m_bConnected && m_pState->m_nLink == CSMTPState::LINK_OPEN) return TRUE;
   if (m_bConnected) {
     // The connection failed since; it is opened anew.
-    abandon_connection();
+    m_pState->abandon_connection();
     m_bConnected = FALSE;
   }
-  m_sLastReply.Empty();
-  m_sSocketError.Empty();
+  m_pState->m_sLastReply.Empty();
+  m_pState->m_sSocketError.Empty();
 
   try {
     m_pReplyBuffer = new (std::nothrow) char[kReplyBufferSize];
@@ -174,41 +178,41 @@ BOOL CSMTP::Connect() {
     m_sLastError = "Not enough memory";
     return FALSE;
   }
-  m_ReplyReader.Reset();
+  m_pState->m_ReplyReader.Reset();
 
   if (!m_Socket.Create(0, SOCK_STREAM, FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE, nullptr)) {
     m_sLastError = "Unable to create the socket.";
-    note_connect_failure(CSocket::GetLastError());
-    abandon_connection();
+    m_pState->note_connect_failure(CSocket::GetLastError());
+    m_pState->abandon_connection();
     return FALSE;
   }
-  m_Socket.SetTimeout(timeout_ms(m_nTimeout));
+  m_Socket.SetTimeout(m_pState->timeout_ms(m_pState->m_nTimeout));
   if (!m_Socket.Connect(GetServerHostName(), GetPort())) {
     m_sLastError = "Unable to connect to server";
-    note_connect_failure(CSocket::GetLastError());
-    abandon_connection();
+    m_pState->note_connect_failure(CSocket::GetLastError());
+    m_pState->abandon_connection();
     return FALSE;
   }
   // Commands are whole lines and the data phase ends with a short write that
   // is answered at once; waiting to coalesce them only adds delay.
   const int noDelay = 1;
   m_Socket.SetSockOpt(TCP_NODELAY, &noDelay, sizeof noDelay, IPPROTO_TCP);
-  if (m_nSecurity == SECURITY_TLS && !start_tls()) {
-    abandon_connection();
+  if (m_pState->m_nSecurity == SECURITY_TLS && !m_pState->start_tls()) {
+    m_pState->abandon_connection();
     return FALSE;
   }
   if (!get_response(RESPONSE_READY)) {
     m_sLastError = "Server didn't respond.";
-    abandon_connection();
+    m_pState->abandon_connection();
     return FALSE;
   }
 
   const BOOL bLogin = !m_sUser.IsEmpty() || !m_sPassword.IsEmpty();
-  const BOOL bStartTLS = m_nSecurity == SECURITY_STARTTLS;
-  const CString sName = local_name();
-  if (!introduce(sName, bLogin || bStartTLS || m_bShortDialogue) || (bStartTLS && !upgrade_with_starttls(sName)) ||
-      (bLogin && !login())) {
-    abandon_connection();
+  const BOOL bStartTLS = m_pState->m_nSecurity == SECURITY_STARTTLS;
+  const CString sName = m_pState->local_name();
+  if (!m_pState->introduce(sName, bLogin || bStartTLS || m_pState->m_bShortDialogue) ||
+      (bStartTLS && !m_pState->upgrade_with_starttls(sName)) || (bLogin && !m_pState->login())) {
+    m_pState->abandon_connection();
     return FALSE;
   }
   m_bConnected = TRUE;
@@ -217,15 +221,16 @@ BOOL CSMTP::Connect() {
 
 BOOL CSMTP::Disconnect() {
   if (!m_bConnected) return TRUE;
-  if (m_nLink != LINK_OPEN) {
+  if (m_pState->m_nLink != CSMTPState::LINK_OPEN) {
     // Nothing can be said on a failed connection.
-    abandon_connection();
+    m_pState->abandon_connection();
     m_bConnected = FALSE;
     return FALSE;
   }
   // A QUIT that went with the end of the data has only its reply to come.
-  const BOOL result = m_bQuitSent ? get_response(RESPONSE_CLOSING) : command(RESPONSE_CLOSING, "QUIT\r\n");
-  abandon_connection();
+  const BOOL result =
+      m_pState->m_bQuitSent ? get_response(RESPONSE_CLOSING) : m_pState->command(RESPONSE_CLOSING, "QUIT\r\n");
+  m_pState->abandon_connection();
   m_bConnected = FALSE;
   return result;
 }
@@ -236,60 +241,60 @@ void CSMTP::Cancel() {
 }
 
 void CSMTP::SetShortDialogue(BOOL bShort) {
-  m_bShortDialogue = bShort ? TRUE : FALSE;
+  m_pState->m_bShortDialogue = bShort ? TRUE : FALSE;
 }
 
 BOOL CSMTP::GetShortDialogue() const {
-  return m_bShortDialogue;
+  return m_pState->m_bShortDialogue;
 }
 
 void CSMTP::SetSecurity(SECURITY_MODE nMode) {
-  m_nSecurity = nMode;
+  m_pState->m_nSecurity = nMode;
 }
 
 CSMTP::SECURITY_MODE CSMTP::GetSecurity() const {
-  return m_nSecurity;
+  return m_pState->m_nSecurity;
 }
 
 void CSMTP::SetCAFile(CString sPath) {
-  m_sCAFile = sPath;
+  m_pState->m_sCAFile = sPath;
 }
 
 CString CSMTP::GetCAFile() const {
-  return m_sCAFile;
+  return m_pState->m_sCAFile;
 }
 
 void CSMTP::SetVerifyPeer(BOOL bVerify) {
-  m_bVerifyPeer = bVerify ? TRUE : FALSE;
+  m_pState->m_bVerifyPeer = bVerify ? TRUE : FALSE;
 }
 
 BOOL CSMTP::GetVerifyPeer() const {
-  return m_bVerifyPeer;
+  return m_pState->m_bVerifyPeer;
 }
 
-BOOL CSMTP::server_offers(const char* szKeyword) const {
+BOOL CSMTPState::server_offers(const char* szKeyword) const {
   return std::any_of(m_Extensions.begin(), m_Extensions.end(),
                      [&](const CString& line) { return NamesExtension(line, szKeyword, nullptr); });
 }
 
-BOOL CSMTP::start_tls() {
+BOOL CSMTPState::start_tls() {
   CTlsClientSettings settings;
-  settings.sServerName = GetServerHostName();
+  settings.sServerName = m_smtp.GetServerHostName();
   settings.sCAFile = m_sCAFile;
   settings.bVerifyPeer = m_bVerifyPeer;
-  m_Socket.SetTimeout(timeout_ms(m_nTimeout));
-  if (m_Socket.StartTLS(settings)) return TRUE;
+  m_smtp.m_Socket.SetTimeout(timeout_ms(m_nTimeout));
+  if (m_smtp.m_Socket.StartTLS(settings)) return TRUE;
   CString reason;
-  if (m_Socket.GetTLSFailure(&reason) == TLS_CERTIFICATE_REJECTED)
-    m_sLastError = "Server certificate rejected: " + reason;
+  if (m_smtp.m_Socket.GetTLSFailure(&reason) == TLS_CERTIFICATE_REJECTED)
+    m_smtp.m_sLastError = "Server certificate rejected: " + reason;
   else
-    m_sLastError = "TLS handshake failed: " + reason;
+    m_smtp.m_sLastError = "TLS handshake failed: " + reason;
   return FALSE;
 }
 
-BOOL CSMTP::upgrade_with_starttls(const CString& sName) {
+BOOL CSMTPState::upgrade_with_starttls(const CString& sName) {
   if (!server_offers("STARTTLS")) {
-    m_sLastError = "Server does not offer STARTTLS";
+    m_smtp.m_sLastError = "Server does not offer STARTTLS";
     return FALSE;
   }
   CSMTPReply reply;
@@ -301,7 +306,7 @@ BOOL CSMTP::upgrade_with_starttls(const CString& sName) {
   // Bytes that came after the 220 in plain text were not sent by the server
   // inside TLS and might be injected; they must not pass as TLS replies.
   if (m_ReplyReader.Pending() != 0) {
-    m_sLastError = "TLS handshake failed: the server sent data before the handshake";
+    m_smtp.m_sLastError = "TLS handshake failed: the server sent data before the handshake";
     return FALSE;
   }
   if (!start_tls()) return FALSE;

@@ -7,8 +7,11 @@
 #include "framework/core/string_array.h"
 #include "mail/mail_message.h"
 #include "mail/mime_message.h"
+#include "smtp/internal/smtp_state.h"
 
 #include <cstddef>
+
+using tarvenkel::detail::CSMTPState;
 
 namespace {
 
@@ -34,42 +37,43 @@ bool EnvelopeIsSafe(CMailMessage* msg) {
 }  // namespace
 
 int CSMTP::GetNumRefusedRecipients() const {
-  return static_cast<int>(m_RefusedRecipients.size());
+  return static_cast<int>(m_pState->m_RefusedRecipients.size());
 }
 
 BOOL CSMTP::GetRefusedRecipient(int nIndex, CString& sAddress, CString& sReply) const {
   if (nIndex < 0 || nIndex >= GetNumRefusedRecipients()) return FALSE;
-  sAddress = m_RefusedRecipients[static_cast<std::size_t>(nIndex)].first;
-  sReply = m_RefusedRecipients[static_cast<std::size_t>(nIndex)].second;
+  sAddress = m_pState->m_RefusedRecipients[static_cast<std::size_t>(nIndex)].first;
+  sReply = m_pState->m_RefusedRecipients[static_cast<std::size_t>(nIndex)].second;
   return TRUE;
 }
 
 BOOL CSMTP::SendMessage(CMailMessage* msg) {
-  m_sLastReply.Empty();
-  m_sSocketError.Empty();
-  if (!m_bConnected || m_nLink != LINK_OPEN) {
+  m_pState->m_sLastReply.Empty();
+  m_pState->m_sSocketError.Empty();
+  if (!m_bConnected || m_pState->m_nLink != CSMTPState::LINK_OPEN) {
     m_sLastError = "Must be connected";
     return FALSE;
   }
   if (!FormatMailMessage(msg)) return FALSE;
-  m_bInTransaction = FALSE;
+  m_pState->m_bInTransaction = FALSE;
   const BOOL sent = transmit_message(msg) ? TRUE : FALSE;
-  if (!sent && m_bInTransaction) reset_transaction();
-  m_bInTransaction = FALSE;
+  if (!sent && m_pState->m_bInTransaction) m_pState->reset_transaction();
+  m_pState->m_bInTransaction = FALSE;
   return sent;
 }
 
-void CSMTP::reset_transaction() {
+void CSMTPState::reset_transaction() {
   m_bInTransaction = FALSE;
   if (m_nLink != LINK_OPEN) return;
-  const CString sError = m_sLastError;
+  const CString sError = m_smtp.m_sLastError;
   const CString sReply = m_sLastReply;
   const CString sSocketError = m_sSocketError;
   CSMTPReply reply;
   // A server that does not reset is in a state nobody knows: the
   // connection is given up rather than risk the next message.
-  if (command(reply, "RSET\r\n") && reply.nCode != response_table[RESPONSE_OK].nCode) link_lost(0, TRUE);
-  m_sLastError = sError;
+  if (command(reply, "RSET\r\n") && reply.nCode != CSMTP::response_table[CSMTP::RESPONSE_OK].nCode)
+    link_lost(0, TRUE);
+  m_smtp.m_sLastError = sError;
   m_sLastReply = sReply;
   m_sSocketError = sSocketError;
 }
@@ -80,44 +84,44 @@ BOOL CSMTP::FormatMailMessage(CMailMessage* msg) {
     return FALSE;
   }
   msg->FormatMessage();
-  note_failed_parts(msg);
+  m_pState->note_failed_parts(msg);
   return TRUE;
 }
 
-void CSMTP::note_failed_parts(CMailMessage* msg) {
+void CSMTPState::note_failed_parts(CMailMessage* msg) {
   // The message still goes out without the parts it could not write; the
   // text tells the host which files the recipient will miss.
   if (auto* mime = dynamic_cast<CMIMEMessage*>(msg); mime != nullptr && !mime->GetFailedParts().IsEmpty()) {
     const CStringArray& failed = mime->GetFailedParts();
-    m_sLastError = "Attachment could not be read: ";
+    m_smtp.m_sLastError = "Attachment could not be read: ";
     for (INT_PTR i = 0; i < failed.GetSize(); ++i) {
-      if (i > 0) m_sLastError += ", ";
-      m_sLastError += failed[i];
+      if (i > 0) m_smtp.m_sLastError += ", ";
+      m_smtp.m_sLastError += failed[i];
     }
   }
 }
 
-BOOL CSMTP::pipelining() const {
+BOOL CSMTPState::pipelining() const {
   return m_bShortDialogue && server_offers("PIPELINING");
 }
 
-BOOL CSMTP::chunking() const {
+BOOL CSMTPState::chunking() const {
   return m_bShortDialogue && server_offers("CHUNKING");
 }
 
 BOOL CSMTP::transmit_message(CMailMessage* msg) {
-  if (!start_transaction(msg)) return FALSE;
-  send_data(msg);
-  return end_of_data_reply();
+  if (!m_pState->start_transaction(msg)) return FALSE;
+  m_pState->send_data(msg);
+  return m_pState->end_of_data_reply();
 }
 
-BOOL CSMTP::start_transaction(CMailMessage* msg) {
-  if (!m_bConnected) {
-    m_sLastError = "Must be connected";
+BOOL CSMTPState::start_transaction(CMailMessage* msg) {
+  if (!m_smtp.m_bConnected) {
+    m_smtp.m_sLastError = "Must be connected";
     return FALSE;
   }
   if (!EnvelopeIsSafe(msg)) {
-    m_sLastError = "Invalid address";
+    m_smtp.m_sLastError = "Invalid address";
     return FALSE;
   }
   m_sUnwritten.Empty();
@@ -136,7 +140,7 @@ BOOL CSMTP::start_transaction(CMailMessage* msg) {
       CString address;
       CString name;
       msg->GetRecipient(address, name, i, kind);
-      // A refused recipient leaves its text in m_sLastError; the others
+      // A refused recipient leaves its text in GetLastError; the others
       // still get the message.
       if (!m_bRefused) m_PendingRecipients.push_back(address);
       transaction_command(PENDING_RCPT, "RCPT TO: <%s>\r\n", address.GetString());
@@ -147,7 +151,7 @@ BOOL CSMTP::start_transaction(CMailMessage* msg) {
   return transaction_command(PENDING_DATA, "DATA\r\n") && take_replies();
 }
 
-BOOL CSMTP::transaction_command(PENDING_REPLY nReply, const char* szFormat, ...) {
+BOOL CSMTPState::transaction_command(PENDING_REPLY nReply, const char* szFormat, ...) {
   if (m_bRefused) return FALSE;
   va_list args;
   va_start(args, szFormat);
@@ -162,7 +166,7 @@ BOOL CSMTP::transaction_command(PENDING_REPLY nReply, const char* szFormat, ...)
   return pipelining() && m_Pending.size() < kMaxGroup ? !m_bRefused : take_replies();
 }
 
-BOOL CSMTP::take_replies() {
+BOOL CSMTPState::take_replies() {
   if (!m_sUnwritten.IsEmpty()) {
     // A send that fails leaves the replies to what a read on the failed
     // connection gives at once.
@@ -183,18 +187,18 @@ BOOL CSMTP::take_replies() {
     }
     switch (nReply) {
       case PENDING_MAIL:
-        m_bRefused = !get_response(RESPONSE_OK);
+        m_bRefused = !m_smtp.get_response(CSMTP::RESPONSE_OK);
         // Commands the server saw after a refused MAIL From are reset too.
         m_bInTransaction = !m_bRefused || !m_Pending.empty();
         break;
       case PENDING_RCPT:
-        if (get_response(RESPONSE_OK))
+        if (m_smtp.get_response(CSMTP::RESPONSE_OK))
           ++m_nAccepted;
         else if (m_nLink == LINK_OPEN)
           m_RefusedRecipients.emplace_back(sRecipient, m_sLastReply);
         break;
       case PENDING_DATA:
-        m_bRefused = !get_response(RESPONSE_DATA_READY);
+        m_bRefused = !m_smtp.get_response(CSMTP::RESPONSE_DATA_READY);
         break;
       case PENDING_CHUNK:
       case PENDING_LAST_CHUNK: {
@@ -206,8 +210,9 @@ BOOL CSMTP::take_replies() {
         CSMTPReply reply;
         if (!read_reply(reply, nReply == PENDING_LAST_CHUNK ? end_of_data_timeout() : m_nTimeout)) {
           m_bRefused = TRUE;
-        } else if (reply.nCode != response_table[RESPONSE_OK].nCode) {
-          reply_failed(reply, response_table[bAsData ? RESPONSE_DATA_READY : RESPONSE_OK].szMessage);
+        } else if (reply.nCode != CSMTP::response_table[CSMTP::RESPONSE_OK].nCode) {
+          reply_failed(reply,
+                       CSMTP::response_table[bAsData ? CSMTP::RESPONSE_DATA_READY : CSMTP::RESPONSE_OK].szMessage);
           m_bRefused = TRUE;
         }
         break;
@@ -218,17 +223,18 @@ BOOL CSMTP::take_replies() {
   return !m_bRefused;
 }
 
-void CSMTP::skip_reply(PENDING_REPLY nReply) {
-  const CString sError = m_sLastError;
+void CSMTPState::skip_reply(PENDING_REPLY nReply) {
+  const CString sError = m_smtp.m_sLastError;
   const CString sReply = m_sLastReply;
   const CString sSocketError = m_sSocketError;
   CSMTPReply reply;
   // A server that opens the data phase of a transaction that failed is in a
   // state nobody knows: the connection is given up rather than risk sending
   // an empty message.
-  if (read_reply(reply) && nReply == PENDING_DATA && reply.nCode == response_table[RESPONSE_DATA_READY].nCode)
+  if (read_reply(reply) && nReply == PENDING_DATA &&
+      reply.nCode == CSMTP::response_table[CSMTP::RESPONSE_DATA_READY].nCode)
     link_lost(0, TRUE);
-  m_sLastError = sError;
+  m_smtp.m_sLastError = sError;
   m_sLastReply = sReply;
   m_sSocketError = sSocketError;
 }
