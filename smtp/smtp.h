@@ -29,7 +29,8 @@ public:
   // Recipients"); otherwise has it format itself and returns TRUE. A MIME
   // message with parts it could not write whole is still sent; GetLastError
   // then reads "Attachment could not be read: " and their paths, separated
-  // by ", ".
+  // by ", ". The message of the one-call send is checked only; it is
+  // formatted as it is sent.
   virtual BOOL FormatMailMessage(CMailMessage* msg);
   CSMTP(const CSMTP&) = delete;
   CSMTP& operator=(const CSMTP&) = delete;
@@ -148,9 +149,11 @@ public:
   // failing step in GetLastError. The message is formatted straight into the
   // data phase a piece at a time (CMailMessage::WriteMessage), so that an
   // attachment is never held whole in memory; the bytes sent are those
-  // FormatMessage would give. In a class derived from CSMTP the call formats
-  // and sends through FormatMailMessage and transmit_message instead, which
-  // the class may have replaced.
+  // FormatMessage would give. The call goes through FormatMailMessage and
+  // transmit_message, which a derived class may replace: for this message
+  // the base FormatMailMessage checks it but leaves it unformatted, and the
+  // base transmit_message formats it as it sends it. A replacement that
+  // needs the formatted text has the message format itself.
   BOOL SendMessage(CString sRecipients, CString sBody, CString sSubject, CStringArray* pAttachments);
   // The charset the one-call send labels its 8-bit texts with
   // (CMailMessage::SetCharset); FALSE, changing nothing, for a name that
@@ -161,7 +164,9 @@ protected:
   // Runs the mail transaction for a formatted message: MAIL From, one RCPT TO
   // per recipient (TO, CC, BCC; a refused recipient does not stop it), DATA,
   // the header block and the body made transparent, the end-of-data line.
-  // An address holding CR or LF fails it before anything is sent.
+  // An address holding CR or LF fails it before anything is sent. The
+  // message of the one-call send, left unformatted by FormatMailMessage, is
+  // formatted straight into the data phase.
   virtual BOOL transmit_message(CMailMessage* msg);
 
   // A reply a dialogue step expects, and the error text when another comes.

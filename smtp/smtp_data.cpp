@@ -115,36 +115,33 @@ BOOL CSMTPState::send_chunk(const char* pData, std::size_t nLength, BOOL bLast, 
   // without PIPELINING every chunk waits for the replies before it, with it
   // only once this much data is unanswered.
   constexpr std::size_t kUnansweredLimit = 256 * 1024;
-  if ((!pipelining() || m_nUnansweredBytes + nLength > kUnansweredLimit) && !m_Pending.empty() && !take_replies())
+  if ((!pipelining() || m_Transaction.nUnansweredBytes + nLength > kUnansweredLimit) &&
+      !m_Transaction.pending.empty() && !take_replies())
     return FALSE;
-  if (m_bRefused) return FALSE;
+  if (m_Transaction.bRefused) return FALSE;
   CString head;
   head.Format("BDAT %zu%s\r\n", nLength, bLast ? " LAST" : "");
-  m_sUnwritten += head;
-  m_Pending.push_back(bLast ? PENDING_LAST_CHUNK : PENDING_CHUNK);
-  m_nUnansweredBytes += nLength;
+  m_Transaction.sUnwritten += head;
+  m_Transaction.pending.push_back(bLast ? PENDING_LAST_CHUNK : PENDING_CHUNK);
+  m_Transaction.nUnansweredBytes += nLength;
   // A gathered chunk leaves in one send with the commands before it; a long
   // run goes out from where it is.
   constexpr std::size_t kCopiedBytes = 64 * 1024;
   if (nLength <= kCopiedBytes) {
-    m_sUnwritten.Append(pData, static_cast<int>(nLength));
-    if (szTrailer != nullptr) m_sUnwritten += szTrailer;
-    send_text(m_sUnwritten);
-    m_sUnwritten.Empty();
+    m_Transaction.sUnwritten.Append(pData, static_cast<int>(nLength));
+    if (szTrailer != nullptr) m_Transaction.sUnwritten += szTrailer;
+    send_text(m_Transaction.sUnwritten);
+    m_Transaction.sUnwritten.Empty();
     return TRUE;
   }
-  send_text(m_sUnwritten);
-  m_sUnwritten.Empty();
+  send_text(m_Transaction.sUnwritten);
+  m_Transaction.sUnwritten.Empty();
   send_bytes(pData, nLength);
   if (szTrailer != nullptr) send_bytes(szTrailer, std::strlen(szTrailer));
   return TRUE;
 }
 
 BOOL CSMTPState::stream_message(CMIMEMessage* msg) {
-  if (msg->GetNumRecipients(CMailMessage::TO) == 0) {
-    m_smtp.m_sLastError = "No Recipients";
-    return FALSE;
-  }
   if (!start_transaction(msg)) return FALSE;
   m_smtp.m_Socket.SetTimeout(timeout_ms(m_nTimeout));
   const BOOL bChunked = chunking();

@@ -9,7 +9,7 @@
 #include "mail/mime_message.h"
 #include "smtp/internal/smtp_state.h"
 
-#include <typeinfo>
+using tarvenkel::detail::CSMTPState;
 
 BOOL CSMTP::SetCharset(LPCTSTR szCharset) {
   // The message checks the name; it keeps it only when it may stand in a header.
@@ -42,21 +42,32 @@ BOOL CSMTP::SendMessage(CString sRecipients, CString sBody, CString sSubject, CS
   }
 
   if (!Connect()) return FALSE;
+  // The call goes through the overridable steps of SendMessage with a
+  // message, without its checks of the connection. Their base versions know
+  // this message: FormatMailMessage checks it but leaves it unformatted, and
+  // transmit_message formats it straight into the data phase, a piece at a
+  // time, so an attachment is never held whole in memory and the server takes
+  // in the first pieces while the next are encoded. A derived class that
+  // formats the message itself, without the base FormatMailMessage, has it
+  // sent as SendMessage would. The connection is closed right after, so a
+  // failed transaction needs no RSET.
+  m_pState->m_pOneCallMessage = &msg;
   BOOL result = FALSE;
   try {
-    // The message is formatted straight into the data phase, a piece at a
-    // time, so an attachment is never held whole in memory and the server
-    // takes in the first pieces while the next are encoded. A subclass may
-    // have overridden the steps of the formatted send, so it keeps them.
-    // It closes the connection right after, so a failed transaction needs no RSET.
-    result = typeid(*this) == typeid(CSMTP) ? m_pState->stream_message(&msg)
-                                            : FormatMailMessage(&msg) && transmit_message(&msg);
+    result = FormatMailMessage(&msg) && transmit_message(&msg);
   } catch (...) {
     // An exception from formatting (out of memory) still leaves the object
     // closed, as every other path does.
+    m_pState->forget_one_call_message();
     Disconnect();
     throw;
   }
+  m_pState->forget_one_call_message();
   Disconnect();
   return result;
+}
+
+void CSMTPState::forget_one_call_message() {
+  m_pOneCallMessage = nullptr;
+  m_bFormatDeferred = FALSE;
 }

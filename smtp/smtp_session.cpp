@@ -112,10 +112,6 @@ void CSMTPState::abandon_connection() {
   m_smtp.m_pReplyBuffer = nullptr;
   m_ReplyReader.Reset();
   m_nLink = LINK_OPEN;
-  m_bInTransaction = FALSE;
-  m_sUnwritten.Empty();
-  m_Pending.clear();
-  m_PendingRecipients.clear();
   m_bQuitSent = FALSE;
 }
 

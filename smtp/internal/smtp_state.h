@@ -161,30 +161,46 @@ struct CSMTPState {
   // still awaited for the chunks.
   BOOL end_of_data_reply();
   // The mail transaction for a message that is formatted while it is sent
-  // (WriteMessage into the data phase), with the checks of FormatMailMessage.
+  // (WriteMessage into the data phase).
   BOOL stream_message(CMIMEMessage* msg);
+
+  // The one-call send (smtp_send.cpp).
+
+  // Ends the one-call send's hold on its message.
+  void forget_one_call_message();
 
   CSMTP& m_smtp;  // the object this is the state of
 
   UINT m_nTimeout;
   BOOL m_bTimeoutSet = FALSE;       // SetTimeout was called
   LINK_STATE m_nLink = LINK_OPEN;   // how the connection stands
-  BOOL m_bInTransaction = FALSE;    // MAIL From accepted, transaction not ended
   CString m_sLastReply;             // what GetLastReply returns
   CString m_sSocketError;           // what GetLastSocketError returns
-  // The refused recipients of the latest transaction: address and reply.
-  std::vector<std::pair<CString, CString>> m_RefusedRecipients;
   CReplyReader m_ReplyReader;
+  BOOL m_bShortDialogue = FALSE;    // see SetShortDialogue
+  BOOL m_bQuitSent = FALSE;         // QUIT went with the end of the data
 
-  BOOL m_bShortDialogue = FALSE;          // see SetShortDialogue
-  CString m_sUnwritten;                   // commands of the transaction not yet written
-  std::deque<PENDING_REPLY> m_Pending;    // replies awaited, in order
-  std::deque<CString> m_PendingRecipients;  // the addresses of the RCPT replies awaited
-  BOOL m_bRefused = FALSE;                // the transaction failed at a reply
-  int m_nAccepted = 0;                    // recipients accepted so far
-  std::size_t m_nUnansweredBytes = 0;     // chunk bytes written whose replies are awaited
-  BOOL m_bChunkAnswered = FALSE;          // a chunk's reply has been read
-  BOOL m_bQuitSent = FALSE;               // QUIT went with the end of the data
+  // The state of the latest mail transaction. start_transaction sets it back
+  // to these values, all at once, before the first command of each.
+  struct CTransaction {
+    BOOL bStarted = FALSE;                // MAIL From accepted, transaction not ended
+    CString sUnwritten;                   // commands not yet written
+    std::deque<PENDING_REPLY> pending;    // replies awaited, in order
+    std::deque<CString> pendingRecipients;  // the addresses of the RCPT replies awaited
+    BOOL bRefused = FALSE;                // the transaction failed at a reply
+    int nAccepted = 0;                    // recipients accepted so far
+    std::size_t nUnansweredBytes = 0;     // chunk bytes written whose replies are awaited
+    BOOL bChunkAnswered = FALSE;          // a chunk's reply has been read
+    // The refused recipients: address and reply.
+    std::vector<std::pair<CString, CString>> refusedRecipients;
+  };
+  CTransaction m_Transaction;
+
+  // The message of the one-call send while the call runs, else null; the base
+  // FormatMailMessage leaves it unformatted (m_bFormatDeferred) for the base
+  // transmit_message to format into the data phase.
+  CMIMEMessage* m_pOneCallMessage = nullptr;
+  BOOL m_bFormatDeferred = FALSE;
 
   CString m_sCharset;  // see SetCharset
   CSMTP::SECURITY_MODE m_nSecurity = CSMTP::SECURITY_NONE;
