@@ -26,9 +26,14 @@ echo "== building the archives"
 cmake -S "$top" -B "$out/static" "${common[@]}" -DBUILD_SHARED_LIBS=OFF >/dev/null
 cmake --build "$out/static" -j "$jobs" --target tarvenkel-framework tarvenkel-framework-gui tarvenkel tarvenkel-ui
 
+# Only what the packages hold: the four libraries, the two installed tools
+# and their manual pages (when scdoc is there), not the demo programs.
 echo "== building the shared libraries and the tools"
-cmake -S "$top" -B "$out/shared" "${common[@]}" -DTARVENKEL_STATIC_ARCHIVES_FROM="$out/static" >/dev/null
-cmake --build "$out/shared" -j "$jobs"
+cmake -S "$top" -B "$out/shared" "${common[@]}" -DTARVENKEL_STATIC_ARCHIVES_FROM="$out/static" \
+  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+targets=(tarvenkel-framework tarvenkel-framework-gui tarvenkel tarvenkel-ui tarvenkel-send tarvenkel-archive-dump)
+if grep -q '^TARVENKEL_SCDOC:FILEPATH=/' "$out/shared/CMakeCache.txt"; then targets+=(man-pages); fi
+cmake --build "$out/shared" -j "$jobs" --target "${targets[@]}"
 
 echo "== packaging"
 rm -f "$out"/*.deb

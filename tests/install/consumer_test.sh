@@ -17,9 +17,9 @@
 # libraries, and pkg-config --static the archives.
 #
 # A prefix this script installs itself also gets the tools, which must run
-# from it without LD_LIBRARY_PATH, and, for a shared build without
-# sanitizers, the code blocks of README.md are built against it
-# (readme_snippets.py).
+# from it without LD_LIBRARY_PATH (unless the build was made for /usr, which
+# sets no run path), and, for a shared build without sanitizers, the code
+# blocks of README.md are built against it (readme_snippets.py).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d /tmp/tarvenkel-install-XXXXXX)
@@ -37,6 +37,13 @@ else
   flags=$(cache CMAKE_CXX_FLAGS)
   [ "$(cache TARVENKEL_SANITIZE)" = ON ] && extra=("-fsanitize=address,undefined")
   [ "$(cache BUILD_SHARED_LIBS)" = OFF ] && kinds=(static)
+  [[ $(cache CMAKE_INSTALL_PREFIX) =~ ^/usr/?$ ]] && installed_here=for-usr
+fi
+if [ $installed_here != yes ]; then
+  # Files made for /usr carry no run path: there the loader finds the
+  # libraries itself. Here the folder they were put in stands in for it.
+  LD_LIBRARY_PATH=$(dirname "$(find "$prefix" -name 'libtarvenkel.so*' -print -quit)")
+  export LD_LIBRARY_PATH
 fi
 
 # What each host must print after its version line; the template's size is
@@ -142,7 +149,7 @@ if [ $installed_here = yes ]; then
   done
 fi
 
-if [ $installed_here = yes ] && [ "${kinds[0]}" = shared ] && [ ${#extra[@]} = 0 ]; then
+if [ $installed_here != no ] && [ "${kinds[0]}" = shared ] && [ ${#extra[@]} = 0 ]; then
   echo "== the code blocks of README.md"
   for project in $(/usr/bin/python3 "$here/readme_snippets.py" "$here/../../README.md" "$work/readme"); do
     if [ ! -f "$project/CMakeLists.txt" ]; then

@@ -1,4 +1,5 @@
 #include "tests/support/scripted_smtp_server.h"
+#include "tests/support/time_scale.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -114,7 +115,7 @@ ScriptedSmtpServer::~ScriptedSmtpServer() {
 
 std::string ScriptedSmtpServer::Received(std::size_t session, int timeoutMs) {
   std::unique_lock<std::mutex> lock(m_mutex);
-  m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_sessions.at(session).ended; });
+  m_changed.wait_for(lock, std::chrono::milliseconds(SlackMs(timeoutMs)), [&] { return m_sessions.at(session).ended; });
   return m_sessions.at(session).received;
 }
 
@@ -127,7 +128,7 @@ std::size_t ScriptedSmtpServer::Accepted() {
 
 bool ScriptedSmtpServer::WaitUntilSilent(std::size_t session, int timeoutMs) {
   std::unique_lock<std::mutex> lock(m_mutex);
-  return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_sessions.at(session).silent; });
+  return m_changed.wait_for(lock, std::chrono::milliseconds(SlackMs(timeoutMs)), [&] { return m_sessions.at(session).silent; });
 }
 
 void ScriptedSmtpServer::run() {
