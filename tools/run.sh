@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # The two quick-start jobs on a Debian 12 machine, as root:
-#   tools/run.sh demo   install what is missing, build, send a notification to a
-#                       local SMTP server that this script starts, show what arrived
-#   tools/run.sh test   install what is missing, build, run every test in the
+#   tools/run.sh demo   install what the demo needs, build the libraries and the
+#                       two programs it runs, send a notification to a local
+#                       SMTP server that this script starts, show what arrived
+#   tools/run.sh test [STAGE...]
+#                       install what is missing, build, run every test in the
 #                       Release and the sanitizer (ASan+UBSan) configurations,
 #                       the start-up, mail and install tests in a static
 #                       build, the Debian packages (built, their contents and
 #                       lintian checked, a host built against them unpacked),
 #                       the concurrency tests under ThreadSanitizer, the mail
 #                       and record tests under valgrind memcheck, and each fuzz
-#                       target for a bounded time under libFuzzer
+#                       target for a bounded time under libFuzzer; with
+#                       stage names (release_stage, asan_stage, ...) only those
 # Tests labelled "soak" are long and run only on request:
 #   (cd build/release && ctest -L soak --output-on-failure)
 set -euo pipefail
@@ -107,10 +110,14 @@ tsan_tests() {
 # that use the start-up's two objects), and the installed static package
 # built against by an out-of-tree host (find_package and pkg-config
 # --static). The rest of the suite runs the same code in the shared build.
+# It is configured as the Debian packages are (Debian's hardening flags, for
+# /usr), so that the package stage takes its archives instead of building
+# them again.
 static_tests() {
   echo "== building static"
-  cmake -S "$top" -B "$top/build/static" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DBUILD_SHARED_LIBS=OFF -DTARVENKEL_BENCH=OFF >/dev/null
+  local deb_flags
+  mapfile -t deb_flags < <("$top/tools/build-debs.sh" --flags)
+  cmake -S "$top" -B "$top/build/static" "${deb_flags[@]}" -DBUILD_SHARED_LIBS=OFF -DTARVENKEL_TESTS=ON >/dev/null
   local selection='^(record_.*|module_.*|mail_base64_test|mail_mime_message_test|framework_extension_module_test|ui_net_connect_test|install_consumer)$'
   local targets
   # install_consumer has no program of its own; it installs the four archives.
@@ -123,7 +130,7 @@ static_tests() {
 # they hold and depend on, by lintian, and by a host built against them
 # unpacked into a scratch root.
 package_tests() {
-  JOBS=$(nproc) "$top/tools/build-debs.sh"
+  STATIC_BUILD=$top/build/static JOBS=$(nproc) "$top/tools/build-debs.sh"
   bash "$top/tests/install/deb_test.sh" "$top/build/deb" "$top/tests/install/consumer" c++
 }
 
@@ -154,8 +161,8 @@ valgrind_tests() {
 # Every fuzz target under clang, libFuzzer, ASan and UBSan for a bounded time,
 # starting from its committed seeds; new inputs go to a scratch folder so the
 # repository's corpus is not changed. libFuzzer runs on one core, so the
-# targets run as many at a time as there are cores, 20 s each (eight targets
-# on two cores: 80 s); FUZZ_SECONDS sets a longer run.
+# targets run as many at a time as there are cores, 20 s each unless
+# FUZZ_SECONDS says otherwise.
 fuzz_one() {
   local name=$1 corpus scratch
   corpus=$top/tests/fuzz/corpus/${name%_fuzz}
@@ -236,19 +243,29 @@ asan_stage() {
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_tests asan -E '^docs$'
 }
 
+# The stages in order; the package stage takes the static stage's archives.
+all_stages=(release_stage asan_stage static_tests package_tests tsan_tests valgrind_tests fuzz_tests)
+
 tests() {
   stage install_missing "${packages[@]}"
-  stage release_stage
-  stage asan_stage
-  stage static_tests
-  stage package_tests
-  stage tsan_tests
-  stage valgrind_tests
-  stage fuzz_tests
+  local name
+  for name in "${all_stages[@]}"; do stage "$name"; done
 }
 
+# `test STAGE...` runs only the stages named, in that order (after a full
+# run, to repeat one).
 case "${1:-}" in
   demo) demo ;;
-  test) tests ;;
-  *) echo "usage: $0 demo|test" >&2; exit 2 ;;
+  test)
+    shift
+    if (($# == 0)); then
+      tests
+    else
+      for name in "$@"; do
+        [[ " ${all_stages[*]} " == *" $name "* ]] || { echo "no stage $name; stages: ${all_stages[*]}" >&2; exit 2; }
+        stage "$name"
+      done
+    fi
+    ;;
+  *) echo "usage: $0 demo | test [STAGE...]" >&2; exit 2 ;;
 esac

@@ -30,7 +30,10 @@ if [ "$1" = --prefix ]; then
   [ -n "$(find "$prefix" -name libtarvenkel.a -print -quit)" ] && kinds+=(static)
 else
   build=$1 consumer=$2 cxx=$3 prefix=$work/prefix installed_here=yes
-  for component in runtime runtime-ui dev tools; do
+  # The tools when this build made them (a stage may build only the libraries and some tests).
+  components=(runtime runtime-ui dev)
+  [ -x "$build/tools/tarvenkel-send" ] && [ -x "$build/tools/tarvenkel-archive-dump" ] && components+=(tools)
+  for component in "${components[@]}"; do
     cmake --install "$build" --prefix "$prefix" --component $component >/dev/null
   done
   cache() { grep -E "^$1:" "$build/CMakeCache.txt" | cut -d= -f2-; }
@@ -140,7 +143,7 @@ for kind in "${kinds[@]}"; do
   done
 done
 
-if [ $installed_here = yes ]; then
+if [ $installed_here = yes ] && [ -x "$prefix/bin/tarvenkel-send" ]; then
   echo "== the tools run from the prefix without LD_LIBRARY_PATH"
   for tool in tarvenkel-send tarvenkel-archive-dump; do
     env -u LD_LIBRARY_PATH "$prefix/bin/$tool" --help >/dev/null || { echo "$prefix/bin/$tool --help failed" >&2; exit 1; }
