@@ -38,8 +38,9 @@ void CNetConnect::Create(CWnd* pParent) {
   if (hadWindow)
     t_strCreateError = "the dialog already has a window";
   else if (!AfxFindResource(RT_DIALOG_TYPE, IDD, &data, &size))
-    t_strCreateError.Format("dialog template %u not found: the module that holds it (libtarvenkel) is not loaded",
-                            static_cast<unsigned>(IDD));
+    t_strCreateError.Format(
+        "dialog template %u not found: the module that holds it (libtarvenkel) is not loaded or not registered",
+        static_cast<unsigned>(IDD));
   else
     t_strCreateError.Format("dialog template %u is malformed or its window could not be made",
                             static_cast<unsigned>(IDD));

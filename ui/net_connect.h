@@ -22,7 +22,7 @@ public:
   void Create(CWnd* pParent);
   // Why the latest Create on this thread made no window, e.g. that template
   // 950 was not found because the module that holds it (libtarvenkel) is not
-  // loaded; empty when it made one.
+  // loaded or has withdrawn its registration; empty when it made one.
   static CString GetCreateError();
   // Replaces the status line and shows it at once. Before Create the text is
   // kept and shown when the window is created.

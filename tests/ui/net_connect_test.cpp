@@ -221,8 +221,8 @@ TEST_F(NetConnectTest, CreateWithoutTheTemplateMakesNoWindowAndSaysWhy) {
   AfxUnregisterResources(module);
   m_dlg.Create(nullptr);
   EXPECT_EQ(m_dlg.m_hWnd, nullptr);
-  EXPECT_STREQ(CNetConnect::GetCreateError(),
-               "dialog template 950 not found: the module that holds it (libtarvenkel) is not loaded");
+  EXPECT_STREQ(CNetConnect::GetCreateError(), "dialog template 950 not found: the module that holds it (libtarvenkel) "
+                                              "is not loaded or not registered");
   AfxRegisterResource(module, RT_DIALOG_TYPE, IDD_NETCONNECT, dialog, dialogSize);
   AfxRegisterResource(module, RT_AVI_TYPE, IDR_CONNECT_AVI, clip, clipSize);
   m_dlg.Create(nullptr);
