@@ -107,7 +107,7 @@ ScriptedSmtpServer::ScriptedSmtpServer(std::vector<SmtpScript> sessions) : m_scr
 
 ScriptedSmtpServer::~ScriptedSmtpServer() {
   std::uint64_t one = 1;
-  (void)::write(m_stopFd, &one, sizeof one);
+  [[maybe_unused]] const ssize_t written = ::write(m_stopFd, &one, sizeof one);
   m_thread.join();
   ::close(m_listenFd);
   ::close(m_stopFd);
