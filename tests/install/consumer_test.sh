@@ -34,7 +34,7 @@ else
   components=(runtime runtime-ui dev)
   [ -x "$build/tools/tarvenkel-send" ] && [ -x "$build/tools/tarvenkel-archive-dump" ] && components+=(tools)
   for component in "${components[@]}"; do
-    cmake --install "$build" --prefix "$prefix" --component $component >/dev/null
+    cmake --install "$build" --prefix "$prefix" --component "$component" >/dev/null
   done
   cache() { grep -E "^$1:" "$build/CMakeCache.txt" | cut -d= -f2-; }
   flags=$(cache CMAKE_CXX_FLAGS)
