@@ -23,7 +23,7 @@ top=$(pwd)
 packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev lintian
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 python3-aiosmtpd postfix openssl libssl-dev libmime-tools-perl
+  python3 python3-aiosmtpd postfix openssl libssl-dev libmime-tools-perl libgmime-3.0-dev
   libfreetype-dev libfontconfig-dev libpng-dev libx11-dev
   fonts-arphic-uming fonts-dejavu-core xvfb x11-apps imagemagick
   clang libclang-rt-14-dev valgrind

@@ -25,6 +25,8 @@ std::vector<std::string> HeaderLines(const CString& header) {
 const char* kDatePattern =
     "Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-3][0-9] (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
     "[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [+-][0-9][0-9][0-5][0-9]";
+// The line every formatted message ends its header with.
+const char* kMessageIdPattern = "Message-ID: <[0-9]+\\.[0-9]{6}\\.[0-9]+\\.[0-9]+\\.[0-9a-f]{16}@[^ <>]+>";
 
 TEST(MailHeader, BlockIsByteForByteWithDateByPattern) {
   CMailMessage m;
@@ -33,14 +35,15 @@ TEST(MailHeader, BlockIsByteForByteWithDateByPattern) {
   m.AddRecipient("ops@plant.example", "", CMailMessage::TO);
   m.FormatMessage();
   const auto lines = HeaderLines(m.m_sHeader);
-  ASSERT_EQ(lines.size(), 7u);
+  ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[0], "From: alarm@plant.example");
   EXPECT_EQ(lines[1], "To: <ops@plant.example>");
   EXPECT_EQ(lines[2], "Cc: ");
   EXPECT_THAT(lines[3], MatchesRegex(kDatePattern));
   EXPECT_EQ(lines[4], "Subject: Pump 3 pressure");
   EXPECT_EQ(lines[5], "X-Mailer: Zolvane");
-  EXPECT_EQ(lines[6], "");
+  EXPECT_THAT(lines[6], MatchesRegex(kMessageIdPattern));
+  EXPECT_EQ(lines[7], "");
 }
 
 TEST(MailHeader, DateUsesNumericOffsetAndEnglishNamesInAnyZone) {
@@ -86,7 +89,7 @@ TEST(MailHeader, LineBreaksInValuesCannotStartNewHeaderLines) {
   m.AddRecipient("b@x>\r\nX-Evil: 1", "N", CMailMessage::TO);
   m.FormatMessage();
   const auto lines = HeaderLines(m.m_sHeader);
-  ASSERT_EQ(lines.size(), 9u);  // six lines, two kept fold continuations, the empty line
+  ASSERT_EQ(lines.size(), 10u);  // six lines, two kept fold continuations, the Message-ID, the empty line
   EXPECT_EQ(lines[0], "From: a@x  Bcc: victim@y");
   EXPECT_EQ(lines[1], "To: N<b@x>  X-Evil: 1>");
   EXPECT_EQ(lines[4], "Subject: one Injected: 1 Two");
@@ -108,7 +111,7 @@ TEST(MailHeader, FoldsLeavingBlankLinesBecomeBlanks) {
   m.m_sMailer = "M\r\n \t";
   m.FormatMessage();
   const auto lines = HeaderLines(m.m_sHeader);
-  ASSERT_EQ(lines.size(), 8u);  // six lines, one kept fold continuation, the empty line
+  ASSERT_EQ(lines.size(), 9u);  // six lines, one kept fold continuation, the Message-ID, the empty line
   EXPECT_EQ(lines[4], "Subject: a   ");
   EXPECT_EQ(lines[5], "\tBcc: v@y");
   EXPECT_EQ(lines[6], "X-Mailer: M   \t");
@@ -121,7 +124,7 @@ TEST(MailHeader, FormattingAgainRebuildsTheHeader) {
   m.m_sSubject = "second";
   m.FormatMessage();
   EXPECT_EQ(m.m_sHeader.Find("first"), -1);
-  EXPECT_EQ(HeaderLines(m.m_sHeader).size(), 7u);
+  EXPECT_EQ(HeaderLines(m.m_sHeader).size(), 8u);
 }
 
 TEST(MailBody, EndsInExactlyOneAddedCrLf) {
@@ -231,7 +234,7 @@ TEST(MailMessage, DerivedMessageOverridesTheSteps) {
   } m;
   m.FormatMessage();
   EXPECT_EQ(m.order, "speb");
-  EXPECT_EQ(m.m_sHeader.str(), "X-Only: 1\r\n\r\n");
+  EXPECT_THAT(m.m_sHeader.str(), MatchesRegex(std::string("X-Only: 1\r\n") + kMessageIdPattern + "\r\n\r\n"));
   EXPECT_EQ(m.m_sBody.str(), "custom");
 }
 
