@@ -251,8 +251,8 @@ CString CMailMessage::format_date(const CTime& t) {
 
 CString CMailMessage::display_name(const CString& sName, tarvenkel::NameForm form) {
   // An atom name keeps its own blanks, the one before "<" included.
-  return form == tarvenkel::NameForm::kQuoted ? CString(std::string_view(tarvenkel::QuotedName(sName.str()) + " "))
-                                              : sName;
+  if (form != tarvenkel::NameForm::kQuoted) return sName;
+  return CString(std::string_view(tarvenkel::QuotedName(tarvenkel::WithoutLineBreaks(sName.str())) + " "));
 }
 
 tarvenkel::NameForm CMailMessage::name_form(const CString& sName, const CString& sAddress) {

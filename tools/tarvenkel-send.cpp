@@ -1052,6 +1052,16 @@ int main(int argc, char** argv) {
   // The text agent makes the body's bare LF and CR line ends CR LF.
   prepared.body = body.empty() ? "Hello!" : body;
 
+  {
+    // Text typed or read in another charset than the one it is labelled
+    // with would reach the reader as mojibake: say so, and send it all the same.
+    CMIMEMessage probe;
+    build_message(options, prepared, probe);
+    CString text, charset;
+    if (!probe.CheckCharset(text, charset))
+      std::fprintf(stderr, "%s: warning: %s is not valid %s (see --charset)\n", kProgram, text.str().c_str(),
+                   charset.str().c_str());
+  }
   if (options.dryRun) {
     CMIMEMessage message;
     build_message(options, prepared, message);

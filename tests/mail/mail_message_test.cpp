@@ -3,8 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <regex>
+#include <set>
 #include <string>
 
 namespace {
@@ -236,6 +241,58 @@ TEST(MailMessage, DerivedMessageOverridesTheSteps) {
   EXPECT_EQ(m.order, "speb");
   EXPECT_THAT(m.m_sHeader.str(), MatchesRegex(std::string("X-Only: 1\r\n") + kMessageIdPattern + "\r\n\r\n"));
   EXPECT_EQ(m.m_sBody.str(), "custom");
+}
+
+// The value of the message's Message-ID line after formatting.
+std::string MessageId(CMailMessage& m) {
+  m.FormatMessage();
+  const std::string& h = m.m_sHeader.str();
+  const std::size_t at = h.find("\r\nMessage-ID: ");
+  return at == std::string::npos ? std::string() : h.substr(at + 14, h.find("\r\n", at + 2) - at - 14);
+}
+
+TEST(MessageId, EachMessageOfEachProcessGetsItsOwnAndAHostsOwnIsKept) {
+  std::set<std::string> ids;
+  for (int i = 0; i < 500; ++i) {
+    CMailMessage m;
+    m.m_sFrom = "Alarm desk <alarm@plant.example>";
+    ids.insert(MessageId(m));
+  }
+  EXPECT_EQ(ids.size(), 500u);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    CMailMessage m;
+    m.m_sFrom = "alarm@plant.example";
+    const std::string id = MessageId(m);
+    _exit(write(fds[1], id.data(), id.size()) == static_cast<ssize_t>(id.size()) ? 0 : 1);
+  }
+  close(fds[1]);
+  char buf[512];
+  const ssize_t n = read(fds[0], buf, sizeof buf);
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_GT(n, 0);
+  const std::string childId(buf, static_cast<std::size_t>(n));
+  EXPECT_EQ(ids.count(childId), 0u) << childId;
+  // The local host's name when it is a domain, else the sender's domain.
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  const std::string domain = std::strchr(host, '.') != nullptr ? host : "plant.example";
+  EXPECT_EQ(childId.substr(childId.size() - domain.size() - 2), "@" + domain + ">");
+
+  struct Own : CMailMessage {
+    void prepare_header() override {
+      CMailMessage::prepare_header();
+      add_header_line("Message-Id: <mine@plant.example>");
+    }
+  } own;
+  own.FormatMessage();
+  const std::string& h = own.m_sHeader.str();
+  EXPECT_NE(h.find("\r\nMessage-Id: <mine@plant.example>\r\n\r\n"), std::string::npos) << h;
+  EXPECT_EQ(h.find("Message-ID"), std::string::npos) << h;
 }
 
 }  // namespace
