@@ -377,6 +377,12 @@ TEST_F(TarvenkelSendToServer, ChineseTypedInAUtf8OrCLocaleArrivesReadable) {
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_NE(outcome.out.find("Subject: =?GBK?B?sai+rw==?=\r\n"), std::string::npos) << outcome.out;
   EXPECT_NE(outcome.out.find("Content-Type: text/plain; charset=GBK\r\n"), std::string::npos) << outcome.out;
+  EXPECT_EQ(outcome.err, "");
+  // Text that is not valid in the charset is sent after a warning that names it.
+  outcome = Send({"--dry-run", "--charset", "UTF-8", "--from", "a@plant.example", "--to", "b@plant.example",
+                  "--subject", "\xB1\xA8\xBE\xAF", "--body", "ok"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.err.find("warning: the subject is not valid UTF-8"), std::string::npos) << outcome.err;
   outcome = Send({"--dry-run", "--charset", "GB K", "--from", "a@plant.example", "--to", "b@plant.example"});
   EXPECT_EQ(outcome.status, 2);
   EXPECT_NE(outcome.err.find("--charset 'GB K': not a charset name"), std::string::npos) << outcome.err;
