@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
@@ -27,6 +28,12 @@ constexpr int kReplyBufferSize = 1024;
 constexpr int kHostNameSize = 80;
 constexpr UINT kDefaultTimeout = 300;
 constexpr UINT kDefaultEndOfDataTimeout = 600;
+
+// 250, or 251 (not local, will be forwarded) or 252 (cannot be checked,
+// delivery will be tried): the server takes the message for the recipient.
+bool AcceptsRecipient(int nCode) {
+  return nCode == 250 || nCode == 251 || nCode == 252;
+}
 
 }  // namespace
 
@@ -105,6 +112,9 @@ BOOL CSMTP::send_text(const CString& sText) {
 
 BOOL CSMTP::send_bytes(const char* pData, std::size_t nLength) {
   constexpr std::size_t kMaxSend = 1 << 30;
+  // A reply read leaves the socket's limit at what was left of its own
+  // wait; a send gets the whole limit, however long that reply took.
+  m_Socket.SetTimeout(timeout_ms(m_nTimeout));
   while (m_nLink == LINK_OPEN && nLength > 0) {
     const std::size_t piece = std::min(nLength, kMaxSend);
     if (m_Socket.Send(pData, static_cast<int>(piece), 0) == SOCKET_ERROR) link_lost(CSocket::GetLastError(), FALSE);
@@ -161,11 +171,11 @@ BOOL CSMTP::read_reply(CSMTPReply& reply) {
 
 BOOL CSMTP::failed_link_reply(CSMTPReply& reply) {
   if (m_nLink == LINK_TIMED_OUT) {
-    m_sLastError = "Timed out";
+    link_failed("Timed out");
     return FALSE;
   }
   if (m_nLink == LINK_FAILED) {
-    m_sLastError = "Socket Error";
+    link_failed("Socket Error");
     return FALSE;
   }
   // A connection closed under the session reads as an empty reply.
@@ -188,7 +198,7 @@ BOOL CSMTP::read_reply(CSMTPReply& reply, UINT nSeconds) {
     }
     const int waitMs = deadline.RemainingMs();  // -1: no limit
     if (waitMs == 0) {
-      m_sLastError = "Timed out";
+      link_failed("Timed out");
       link_lost(ETIMEDOUT, TRUE);
       return FALSE;
     }
@@ -196,7 +206,7 @@ BOOL CSMTP::read_reply(CSMTPReply& reply, UINT nSeconds) {
     int n = m_pReplyBuffer != nullptr ? m_Socket.Receive(m_pReplyBuffer, kReplyBufferSize, 0) : SOCKET_ERROR;
     if (n == SOCKET_ERROR) {
       const int error = m_pReplyBuffer != nullptr ? CSocket::GetLastError() : EBADF;
-      m_sLastError = error == ETIMEDOUT ? "Timed out" : "Socket Error";
+      link_failed(error == ETIMEDOUT ? "Timed out" : "Socket Error");
       link_lost(error, TRUE);
       return FALSE;
     }
@@ -208,6 +218,13 @@ BOOL CSMTP::read_reply(CSMTPReply& reply, UINT nSeconds) {
     }
     m_ReplyReader.Append(m_pReplyBuffer, static_cast<std::size_t>(n));
   }
+}
+
+void CSMTP::link_failed(const char* szError) {
+  // No reply came, so none may stand beside the text: an earlier refusal's
+  // reply would make a passing failure look like a final one.
+  m_sLastError = szError;
+  m_sLastReply.Empty();
 }
 
 BOOL CSMTP::get_response(UINT response_expected) {
@@ -560,6 +577,45 @@ private:
   Sender& m_sender;
 };
 
+// Counts what the data phase would carry, without keeping it.
+class ByteCounter : public CDotStuffer::COutput {
+public:
+  void Put(const char*, std::size_t nLength) override { m_nBytes += nLength; }
+  std::uint64_t Bytes() const { return m_nBytes; }
+
+private:
+  std::uint64_t m_nBytes = 0;
+};
+
+// A file that a message writes itself into to be counted as ByteCounter does.
+class CountingFile : public CFile {
+public:
+  CountingFile(CDotStuffer& stuffer, ByteCounter& counter) : m_stuffer(stuffer), m_counter(counter) {}
+
+  void Write(const void* lpBuf, UINT nCount) override {
+    m_stuffer.Write(static_cast<const char*>(lpBuf), nCount, m_counter);
+  }
+
+private:
+  CDotStuffer& m_stuffer;
+  ByteCounter& m_counter;
+};
+
+// The size of a message as the server receives it, with its line ends made
+// CR LF (without the dots the data phase adds and the line that ends it): the
+// header, the body, and the empty line the end of the data adds after them.
+constexpr std::uint64_t kEndOfDataLine = 2;
+
+std::uint64_t FormattedSize(CMailMessage* msg) {
+  ByteCounter counter;
+  CDotStuffer stuffer(FALSE);
+  stuffer.Write(msg->m_sHeader.GetString(), static_cast<std::size_t>(msg->m_sHeader.GetLength()), counter);
+  stuffer.Finish(counter);
+  stuffer.Write(msg->m_sBody.GetString(), static_cast<std::size_t>(msg->m_sBody.GetLength()), counter);
+  stuffer.Finish(counter);
+  return counter.Bytes() + kEndOfDataLine;
+}
+
 const CMailMessage::RECIPIENTS_TYPE kRecipientKinds[] = {CMailMessage::TO, CMailMessage::CC, CMailMessage::BCC};
 
 bool HasLineBreak(const CString& s) {
@@ -597,8 +653,12 @@ BOOL CSMTP::chunking() const {
   return m_bShortDialogue && server_offers("CHUNKING");
 }
 
+BOOL CSMTP::declares_size() const {
+  return m_bShortDialogue && m_bConnected && m_nLink == LINK_OPEN && server_offers("SIZE");
+}
+
 BOOL CSMTP::transmit_message(CMailMessage* msg) {
-  if (!start_transaction(msg)) return FALSE;
+  if (!start_transaction(msg, declares_size() ? FormattedSize(msg) : 0)) return FALSE;
   send_data(msg);
   return end_of_data_reply();
 }
@@ -608,7 +668,7 @@ BOOL CSMTP::end_of_data_reply() {
   return get_response(RESPONSE_OK, end_of_data_timeout());
 }
 
-BOOL CSMTP::start_transaction(CMailMessage* msg) {
+BOOL CSMTP::start_transaction(CMailMessage* msg, std::uint64_t nSize) {
   if (!m_bConnected) {
     m_sLastError = "Must be connected";
     return FALSE;
@@ -627,7 +687,20 @@ BOOL CSMTP::start_transaction(CMailMessage* msg) {
   m_RefusedRecipients.clear();
   m_PendingRecipients.clear();
 
-  if (!transaction_command(PENDING_MAIL, "MAIL From: <%s>\r\n", msg->m_sFrom.GetString())) return FALSE;
+  CString sSize;
+  if (nSize > 0) {
+    // A message the server has said it will not take is not offered: it
+    // would be refused only after all of it went over the wire.
+    const std::uint64_t nLimit = size_limit();
+    if (nLimit > 0 && nSize > nLimit) {
+      m_sLastError.Format("Message too large for the server: %llu bytes, limit %llu bytes",
+                          static_cast<unsigned long long>(nSize), static_cast<unsigned long long>(nLimit));
+      return FALSE;
+    }
+    sSize.Format(" SIZE=%llu", static_cast<unsigned long long>(nSize));
+  }
+  if (!transaction_command(PENDING_MAIL, "MAIL From: <%s>%s\r\n", msg->m_sFrom.GetString(), sSize.GetString()))
+    return FALSE;
   for (CMailMessage::RECIPIENTS_TYPE kind : kRecipientKinds) {
     for (int i = 0; i < msg->GetNumRecipients(kind); ++i) {
       CString address;
@@ -684,12 +757,17 @@ BOOL CSMTP::take_replies() {
         // Commands the server saw after a refused MAIL From are reset too.
         m_bInTransaction = !m_bRefused || !m_Pending.empty();
         break;
-      case PENDING_RCPT:
-        if (get_response(RESPONSE_OK))
+      case PENDING_RCPT: {
+        CSMTPReply reply;
+        if (!read_reply(reply)) break;
+        if (AcceptsRecipient(reply.nCode)) {
           ++m_nAccepted;
-        else if (m_nLink == LINK_OPEN)
-          m_RefusedRecipients.emplace_back(sRecipient, m_sLastReply);
+          break;
+        }
+        reply_failed(reply, response_table[RESPONSE_OK].szMessage);
+        if (m_nLink == LINK_OPEN) m_RefusedRecipients.emplace_back(sRecipient, m_sLastReply);
         break;
+      }
       case PENDING_DATA:
         m_bRefused = !get_response(RESPONSE_DATA_READY);
         break;
@@ -765,8 +843,18 @@ BOOL CSMTP::stream_message(CMIMEMessage* msg) {
     m_sLastError = "No Recipients";
     return FALSE;
   }
-  if (!start_transaction(msg)) return FALSE;
-  m_Socket.SetTimeout(timeout_ms(m_nTimeout));
+  std::uint64_t nSize = 0;
+  if (declares_size()) {
+    // The size is only known once the message is formatted; a first pass
+    // counts it without keeping anything.
+    ByteCounter counter;
+    CDotStuffer stuffer(FALSE);
+    CountingFile counting(stuffer, counter);
+    if (!msg->WriteMessage(counting)) AfxThrowMemoryException();
+    stuffer.Finish(counter);
+    nSize = counter.Bytes() + kEndOfDataLine;
+  }
+  if (!start_transaction(msg, nSize)) return FALSE;
   const BOOL bChunked = chunking();
   CDataSender sender(*this, bChunked);
   CDotStuffer stuffer(!bChunked);
@@ -790,7 +878,6 @@ BOOL CSMTP::stream_message(CMIMEMessage* msg) {
 void CSMTP::send_data(CMailMessage* msg) {
   // The header and the body are filtered each on its own, both starting at
   // the beginning of a line.
-  m_Socket.SetTimeout(timeout_ms(m_nTimeout));
   const BOOL bChunked = chunking();
   CDataSender sender(*this, bChunked);
   CDotStuffer stuffer(!bChunked);

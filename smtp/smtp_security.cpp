@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -55,6 +56,18 @@ BOOL CSMTP::GetVerifyPeer() const {
 BOOL CSMTP::server_offers(const char* szKeyword) const {
   return std::any_of(m_Extensions.begin(), m_Extensions.end(),
                      [&](const CString& line) { return NamesExtension(line, szKeyword, nullptr); });
+}
+
+std::uint64_t CSMTP::size_limit() const {
+  for (const CString& line : m_Extensions) {
+    std::string limit;
+    if (!NamesExtension(line, "SIZE", &limit)) continue;
+    while (!limit.empty() && (limit.back() == ' ' || limit.back() == '\t')) limit.pop_back();
+    // "SIZE" alone, "SIZE 0" or a value that is no number: no limit given.
+    if (limit.empty() || limit.find_first_not_of("0123456789") != std::string::npos || limit.size() > 19) return 0;
+    return std::stoull(limit);
+  }
+  return 0;
 }
 
 BOOL CSMTP::use_auth_plain() const {

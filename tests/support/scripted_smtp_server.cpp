@@ -69,6 +69,11 @@ SmtpScript& SmtpScript::AnswerChunks(std::string reply) {
   return *this;
 }
 
+SmtpScript& SmtpScript::Pause(int milliseconds) {
+  m_steps.push_back(Step{Step::kPause, {}, {static_cast<std::size_t>(milliseconds)}});
+  return *this;
+}
+
 SmtpScript& SmtpScript::Close() {
   m_steps.push_back(Step{Step::kClose, {}, {}});
   return *this;
@@ -228,6 +233,9 @@ void ScriptedSmtpServer::play(int fd, std::size_t index) {
         }
         break;
       }
+      case SmtpScript::Step::kPause:
+        std::this_thread::sleep_for(std::chrono::milliseconds(step.segments.front()));
+        break;
       case SmtpScript::Step::kClose:
         ::shutdown(fd, SHUT_WR);
         // Keep what the client still sends before it notices.
