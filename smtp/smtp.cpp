@@ -560,21 +560,41 @@ namespace {
 
 // The data phase as a file that a message writes itself into: every write
 // goes through the transparency filter to the socket. Once no more data can
-// go out the next write throws and the message stops being formatted. (A
-// template only so that it may name the session's private sender.)
+// go out the next write throws and the message stops being formatted. A
+// header block given (not empty) goes out in place of the one the message
+// writes first, whose bytes are skipped. (A template only so that it may
+// name the session's private sender.)
 template <typename Sender>
 class DataPhaseFile : public CFile {
 public:
-  DataPhaseFile(CDotStuffer& stuffer, Sender& sender) : m_stuffer(stuffer), m_sender(sender) {}
+  DataPhaseFile(CDotStuffer& stuffer, Sender& sender, const CMailMessage& msg, const CString& sHeader)
+      : m_stuffer(stuffer), m_sender(sender), m_msg(msg), m_sHeader(sHeader) {}
 
   void Write(const void* lpBuf, UINT nCount) override {
     if (m_sender.Stopped()) AfxThrowFileException(CFileException::genericException, EPIPE);
-    m_stuffer.Write(static_cast<const char*>(lpBuf), nCount, m_sender);
+    const char* pData = static_cast<const char*>(lpBuf);
+    if (!m_sHeader.IsEmpty()) {
+      if (!m_bHeaderSent) {
+        // The message has formatted its header block before writing it.
+        m_nSkip = static_cast<UINT>(m_msg.m_sHeader.GetLength());
+        m_stuffer.Write(m_sHeader.GetString(), static_cast<std::size_t>(m_sHeader.GetLength()), m_sender);
+        m_bHeaderSent = true;
+      }
+      const UINT nSkipped = std::min(m_nSkip, nCount);
+      pData += nSkipped;
+      nCount -= nSkipped;
+      m_nSkip -= nSkipped;
+    }
+    m_stuffer.Write(pData, nCount, m_sender);
   }
 
 private:
   CDotStuffer& m_stuffer;
   Sender& m_sender;
+  const CMailMessage& m_msg;
+  const CString& m_sHeader;
+  bool m_bHeaderSent = false;
+  UINT m_nSkip = 0;  // bytes of the message's own header still to skip
 };
 
 // Counts what the data phase would carry, without keeping it.
@@ -844,21 +864,25 @@ BOOL CSMTP::stream_message(CMIMEMessage* msg) {
     return FALSE;
   }
   std::uint64_t nSize = 0;
+  CString sHeader;
   if (declares_size()) {
     // The size is only known once the message is formatted; a first pass
-    // counts it without keeping anything.
+    // counts it without keeping anything but the header block. That block
+    // is the one sent: formatted again, it would carry a new Date and
+    // Message-ID, whose length may differ from the counted one.
     ByteCounter counter;
     CDotStuffer stuffer(FALSE);
     CountingFile counting(stuffer, counter);
     if (!msg->WriteMessage(counting)) AfxThrowMemoryException();
     stuffer.Finish(counter);
     nSize = counter.Bytes() + kEndOfDataLine;
+    sHeader = msg->m_sHeader;
   }
   if (!start_transaction(msg, nSize)) return FALSE;
   const BOOL bChunked = chunking();
   CDataSender sender(*this, bChunked);
   CDotStuffer stuffer(!bChunked);
-  DataPhaseFile<CDataSender> data(stuffer, sender);
+  DataPhaseFile<CDataSender> data(stuffer, sender, *msg, sHeader);
   if (!msg->WriteMessage(data) && !sender.Stopped()) {
     // Memory ran out while formatting. Ending the data now would deliver a
     // message cut short, so the connection is dropped instead, which makes
