@@ -231,20 +231,20 @@ struct DerivedSMTP : CSMTP {
 
 TEST(ShortDialogue, EveryWaitGetsTheWholeTimeOut) {
   // CHUNKING without PIPELINING: the reply to the first chunk comes after
-  // 0.9 s, in two pieces, then the server waits 0.9 s before it reads the
+  // 1.5 s, in two pieces, then the server waits 1.5 s before it reads the
   // next chunk, which is too large for the connection's buffers. Each wait
-  // is within the time-out of 1.5 s (seconds of 250 ms), both together are
+  // is within the time-out of 2.4 s (seconds of 400 ms), both together are
   // not.
-  DerivedSMTP smtp(250);
+  DerivedSMTP smtp(400);
   ScriptedSmtpServer server(SmtpScript()
                                 .Send("220 test.example ESMTP\r\n")
                                 .Reply(kChunkingOnly)
                                 .Reply("250 ok\r\n")
                                 .Reply("250 ok\r\n")
                                 .ReadChunk()
-                                .Pause(900)
+                                .Pause(1500)
                                 .Send("250 2.0.0 chunk ok\r\n", {4})
-                                .Pause(900)
+                                .Pause(1500)
                                 .AnswerChunks("250 2.0.0 chunk ok\r\n")
                                 .Send("250 queued\r\n")
                                 .Reply("221 bye\r\n"));

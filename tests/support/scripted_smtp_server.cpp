@@ -169,6 +169,11 @@ void ScriptedSmtpServer::play(int fd, std::size_t index) {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_sessions[index].received;
   };
+  // The size alone, without copying megabytes of chunk data per read.
+  auto received_size = [&] {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_sessions[index].received.size();
+  };
   // Reads until the record holds the terminator after the consumed bytes.
   auto read_through = [&](const std::string& terminator) {
     for (;;) {
@@ -223,7 +228,7 @@ void ScriptedSmtpServer::play(int fd, std::size_t index) {
             return;
           }
           last = !step.segments.empty() || line.find(" LAST") != std::string::npos;
-          while (received().size() < consumed + size)
+          while (received_size() < consumed + size)
             if (!read_more(fd, index)) {
               ::close(fd);
               return;
