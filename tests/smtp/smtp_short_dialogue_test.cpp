@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include <strings.h>
+
 using tarvenkel::test::HostName;
 using tarvenkel::test::LocalSmtpServer;
 using tarvenkel::test::PostfixServer;
@@ -68,11 +70,14 @@ std::string DataOf(const std::string& transcript) {
   return data;
 }
 
-// The same without the Date line, which differs from one run to the next.
+// The same without the Date and Message-ID lines, which differ from one run
+// to the next.
 std::string Payload(const std::string& transcript) {
   std::string data = DataOf(transcript);
-  const std::size_t date = data.find("Date: ");
-  if (date != std::string::npos) data.erase(date, data.find("\r\n", date) + 2 - date);
+  for (const char* field : {"\r\nDate: ", "\r\nMessage-ID: "}) {
+    const std::size_t at = data.find(field);
+    if (at != std::string::npos) data.erase(at + 2, data.find("\r\n", at + 2) + 2 - (at + 2));
+  }
   return data;
 }
 
@@ -363,7 +368,7 @@ std::string WithoutRunLines(const std::string& message) {
     at = end;
     const bool continued = !line.empty() && (line[0] == ' ' || line[0] == '\t');
     received = line.starts_with("Received: ") || (received && continued);
-    if (received || line.starts_with("Date: ") || line.starts_with("Message-Id: ")) continue;
+    if (received || line.starts_with("Date: ") || strncasecmp(line.c_str(), "Message-Id: ", 12) == 0) continue;
     kept += line;
   }
   return kept;
