@@ -865,25 +865,11 @@ BOOL CSMTP::stream_message(CMIMEMessage* msg) {
   }
   std::uint64_t nSize = 0;
   CString sHeader;
-  if (declares_size()) {
-    // The size is only known once the message is formatted; a first pass
-    // counts it without keeping anything but the header block. That block
-    // is the one sent: formatted again, it would carry a new Date and
-    // Message-ID, whose length may differ from the counted one.
-    ByteCounter counter;
-    CDotStuffer stuffer(FALSE);
-    CountingFile counting(stuffer, counter);
-    if (!msg->WriteMessage(counting)) AfxThrowMemoryException();
-    stuffer.Finish(counter);
-    nSize = counter.Bytes() + kEndOfDataLine;
-    sHeader = msg->m_sHeader;
-  }
+  if (!count_streamed(msg, nSize, sHeader)) AfxThrowMemoryException();
   if (!start_transaction(msg, nSize)) return FALSE;
-  const BOOL bChunked = chunking();
-  CDataSender sender(*this, bChunked);
-  CDotStuffer stuffer(!bChunked);
-  DataPhaseFile<CDataSender> data(stuffer, sender, *msg, sHeader);
-  if (!msg->WriteMessage(data) && !sender.Stopped()) {
+  // The call ends the session right after; with PIPELINING its QUIT may go
+  // with the end of the data.
+  if (!stream_data(msg, pipelining(), sHeader)) {
     // Memory ran out while formatting. Ending the data now would deliver a
     // message cut short, so the connection is dropped instead, which makes
     // the server discard the transaction.
@@ -891,12 +877,58 @@ BOOL CSMTP::stream_message(CMIMEMessage* msg) {
     m_bConnected = FALSE;
     AfxThrowMemoryException();
   }
-  stuffer.Finish(sender);
-  // The call ends the session right after; with PIPELINING its QUIT may go
-  // with the end of the data.
-  m_bQuitSent = sender.Finish(pipelining() ? "QUIT\r\n" : nullptr) && pipelining();
-  if (!sender.Stopped()) note_failed_parts(msg);
   return end_of_data_reply();
+}
+
+BOOL CSMTP::transmit_streamed_message(CMailMessage* msg) {
+  std::uint64_t nSize = 0;
+  CString sHeader;
+  if (!count_streamed(msg, nSize, sHeader)) {
+    // Nothing has been sent: the connection stays as it is.
+    m_sLastError = "Message could not be written";
+    return FALSE;
+  }
+  if (!start_transaction(msg, nSize)) return FALSE;
+  if (!stream_data(msg, FALSE, sHeader)) {
+    // Ending the data now would deliver a message cut short: the connection
+    // is closed instead, so that the server discards the transaction.
+    m_Socket.Close();
+    m_ReplyReader.Reset();
+    m_nLink = LINK_CLOSED;
+    m_sLastError = "Message could not be written";
+    return FALSE;
+  }
+  return end_of_data_reply();
+}
+
+BOOL CSMTP::count_streamed(CMailMessage* msg, std::uint64_t& nSize, CString& sHeader) {
+  nSize = 0;
+  sHeader.Empty();
+  if (!declares_size()) return TRUE;
+  // The size is only known once the message is formatted; a first pass
+  // counts it without keeping anything but the header block. That block
+  // is the one sent: formatted again, it would carry a new Date and
+  // Message-ID, whose length may differ from the counted one.
+  ByteCounter counter;
+  CDotStuffer stuffer(FALSE);
+  CountingFile counting(stuffer, counter);
+  if (!msg->WriteMessage(counting)) return FALSE;
+  stuffer.Finish(counter);
+  nSize = counter.Bytes() + kEndOfDataLine;
+  sHeader = msg->m_sHeader;
+  return TRUE;
+}
+
+BOOL CSMTP::stream_data(CMailMessage* msg, BOOL bQuitAfter, const CString& sHeader) {
+  const BOOL bChunked = chunking();
+  CDataSender sender(*this, bChunked);
+  CDotStuffer stuffer(!bChunked);
+  DataPhaseFile<CDataSender> data(stuffer, sender, *msg, sHeader);
+  if (!msg->WriteMessage(data) && !sender.Stopped()) return FALSE;
+  stuffer.Finish(sender);
+  m_bQuitSent = sender.Finish(bQuitAfter ? "QUIT\r\n" : nullptr) && bQuitAfter;
+  if (!sender.Stopped()) note_failed_parts(msg);
+  return TRUE;
 }
 
 void CSMTP::send_data(CMailMessage* msg) {

@@ -182,6 +182,18 @@ protected:
   // the header block and the body made transparent, the end-of-data line.
   // An address holding CR or LF fails it before anything is sent.
   virtual BOOL transmit_message(CMailMessage* msg);
+  // Runs the mail transaction as transmit_message does, but the data phase
+  // is what the message's WriteMessage writes, handed to the server a piece
+  // at a time: for a derived session whose messages write themselves from a
+  // file or a stream, so that a message is never held whole in memory. When
+  // WriteMessage fails for a reason of its own (not the connection's), the
+  // connection is closed before the end of the data, so that the server
+  // discards the transaction, and GetLastError reads "Message could not be
+  // written". Where the short dialogue declares the size (SIZE), the message
+  // writes itself twice: once to be counted, which fails the same way with
+  // nothing sent, then into the data phase with the header block of the
+  // first pass.
+  BOOL transmit_streamed_message(CMailMessage* msg);
 
   // A reply a dialogue step expects, and the error text when another comes.
   struct response_code {
@@ -293,6 +305,17 @@ private:
   // The mail transaction for a message that is formatted while it is sent
   // (WriteMessage into the data phase), with the checks of FormatMailMessage.
   BOOL stream_message(CMIMEMessage* msg);
+  // Writes the message into the data phase with WriteMessage, and the end of
+  // the data (with QUIT when bQuitAfter); sHeader, when not empty, goes in
+  // place of the header block the message formats. FALSE, having ended
+  // nothing, when WriteMessage failed while the connection could still take
+  // data.
+  BOOL stream_data(CMailMessage* msg, BOOL bQuitAfter, const CString& sHeader);
+  // Where the size is declared (declares_size), counts the bytes a streamed
+  // message will take in a first WriteMessage pass and keeps its header
+  // block, to be sent instead of a new one; otherwise nSize 0 and sHeader
+  // empty. FALSE when WriteMessage failed.
+  BOOL count_streamed(CMailMessage* msg, std::uint64_t& nSize, CString& sHeader);
   // Sets GetLastError to the attachments a MIME message could not write whole.
   void note_failed_parts(CMailMessage* msg);
   // Reads one whole reply, waiting at most nSeconds; FALSE with "Socket

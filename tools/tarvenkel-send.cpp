@@ -15,6 +15,8 @@
 #include "smtp/smtp.h"
 #include "tools/send/send_config.h"
 #include "tools/send/sendmail_input.h"
+#include "tools/send/spool_file.h"
+#include "tools/send/spooled_message.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -772,16 +774,6 @@ int send(const Options& options, const Prepared& prepared) {
   return 0;
 }
 
-// A message that is sent as it came: its header block and body are set
-// beforehand and formatting leaves them alone.
-class CPreformattedMessage : public CMailMessage {
-protected:
-  void start_header() override {}
-  void prepare_header() override {}
-  void end_header() override {}
-  void prepare_body() override {}
-};
-
 // The current local time as a Date line gives it, with a four-digit year.
 std::string date_now() {
   const std::time_t now = std::time(nullptr);
@@ -819,7 +811,7 @@ char reply_class(const CString& reply) { return reply.IsEmpty() ? '\0' : reply[0
 // refuses the mail (no connection, a time-out, a broken connection, a failed
 // TLS handshake) is temporary, as it is for a mail server that queues.
 int send_incoming(const Options& options, CMailMessage& message) {
-  CSMTP smtp;
+  CStreamingSMTP smtp;
   configure(smtp, options);
   if (!smtp.Connect()) {
     Failure failure(smtp);
@@ -848,15 +840,44 @@ int send_incoming(const Options& options, CMailMessage& message) {
   return reply_class(failure.reply) == '5' ? EX_DATAERR : EX_TEMPFAIL;
 }
 
-// The sendmail entry: the message comes whole on standard input.
-int run_as_sendmail(Options& options, DialogueTrace& trace) {
-  std::string input;
-  if (!read_all(stdin, input)) {
-    std::fprintf(stderr, "%s: cannot read the message from standard input: %s\n", kProgram, std::strerror(errno));
-    return EX_IOERR;
+// Reads the message on standard input: its header into the reader, its body
+// into the spool file. EX_OK, or the exit status of what went wrong, said on
+// standard error.
+int read_incoming(IncomingMessageReader& reader, SpoolFile& spool) {
+  std::vector<char> buffer(256 * 1024);
+  for (;;) {
+    const ssize_t n = read(STDIN_FILENO, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      std::fprintf(stderr, "%s: cannot read the message from standard input: %s\n", kProgram, std::strerror(errno));
+      return EX_IOERR;
+    }
+    if (n == 0 || !reader.Put(buffer.data(), static_cast<std::size_t>(n))) break;
   }
-  if (!options.ignoreDots) input = CutAtLoneDot(input);
-  const IncomingMessage incoming = ReadIncomingMessage(input);
+  reader.Finish();
+  if (reader.Refused()) {
+    std::fprintf(stderr, "%s: not sent: line %lu of the message holds a NUL byte\n", kProgram, reader.NulLine());
+    return EX_DATAERR;
+  }
+  if (reader.SinkFailed() || !spool.Flush()) {
+    std::fprintf(stderr, "%s: not sent: %s\n", kProgram, spool.Error().c_str());
+    return EX_TEMPFAIL;
+  }
+  return EX_OK;
+}
+
+// The sendmail entry: the message comes whole on standard input. It is read
+// once, and its body waits in a private temporary file, so that it is checked
+// whole before anything is sent and memory stays small whatever its size.
+int run_as_sendmail(Options& options, DialogueTrace& trace) {
+  SpoolFile spool;
+  if (!spool.Create(SpoolFile::DefaultFolder())) {
+    std::fprintf(stderr, "%s: not sent: %s\n", kProgram, spool.Error().c_str());
+    return EX_TEMPFAIL;
+  }
+  IncomingMessageReader reader(!options.ignoreDots, spool);
+  if (const int status = read_incoming(reader, spool); status != EX_OK) return status;
+  const IncomingMessage& incoming = reader.Message();
 
   std::vector<std::string> recipients;
   auto add = [&recipients](const std::string& address) {
@@ -882,9 +903,6 @@ int run_as_sendmail(Options& options, DialogueTrace& trace) {
   if (options.from.find_first_of("\r\n<>") != std::string::npos)
     return usage_error("sender '" + options.from + "': give the bare address");
 
-  CPreformattedMessage message;
-  message.m_sFrom = options.from.c_str();
-  for (const std::string& address : recipients) message.AddRecipient(address.c_str());
   std::string header = incoming.header;
   if (!incoming.hasFrom) {
     std::string name;
@@ -894,12 +912,9 @@ int run_as_sendmail(Options& options, DialogueTrace& trace) {
   }
   if (!incoming.hasDate) header += "Date: " + date_now() + "\r\n";
   if (!incoming.hasMessageId) header += "Message-ID: " + new_message_id(options.from) + "\r\n";
-  message.m_sHeader = (header + "\r\n").c_str();
-  // The end of the data adds the last line end.
-  std::string body = incoming.body;
-  if (!body.empty() && body.back() == '\n') body.pop_back();
-  if (!body.empty() && body.back() == '\r') body.pop_back();
-  message.m_sBody = CString(body.data(), static_cast<int>(body.size()));
+  CSpooledMessage message(spool, header);
+  message.m_sFrom = options.from.c_str();
+  for (const std::string& address : recipients) message.AddRecipient(address.c_str());
 
   if (options.verbose) AfxSetSocketTrace(&DialogueTrace::Observe, &trace);
   const int status = send_incoming(options, message);
@@ -907,6 +922,9 @@ int run_as_sendmail(Options& options, DialogueTrace& trace) {
     AfxSetSocketTrace(nullptr, nullptr);
     trace.Finish();
   }
+  if (message.GetReadError() != 0)
+    std::fprintf(stderr, "%s: cannot read the message back from its temporary file: %s\n", kProgram,
+                 std::strerror(message.GetReadError()));
   return status;
 }
 

@@ -693,6 +693,42 @@ TEST_F(TarvenkelSendAsSendmail, ACronMessageGoesToItsHeaderRecipientsWithoutItsB
       << ReadFile(messages[1]);
 }
 
+// A message many times the size of the reading and spooling buffers, with
+// every line end there is and a Bcc line hidden behind a bare CR, arrives
+// whole; a NUL byte stops the message before any connection is made.
+TEST_F(TarvenkelSendAsSendmail, ALargeMessageArrivesWholeAndANulSendsNothing) {
+  LocalSmtpServer server;
+  std::string body, expected;
+  for (int i = 0; body.size() < 5 * 1024 * 1024; ++i) {
+    const std::string line = (i % 7 == 0 ? ".line " : "line ") + std::to_string(i) + std::string(i % 150, 'x');
+    const char* end = i % 3 == 0 ? "\n" : i % 3 == 1 ? "\r\n" : "\r";
+    body += line + end;
+    expected += line + "\r\n";
+  }
+  const std::string input = "To: \"john smith\"@plant.example\nSubject: nightly\rbcc : audit@plant.example\n"
+                            "Date: Thu, 10 Dec 2026 10:00:00 +0000\nMessage-ID: <1@plant.example>\n\n" + body;
+  Outcome outcome = Sendmail(m_dir, {"--server", Server(server.port()), "-f", "a@plant.example", "-t"}, input);
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  auto messages = server.Messages(1, 20000);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(Envelope(messages[0]).find("\"rcpt_tos\": [\"\\\"john smith\\\"@plant.example\", "
+                                       "\"audit@plant.example\"]"),
+            std::string::npos)
+      << Envelope(messages[0]);
+  const std::string wire = ReadFile(messages[0]);
+  const std::string header = "To: \"john smith\"@plant.example\r\nSubject: nightly\r\n"
+                             "Date: Thu, 10 Dec 2026 10:00:00 +0000\r\nMessage-ID: <1@plant.example>\r\n"
+                             "From: a@plant.example\r\n\r\n";
+  EXPECT_EQ(wire.substr(0, header.size()), header);
+  EXPECT_EQ(wire.size(), header.size() + expected.size());
+  EXPECT_TRUE(wire.compare(header.size(), std::string::npos, expected) == 0) << "the body differs";
+
+  Outcome refused = Sendmail(m_dir, {"--server", Server(ClosedPort()), "-f", "a@x", "-t"},
+                             std::string("To: b@x\nBcc: c@x\n\nline\0 4\n", 26));
+  EXPECT_EQ(refused.status, EX_DATAERR) << refused.err;
+  EXPECT_NE(refused.err.find("line 4 of the message holds a NUL byte"), std::string::npos) << refused.err;
+}
+
 TEST_F(TarvenkelSendAsSendmail, ExitCodesSayWhatTheServerDid) {
   auto opened = [] { return SmtpScript().Send("220 scripted\r\n").Reply("250 hello\r\n").Reply("250 sender ok\r\n"); };
   auto ended = [](SmtpScript script) { return script.Reply("250 reset\r\n").Reply("221 bye\r\n").Close(); };
