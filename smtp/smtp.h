@@ -47,7 +47,10 @@ public:
   // The whole server reply behind the most recent failure of the latest
   // Connect or SendMessage, as the server wrote it ("550 5.7.1 Relaying
   // denied"; the lines of a multi-line reply separated by CR LF); empty when
-  // that call met no wrong reply.
+  // that call met no wrong reply, and empty once a failure came without a
+  // reply (a time-out, a failed send or receive, a connection the server
+  // closed), which GetLastError then names: an earlier refusal's reply never
+  // stands beside a later failure's text.
   CString GetLastReply() const;
   // The system's reason for the most recent connect or socket failure of the
   // latest Connect or SendMessage ("Connection refused", "Name or service not
@@ -55,15 +58,19 @@ public:
   // when that call met none.
   CString GetLastSocketError() const;
   // The number of recipients the server refused in the latest mail
-  // transaction (0 before the first).
+  // transaction (0 before the first). A recipient answered with 250, 251
+  // (will be forwarded) or 252 (cannot be checked, delivery will be tried)
+  // is accepted.
   int GetNumRefusedRecipients() const;
   // Copies the address of the refused recipient at nIndex, in the order the
   // recipients were sent, and the server's reply to it ("550 5.1.1 No such
   // user"); FALSE (outputs untouched) when there is none.
   BOOL GetRefusedRecipient(int nIndex, CString& sAddress, CString& sReply) const;
 
-  // The longest wait for one connection attempt or one server reply, in
-  // seconds; 0 means no limit. By default the reply to the end of the
+  // The longest wait for one connection attempt, one server reply, or one
+  // stretch of a send that makes no progress, in seconds; 0 means no limit.
+  // Each wait gets the whole limit, however long the one before it took (a
+  // reply that came in pieces included). By default the reply to the end of the
   // message data is waited for 600 s, since a server may scan the message
   // before it answers, and every other reply and the connection attempt
   // 300 s. Once set, the limit applies to every wait, that reply included.
@@ -130,10 +137,17 @@ public:
   // and their replies read in order; with CHUNKING, the data in BDAT chunks
   // (no dot-stuffing; line ends still CR LF), the first chunk together with
   // MAIL From and RCPT TO when PIPELINING is offered too; in the one-call
-  // send with PIPELINING, QUIT written together with the end of the data.
-  // Results, GetLastError and GetLastReply texts and the connection state
-  // are those of the full dialogue; a failed transaction is still ended with
-  // RSET. FALSE (the default) keeps the full dialogue: HELO without a login,
+  // send with PIPELINING, QUIT written together with the end of the data;
+  // with SIZE, MAIL From declares the message's size in bytes (SIZE=n, as the
+  // server receives it, line ends CR LF, without the dots the data phase
+  // adds), and a message over the server's limit fails before anything of
+  // it is sent, with GetLastError "Message too large for the server: <n>
+  // bytes, limit <limit> bytes", and the connection stays open (the
+  // one-call send counts the size in a first formatting pass that keeps
+  // nothing, which reads the attachments twice). Otherwise results,
+  // GetLastError and GetLastReply texts and the connection state are those
+  // of the full dialogue; a failed transaction is still ended with RSET.
+  // FALSE (the default) keeps the full dialogue: HELO without a login,
   // every command on its own.
   void SetShortDialogue(BOOL bShort = TRUE);
   // Whether SetShortDialogue asked for the shortest dialogue.
@@ -142,7 +156,8 @@ public:
   // Sends one message over the open connection: formats it, then runs the
   // mail transaction. Non-zero when the server accepted the message;
   // otherwise FALSE with the reason in GetLastError ("Must be connected",
-  // "No Recipients", "Invalid address", or the reply code and the step).
+  // "No Recipients", "Invalid address", "Message too large for the server:
+  // ..." (see SetShortDialogue), or the reply code and the step).
   // A transaction that fails after the server accepted MAIL From is ended
   // with RSET, so that the next message on the connection starts afresh; the
   // RSET changes neither the result nor the texts of the failure. Once a
@@ -172,7 +187,8 @@ public:
 
 protected:
   // Runs the mail transaction for a formatted message: MAIL From, one RCPT TO
-  // per recipient (TO, CC, BCC; a refused recipient does not stop it), DATA,
+  // per recipient (TO, CC, BCC; a refused recipient does not stop it; 250,
+  // 251 and 252 accept one), DATA,
   // the header block and the body made transparent, the end-of-data line.
   // An address holding CR or LF fails it before anything is sent. The
   // message of the one-call send, left unformatted by FormatMailMessage, is
@@ -185,7 +201,10 @@ protected:
   // WriteMessage fails for a reason of its own (not the connection's), the
   // connection is closed before the end of the data, so that the server
   // discards the transaction, and GetLastError reads "Message could not be
-  // written".
+  // written". Where the short dialogue declares the size (SIZE), the message
+  // writes itself twice: once to be counted, which fails the same way with
+  // nothing sent, then into the data phase with the header block of the
+  // first pass.
   BOOL transmit_streamed_message(CMailMessage* msg);
 
   // A reply a dialogue step expects, and the error text when another comes.

@@ -10,7 +10,9 @@
 #include "smtp/dot_stuffer.h"
 #include "smtp/internal/smtp_state.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -88,20 +90,69 @@ private:
 
 // The data phase as a file that a message writes itself into: every write
 // goes through the transparency filter to the socket. Once no more data can
-// go out the next write throws and the message stops being formatted.
+// go out the next write throws and the message stops being formatted. A
+// header block given (not empty) goes out in place of the one the message
+// writes first, whose bytes are skipped.
 class DataPhaseFile : public CFile {
 public:
-  DataPhaseFile(CDotStuffer& stuffer, CDataSender& sender) : m_stuffer(stuffer), m_sender(sender) {}
+  DataPhaseFile(CDotStuffer& stuffer, CDataSender& sender, const CMailMessage& msg, const CString& sHeader)
+      : m_stuffer(stuffer), m_sender(sender), m_msg(msg), m_sHeader(sHeader) {}
 
   void Write(const void* lpBuf, UINT nCount) override {
     if (m_sender.Stopped()) AfxThrowFileException(CFileException::genericException, EPIPE);
-    m_stuffer.Write(static_cast<const char*>(lpBuf), nCount, m_sender);
+    const char* pData = static_cast<const char*>(lpBuf);
+    if (!m_sHeader.IsEmpty()) {
+      if (!m_bHeaderSent) {
+        // The message has formatted its header block before writing it.
+        m_nSkip = static_cast<UINT>(m_msg.m_sHeader.GetLength());
+        m_stuffer.Write(m_sHeader.GetString(), static_cast<std::size_t>(m_sHeader.GetLength()), m_sender);
+        m_bHeaderSent = true;
+      }
+      const UINT nSkipped = std::min(m_nSkip, nCount);
+      pData += nSkipped;
+      nCount -= nSkipped;
+      m_nSkip -= nSkipped;
+    }
+    m_stuffer.Write(pData, nCount, m_sender);
   }
 
 private:
   CDotStuffer& m_stuffer;
   CDataSender& m_sender;
+  const CMailMessage& m_msg;
+  const CString& m_sHeader;
+  bool m_bHeaderSent = false;
+  UINT m_nSkip = 0;  // bytes of the message's own header still to skip
 };
+
+// Counts what the data phase would carry, without keeping it.
+class ByteCounter : public CDotStuffer::COutput {
+public:
+  void Put(const char*, std::size_t nLength) override { m_nBytes += nLength; }
+  std::uint64_t Bytes() const { return m_nBytes; }
+
+private:
+  std::uint64_t m_nBytes = 0;
+};
+
+// A file that a message writes itself into to be counted as ByteCounter does.
+class CountingFile : public CFile {
+public:
+  CountingFile(CDotStuffer& stuffer, ByteCounter& counter) : m_stuffer(stuffer), m_counter(counter) {}
+
+  void Write(const void* lpBuf, UINT nCount) override {
+    m_stuffer.Write(static_cast<const char*>(lpBuf), nCount, m_counter);
+  }
+
+private:
+  CDotStuffer& m_stuffer;
+  ByteCounter& m_counter;
+};
+
+// The size of a message as the server receives it, with its line ends made
+// CR LF (without the dots the data phase adds and the line that ends it): the
+// header, the body, and the empty line the end of the data adds after them.
+constexpr std::uint64_t kEndOfDataLine = 2;
 
 }  // namespace
 
@@ -141,11 +192,42 @@ BOOL CSMTPState::send_chunk(const char* pData, std::size_t nLength, BOOL bLast, 
   return TRUE;
 }
 
+std::uint64_t CSMTPState::formatted_size(CMailMessage* msg) {
+  ByteCounter counter;
+  CDotStuffer stuffer(FALSE);
+  stuffer.Write(msg->m_sHeader.GetString(), static_cast<std::size_t>(msg->m_sHeader.GetLength()), counter);
+  stuffer.Finish(counter);
+  stuffer.Write(msg->m_sBody.GetString(), static_cast<std::size_t>(msg->m_sBody.GetLength()), counter);
+  stuffer.Finish(counter);
+  return counter.Bytes() + kEndOfDataLine;
+}
+
+BOOL CSMTPState::count_streamed(CMailMessage* msg, std::uint64_t& nSize, CString& sHeader) {
+  nSize = 0;
+  sHeader.Empty();
+  if (!declares_size()) return TRUE;
+  // The size is only known once the message is formatted; a first pass
+  // counts it without keeping anything but the header block. That block
+  // is the one sent: formatted again, it would carry a new Date and
+  // Message-ID, whose length may differ from the counted one.
+  ByteCounter counter;
+  CDotStuffer stuffer(FALSE);
+  CountingFile counting(stuffer, counter);
+  if (!msg->WriteMessage(counting)) return FALSE;
+  stuffer.Finish(counter);
+  nSize = counter.Bytes() + kEndOfDataLine;
+  sHeader = msg->m_sHeader;
+  return TRUE;
+}
+
 BOOL CSMTPState::stream_message(CMIMEMessage* msg) {
-  if (!start_transaction(msg)) return FALSE;
+  std::uint64_t nSize = 0;
+  CString sHeader;
+  if (!count_streamed(msg, nSize, sHeader)) AfxThrowMemoryException();
+  if (!start_transaction(msg, nSize)) return FALSE;
   // The call ends the session right after; with PIPELINING its QUIT may go
   // with the end of the data.
-  if (!stream_data(msg, pipelining())) {
+  if (!stream_data(msg, pipelining(), sHeader)) {
     // Memory ran out while formatting. Ending the data now would deliver a
     // message cut short, so the connection is dropped instead, which makes
     // the server discard the transaction.
@@ -156,12 +238,11 @@ BOOL CSMTPState::stream_message(CMIMEMessage* msg) {
   return end_of_data_reply();
 }
 
-BOOL CSMTPState::stream_data(CMailMessage* msg, BOOL bQuitAfter) {
-  m_smtp.m_Socket.SetTimeout(timeout_ms(m_nTimeout));
+BOOL CSMTPState::stream_data(CMailMessage* msg, BOOL bQuitAfter, const CString& sHeader) {
   const BOOL bChunked = chunking();
   CDataSender sender(*this, bChunked);
   CDotStuffer stuffer(!bChunked);
-  DataPhaseFile data(stuffer, sender);
+  DataPhaseFile data(stuffer, sender, *msg, sHeader);
   if (!msg->WriteMessage(data) && !sender.Stopped()) return FALSE;
   stuffer.Finish(sender);
   m_bQuitSent = sender.Finish(bQuitAfter ? "QUIT\r\n" : nullptr) && bQuitAfter;
@@ -172,7 +253,6 @@ BOOL CSMTPState::stream_data(CMailMessage* msg, BOOL bQuitAfter) {
 void CSMTPState::send_data(CMailMessage* msg) {
   // The header and the body are filtered each on its own, both starting at
   // the beginning of a line.
-  m_smtp.m_Socket.SetTimeout(timeout_ms(m_nTimeout));
   const BOOL bChunked = chunking();
   CDataSender sender(*this, bChunked);
   CDotStuffer stuffer(!bChunked);

@@ -52,6 +52,9 @@ BOOL CSMTPState::send_text(const CString& sText) {
 
 BOOL CSMTPState::send_bytes(const char* pData, std::size_t nLength) {
   constexpr std::size_t kMaxSend = 1 << 30;
+  // A reply read leaves the socket's limit at what was left of its own
+  // wait; a send gets the whole limit, however long that reply took.
+  m_smtp.m_Socket.SetTimeout(timeout_ms(m_nTimeout));
   while (m_nLink == LINK_OPEN && nLength > 0) {
     const std::size_t piece = std::min(nLength, kMaxSend);
     if (m_smtp.m_Socket.Send(pData, static_cast<int>(piece), 0) == SOCKET_ERROR)
@@ -103,17 +106,24 @@ void CSMTPState::link_lost(int nError, BOOL bReceiving) {
   m_ReplyReader.Reset();
 }
 
+void CSMTPState::link_failed(const char* szError) {
+  // No reply came, so none may stand beside the text: an earlier refusal's
+  // reply would make a passing failure look like a final one.
+  m_smtp.m_sLastError = szError;
+  m_sLastReply.Empty();
+}
+
 BOOL CSMTPState::read_reply(CSMTPReply& reply) {
   return read_reply(reply, m_nTimeout);
 }
 
 BOOL CSMTPState::failed_link_reply(CSMTPReply& reply) {
   if (m_nLink == LINK_TIMED_OUT) {
-    m_smtp.m_sLastError = "Timed out";
+    link_failed("Timed out");
     return FALSE;
   }
   if (m_nLink == LINK_FAILED) {
-    m_smtp.m_sLastError = "Socket Error";
+    link_failed("Socket Error");
     return FALSE;
   }
   // A connection closed under the session reads as an empty reply.
@@ -136,7 +146,7 @@ BOOL CSMTPState::read_reply(CSMTPReply& reply, UINT nSeconds) {
     }
     const int waitMs = deadline.RemainingMs();  // -1: no limit
     if (waitMs == 0) {
-      m_smtp.m_sLastError = "Timed out";
+      link_failed("Timed out");
       link_lost(ETIMEDOUT, TRUE);
       return FALSE;
     }
@@ -145,7 +155,7 @@ BOOL CSMTPState::read_reply(CSMTPReply& reply, UINT nSeconds) {
                                              : SOCKET_ERROR;
     if (n == SOCKET_ERROR) {
       const int error = m_smtp.m_pReplyBuffer != nullptr ? CSocket::GetLastError() : EBADF;
-      m_smtp.m_sLastError = error == ETIMEDOUT ? "Timed out" : "Socket Error";
+      link_failed(error == ETIMEDOUT ? "Timed out" : "Socket Error");
       link_lost(error, TRUE);
       return FALSE;
     }

@@ -282,6 +282,18 @@ BOOL CSMTPState::wants_starttls() const {
          (m_nSecurity == CSMTP::SECURITY_STARTTLS_OFFERED && server_offers("STARTTLS"));
 }
 
+std::uint64_t CSMTPState::size_limit() const {
+  for (const CString& line : m_Extensions) {
+    std::string limit;
+    if (!NamesExtension(line, "SIZE", &limit)) continue;
+    while (!limit.empty() && (limit.back() == ' ' || limit.back() == '\t')) limit.pop_back();
+    // "SIZE" alone, "SIZE 0" or a value that is no number: no limit given.
+    if (limit.empty() || limit.find_first_not_of("0123456789") != std::string::npos || limit.size() > 19) return 0;
+    return std::stoull(limit);
+  }
+  return 0;
+}
+
 BOOL CSMTPState::server_offers(const char* szKeyword) const {
   return std::any_of(m_Extensions.begin(), m_Extensions.end(),
                      [&](const CString& line) { return NamesExtension(line, szKeyword, nullptr); });

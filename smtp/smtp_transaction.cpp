@@ -10,12 +10,19 @@
 #include "smtp/internal/smtp_state.h"
 
 #include <cstddef>
+#include <cstdint>
 
 using tarvenkel::detail::CSMTPState;
 
 namespace {
 
 const CMailMessage::RECIPIENTS_TYPE kRecipientKinds[] = {CMailMessage::TO, CMailMessage::CC, CMailMessage::BCC};
+
+// 250, or 251 (not local, will be forwarded) or 252 (cannot be checked,
+// delivery will be tried): the server takes the message for the recipient.
+bool AcceptsRecipient(int nCode) {
+  return nCode == 250 || nCode == 251 || nCode == 252;
+}
 
 bool HasLineBreak(const CString& s) {
   return s.Find('\r') >= 0 || s.Find('\n') >= 0;
@@ -144,14 +151,22 @@ BOOL CSMTP::transmit_message(CMailMessage* msg) {
   // written into it a piece at a time.
   if (m_pState->m_bFormatDeferred && msg == m_pState->m_pOneCallMessage)
     return m_pState->stream_message(m_pState->m_pOneCallMessage);
-  if (!m_pState->start_transaction(msg)) return FALSE;
+  if (!m_pState->start_transaction(msg, m_pState->declares_size() ? CSMTPState::formatted_size(msg) : 0))
+    return FALSE;
   m_pState->send_data(msg);
   return m_pState->end_of_data_reply();
 }
 
 BOOL CSMTP::transmit_streamed_message(CMailMessage* msg) {
-  if (!m_pState->start_transaction(msg)) return FALSE;
-  if (!m_pState->stream_data(msg, FALSE)) {
+  std::uint64_t nSize = 0;
+  CString sHeader;
+  if (!m_pState->count_streamed(msg, nSize, sHeader)) {
+    // Nothing has been sent: the connection stays as it is.
+    m_sLastError = "Message could not be written";
+    return FALSE;
+  }
+  if (!m_pState->start_transaction(msg, nSize)) return FALSE;
+  if (!m_pState->stream_data(msg, FALSE, sHeader)) {
     // Ending the data now would deliver a message cut short: the connection
     // is closed instead, so that the server discards the transaction.
     m_Socket.Close();
@@ -163,7 +178,11 @@ BOOL CSMTP::transmit_streamed_message(CMailMessage* msg) {
   return m_pState->end_of_data_reply();
 }
 
-BOOL CSMTPState::start_transaction(CMailMessage* msg) {
+BOOL CSMTPState::declares_size() const {
+  return m_bShortDialogue && m_smtp.m_bConnected && m_nLink == LINK_OPEN && server_offers("SIZE");
+}
+
+BOOL CSMTPState::start_transaction(CMailMessage* msg, std::uint64_t nSize) {
   if (!m_smtp.m_bConnected) {
     m_smtp.m_sLastError = "Must be connected";
     return FALSE;
@@ -174,7 +193,20 @@ BOOL CSMTPState::start_transaction(CMailMessage* msg) {
   }
   m_Transaction = CTransaction{};
 
-  if (!transaction_command(PENDING_MAIL, "MAIL From: <%s>\r\n", msg->m_sFrom.GetString())) return FALSE;
+  CString sSize;
+  if (nSize > 0) {
+    // A message the server has said it will not take is not offered: it
+    // would be refused only after all of it went over the wire.
+    const std::uint64_t nLimit = size_limit();
+    if (nLimit > 0 && nSize > nLimit) {
+      m_smtp.m_sLastError.Format("Message too large for the server: %llu bytes, limit %llu bytes",
+                                 static_cast<unsigned long long>(nSize), static_cast<unsigned long long>(nLimit));
+      return FALSE;
+    }
+    sSize.Format(" SIZE=%llu", static_cast<unsigned long long>(nSize));
+  }
+  if (!transaction_command(PENDING_MAIL, "MAIL From: <%s>%s\r\n", msg->m_sFrom.GetString(), sSize.GetString()))
+    return FALSE;
   for (CMailMessage::RECIPIENTS_TYPE kind : kRecipientKinds) {
     for (int i = 0; i < msg->GetNumRecipients(kind); ++i) {
       CString address;
@@ -231,12 +263,17 @@ BOOL CSMTPState::take_replies() {
         // Commands the server saw after a refused MAIL From are reset too.
         m_Transaction.bStarted = !m_Transaction.bRefused || !m_Transaction.pending.empty();
         break;
-      case PENDING_RCPT:
-        if (m_smtp.get_response(CSMTP::RESPONSE_OK))
+      case PENDING_RCPT: {
+        CSMTPReply reply;
+        if (!read_reply(reply)) break;
+        if (AcceptsRecipient(reply.nCode)) {
           ++m_Transaction.nAccepted;
-        else if (m_nLink == LINK_OPEN)
-          m_Transaction.refusedRecipients.emplace_back(sRecipient, m_sLastReply);
+          break;
+        }
+        reply_failed(reply, CSMTP::response_table[CSMTP::RESPONSE_OK].szMessage);
+        if (m_nLink == LINK_OPEN) m_Transaction.refusedRecipients.emplace_back(sRecipient, m_sLastReply);
         break;
+      }
       case PENDING_DATA:
         m_Transaction.bRefused = !m_smtp.get_response(CSMTP::RESPONSE_DATA_READY);
         break;

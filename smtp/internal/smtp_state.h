@@ -13,6 +13,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <utility>
@@ -74,6 +75,9 @@ struct CSMTPState {
   // error (0: closed by the server), records the system's reason and closes
   // the socket at once.
   void link_lost(int nError, BOOL bReceiving);
+  // Records a failure that brought no reply ("Timed out", "Socket Error"):
+  // sets GetLastError and empties GetLastReply.
+  void link_failed(const char* szError);
   // Reads one whole reply, waiting at most nSeconds; FALSE with "Socket
   // Error" or "Timed out" when the receive fails. A connection closed before
   // the reply ended, and a reply that is malformed or too long, give code 0.
@@ -133,8 +137,15 @@ struct CSMTPState {
   void reset_transaction();
   // MAIL From, the RCPT TOs and DATA (no DATA with BDAT): TRUE when the
   // server is ready for the data, so far as its replies have been read.
-  // Fails without a connection or on an unsafe address.
-  BOOL start_transaction(CMailMessage* msg);
+  // Fails without a connection or on an unsafe address. nSize, when not 0,
+  // is the size MAIL From declares; a message over the server's limit fails
+  // before anything is sent.
+  BOOL start_transaction(CMailMessage* msg, std::uint64_t nSize);
+  // Whether MAIL From declares the message's size: the short dialogue on an
+  // open connection whose server offers SIZE.
+  BOOL declares_size() const;
+  // The limit of the server's SIZE line in bytes; 0 when it gave none.
+  std::uint64_t size_limit() const;
   // Adds one command of the transaction to the commands not yet written;
   // without PIPELINING it is written at once and its reply read. FALSE once
   // the transaction has failed.
@@ -171,9 +182,18 @@ struct CSMTPState {
   // (WriteMessage into the data phase).
   BOOL stream_message(CMIMEMessage* msg);
   // Writes the message into the data phase with WriteMessage, and the end of
-  // the data (with QUIT when bQuitAfter). FALSE, having ended nothing, when
-  // WriteMessage failed while the connection could still take data.
-  BOOL stream_data(CMailMessage* msg, BOOL bQuitAfter);
+  // the data (with QUIT when bQuitAfter); sHeader, when not empty, goes in
+  // place of the header block the message formats. FALSE, having ended
+  // nothing, when WriteMessage failed while the connection could still take
+  // data.
+  BOOL stream_data(CMailMessage* msg, BOOL bQuitAfter, const CString& sHeader);
+  // Where the size is declared (declares_size), counts the bytes a streamed
+  // message will take in a first WriteMessage pass and keeps its header
+  // block, to be sent instead of a new one; otherwise nSize 0 and sHeader
+  // empty. FALSE when WriteMessage failed.
+  BOOL count_streamed(CMailMessage* msg, std::uint64_t& nSize, CString& sHeader);
+  // The size of a formatted message as the server receives it.
+  static std::uint64_t formatted_size(CMailMessage* msg);
 
   // The one-call send (smtp_send.cpp).
 

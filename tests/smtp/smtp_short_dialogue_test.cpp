@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include <strings.h>
+
 using namespace tarvenkel::test;
 
 namespace {
@@ -31,10 +33,10 @@ namespace {
 // phase must carry unchanged.
 const char kBody[] = ".hidden\r\nline\n.\r\nlast\rend";
 
-// The message data in a transcript: the bytes after DATA up to the
-// end-of-data line with the added dots taken out again, or the BDAT chunks
-// joined; without the Date line, which differs from one run to the next.
-std::string Payload(const std::string& transcript) {
+// The message data in a transcript as the server stores it: the bytes after
+// DATA up to the end-of-data line with the added dots taken out again, or
+// the BDAT chunks joined.
+std::string DataOf(const std::string& transcript) {
   std::string data;
   std::size_t at = transcript.find("BDAT ");
   if (at != std::string::npos) {
@@ -57,10 +59,16 @@ std::string Payload(const std::string& transcript) {
     }
     data = stuffed;
   }
-  // The lines that differ from one formatting to the next.
-  for (const char* field : {"Date: ", "Message-ID: "}) {
+  return data;
+}
+
+// The same without the Date and Message-ID lines, which differ from one run
+// to the next.
+std::string Payload(const std::string& transcript) {
+  std::string data = DataOf(transcript);
+  for (const char* field : {"\r\nDate: ", "\r\nMessage-ID: "}) {
     const std::size_t at = data.find(field);
-    if (at != std::string::npos) data.erase(at, data.find("\r\n", at) + 2 - at);
+    if (at != std::string::npos) data.erase(at + 2, data.find("\r\n", at + 2) + 2 - (at + 2));
   }
   return data;
 }
@@ -208,6 +216,116 @@ TEST(ShortDialogue, LargeMessageGoesInChunksToAServerAnsweringEachOne) {
   }
 }
 
+// A class derived from CSMTP, whose one-call send formats the message whole
+// (FormatMailMessage, transmit_message) rather than into the data phase; its
+// seconds of time-out may be shortened.
+struct DerivedSMTP : CSMTP {
+  explicit DerivedSMTP(UINT nSecondMs = 1000) { m_nTimeoutUnitMs = nSecondMs; }
+};
+
+TEST(ShortDialogue, EveryWaitGetsTheWholeTimeOut) {
+  // CHUNKING without PIPELINING: the reply to the first chunk comes after
+  // 1.5 s, in two pieces, then the server waits 1.5 s before it reads the
+  // next chunk, which is too large for the connection's buffers. Each wait
+  // is within the time-out of 2.4 s (seconds of 400 ms), both together are
+  // not.
+  DerivedSMTP smtp(400);
+  ScriptedSmtpServer server(SmtpScript()
+                                .Send("220 test.example ESMTP\r\n")
+                                .Reply(kChunkingOnly)
+                                .Reply("250 ok\r\n")
+                                .Reply("250 ok\r\n")
+                                .ReadChunk()
+                                .Pause(1500)
+                                .Send("250 2.0.0 chunk ok\r\n", {4})
+                                .Pause(1500)
+                                .AnswerChunks("250 2.0.0 chunk ok\r\n")
+                                .Send("250 queued\r\n")
+                                .Reply("221 bye\r\n"));
+  smtp.SetShortDialogue();
+  smtp.SetTimeout(6);
+  smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+  CMailMessage msg;
+  msg.m_sFrom = "alarm@example.com";
+  msg.AddRecipient("to@example.com");
+  std::string body;
+  while (body.size() < 8 * 1024 * 1024) body += "Trend 17: 0.42 0.43 0.45 0.44 0.47 0.51 0.55 0.58\r\n";
+  msg.m_sBody = body.c_str();
+  ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
+  EXPECT_TRUE(smtp.SendMessage(&msg)) << smtp.GetLastError();
+  EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
+  EXPECT_EQ(smtp.GetLastError().str(), "OK");
+}
+
+// With SIZE in the short dialogue MAIL From declares the size of the data
+// the server stores, in the one-call send that formats into the data phase
+// (which counts it first) and in a derived class's formatted send; a
+// message over the limit is not offered at all.
+TEST(ShortDialogue, SizeIsDeclaredAndTheLimitKept) {
+  tarvenkel::test::TempDir dir;
+  const std::string path = dir.file("log.txt");
+  tarvenkel::test::WriteFile(path, std::string(3000, 'x') + "\nbare LF\rbare CR\r\n");
+  CStringArray attachments;
+  attachments.Add(path.c_str());
+  struct Case {
+    const char* name;
+    const char* ehlo;
+    bool shortDialogue;
+    bool declared;  // MAIL From carries SIZE=
+    bool refused;   // the message is over the limit
+  } cases[] = {
+      {"limit", "250-test.example\r\n250 SIZE 10240000\r\n", true, true, false},
+      {"no limit, grouped and chunked", "250-test.example\r\n250-PIPELINING\r\n250-CHUNKING\r\n250 SIZE\r\n",
+       true, true, false},
+      {"not offered", "250-test.example\r\n250 8BITMIME\r\n", true, false, false},
+      {"full dialogue (EHLO for the login)", "250-test.example\r\n250-SIZE 10240000\r\n250 AUTH LOGIN\r\n", false,
+       false, false},
+      {"over the limit", "250-test.example\r\n250 SIZE 1000\r\n", true, false, true},
+  };
+  for (const Case& c : cases) {
+    for (bool derived : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (derived ? ", derived class" : ""));
+      SmtpScript script = SmtpScript().Send("220 test.example ESMTP\r\n").Reply(c.ehlo);
+      if (!c.shortDialogue) script.Reply("334 VXNlcm5hbWU6\r\n").Reply("334 UGFzc3dvcmQ6\r\n").Reply("235 ok\r\n");
+      if (c.refused)
+        script.Reply("221 bye\r\n");
+      else if (std::string(c.ehlo).find("CHUNKING") != std::string::npos)
+        script.ReadLine().ReadLine().ReadChunk().Send("250 ok\r\n250 ok\r\n250 queued\r\n").Reply("221 bye\r\n");
+      else
+        script.Reply("250 ok\r\n").Reply("250 ok\r\n").Reply("354 go ahead\r\n").ReadData().Send("250 queued\r\n")
+            .Reply("221 bye\r\n");
+      ScriptedSmtpServer server(std::move(script));
+      std::unique_ptr<CSMTP> smtp = derived ? std::make_unique<DerivedSMTP>() : std::make_unique<CSMTP>();
+      smtp->SetShortDialogue(c.shortDialogue ? TRUE : FALSE);
+      smtp->SetTimeout(2);
+      smtp->SetParams("127.0.0.1", "alarm@example.com", server.port(), c.shortDialogue ? "" : "user",
+                      c.shortDialogue ? "" : "secret");
+      const BOOL sent = smtp->SendMessage("to@example.com", kBody, "Alarm", &attachments);
+      const std::string error = smtp->GetLastError().str();
+      const std::string transcript = server.Received();
+      if (c.refused) {
+        EXPECT_FALSE(sent);
+        EXPECT_TRUE(error.starts_with("Message too large for the server: ") && error.ends_with(", limit 1000 bytes"))
+            << error;
+        EXPECT_EQ(smtp->GetLastReply().str(), "");
+        EXPECT_EQ(transcript, "EHLO " + HostName() + "\r\nQUIT\r\n");
+        continue;
+      }
+      EXPECT_TRUE(sent) << error;
+      const std::size_t mail = transcript.find("MAIL From: <alarm@example.com>");
+      ASSERT_NE(mail, std::string::npos) << transcript;
+      const std::string mailLine = transcript.substr(mail, transcript.find("\r\n", mail) - mail);
+      const std::size_t size = mailLine.find(" SIZE=");
+      if (!c.declared) {
+        EXPECT_EQ(size, std::string::npos) << mailLine;
+        continue;
+      }
+      ASSERT_NE(size, std::string::npos) << mailLine;
+      EXPECT_EQ(mailLine.substr(size + 6), std::to_string(DataOf(transcript).size()));
+    }
+  }
+}
+
 // What the sockets of the process write while the object lives, one string
 // per write.
 class RecordedWrites {
@@ -239,8 +357,7 @@ std::string WithoutRunLines(const std::string& message) {
     at = end;
     const bool continued = !line.empty() && (line[0] == ' ' || line[0] == '\t');
     received = line.starts_with("Received: ") || (received && continued);
-    if (received || line.starts_with("Date: ") || line.starts_with("Message-Id: ") || line.starts_with("Message-ID: "))
-      continue;
+    if (received || line.starts_with("Date: ") || strncasecmp(line.c_str(), "Message-Id: ", 12) == 0) continue;
     kept += line;
   }
   return kept;
@@ -274,8 +391,15 @@ TEST(ShortDialogue, PostfixGetsTheSameMessagesAndABurstOverOneConnection) {
     const std::vector<std::string>& writes = recorded.writes;
     ASSERT_EQ(writes.size(), shortDialogue ? 2u : 6u);
     if (shortDialogue) {
-      EXPECT_TRUE(writes[1].starts_with("MAIL From: <alarm@example.com>\r\nRCPT TO: <ops@example.com>\r\nBDAT "))
+      // Postfix offers SIZE: the declared size is that of the one chunk.
+      std::size_t declared = 0;
+      std::size_t chunk = 0;
+      EXPECT_EQ(std::sscanf(writes[1].c_str(),
+                            "MAIL From: <alarm@example.com> SIZE=%zu\r\nRCPT TO: <ops@example.com>\r\nBDAT %zu LAST",
+                            &declared, &chunk),
+                2)
           << writes[1];
+      EXPECT_EQ(declared, chunk);
       EXPECT_TRUE(writes[1].ends_with("--\r\n\r\nQUIT\r\n")) << writes[1];
     }
   }

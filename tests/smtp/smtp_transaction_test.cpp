@@ -175,3 +175,44 @@ TEST(SmtpTransaction, MessagesRefusedBeforeAnythingIsSent) {
   EXPECT_TRUE(smtp->Disconnect());
   EXPECT_EQ(server.Received(), kHelo + "QUIT\r\n");
 }
+
+// 251 (will forward) and 252 (cannot check, will try) accept a recipient. A
+// failure that brings no reply after a refused recipient reports itself and
+// leaves no reply beside it: the earlier 550 must not make a passing
+// time-out look like a final refusal.
+TEST(SmtpTransaction, RecipientRepliesAndFailuresAfterARefusal) {
+  // Seconds of 50 ms, so that the time-out case waits half a second.
+  struct ShortSeconds : CSMTP {
+    ShortSeconds() { m_nTimeoutUnitMs = 50; }
+  };
+  const SmtpScript refused = Opened().Reply("250 sender ok\r\n").Reply("250 ok\r\n").Reply("550 5.1.1 no such user\r\n");
+  struct Case {
+    const char* name;
+    SmtpScript script;
+    BOOL sent;
+    std::string error;
+    int refused;
+  } cases[] = {
+      {"251 and 252",
+       Opened().Reply("250 sender ok\r\n").Reply("251 2.1.5 will forward\r\n").Reply("252 2.1.5 cannot verify\r\n")
+           .Reply("250 ok\r\n").Reply("250 ok\r\n").Reply("354 go ahead\r\n").ReadData().Send("250 queued\r\n")
+           .Reply("221 bye\r\n"),
+       TRUE, "OK", 0},
+      {"time-out after a refusal", SmtpScript(refused).ReadLine().Silent(), FALSE, "Timed out", 1},
+      {"reset after a refusal", SmtpScript(refused).ReadLine().Reset(), FALSE, "0:SMTP server not ready for data", 1},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedSmtpServer server(c.script);
+    ShortSeconds smtp;
+    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+    smtp.SetTimeout(10);
+    ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
+    auto msg = Message();
+    EXPECT_EQ(smtp.SendMessage(msg.get()), c.sent);
+    EXPECT_EQ(smtp.GetLastError().str(), c.error);
+    EXPECT_EQ(smtp.GetLastReply().str(), "");
+    EXPECT_EQ(smtp.GetNumRefusedRecipients(), c.refused);
+    EXPECT_EQ(smtp.Disconnect(), c.sent);
+  }
+}

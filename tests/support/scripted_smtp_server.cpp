@@ -65,6 +65,9 @@ SmtpScript& SmtpScript::AnswerChunks(std::string reply) {
   return Add(Step{Step::kReadChunks, std::move(reply), {}});
 }
 
+SmtpScript& SmtpScript::Pause(int milliseconds) {
+  return Add(Step{Step::kPause, {}, {static_cast<std::size_t>(milliseconds)}});
+}
 SmtpScript& SmtpScript::Close() { return Add(Step{Step::kClose, {}, {}}); }
 SmtpScript& SmtpScript::Reset() { return Add(Step{Step::kReset, {}, {}}); }
 SmtpScript& SmtpScript::Silent() { return Add(Step{Step::kSilent, {}, {}}); }
@@ -145,6 +148,11 @@ void ScriptedSmtpServer::play(int fd, std::size_t index) {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_sessions[index].received;
   };
+  // The size alone, without copying megabytes of chunk data per read.
+  auto received_size = [&] {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_sessions[index].received.size();
+  };
   // Reads until the record holds the terminator after the consumed bytes.
   auto read_through = [&](const std::string& terminator) {
     for (;;) {
@@ -199,7 +207,7 @@ void ScriptedSmtpServer::play(int fd, std::size_t index) {
             return;
           }
           last = !step.segments.empty() || line.find(" LAST") != std::string::npos;
-          while (received().size() < consumed + size)
+          while (received_size() < consumed + size)
             if (!read_more(fd, index)) {
               ::close(fd);
               return;
@@ -209,6 +217,9 @@ void ScriptedSmtpServer::play(int fd, std::size_t index) {
         }
         break;
       }
+      case SmtpScript::Step::kPause:
+        std::this_thread::sleep_for(std::chrono::milliseconds(step.segments.front()));
+        break;
       case SmtpScript::Step::kClose:
         ::shutdown(fd, SHUT_WR);
         // Keep what the client still sends before it notices.

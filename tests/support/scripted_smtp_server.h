@@ -40,6 +40,8 @@ public:
   SmtpScript& AnswerChunks(std::string reply);
   // Reads one command line, then sends the reply.
   SmtpScript& Reply(std::string bytes) { return ReadLine().Send(std::move(bytes)); }
+  // Does nothing for the given time: neither reads nor sends.
+  SmtpScript& Pause(int milliseconds);
   // Closes the connection in an orderly way.
   SmtpScript& Close();
   // Resets the connection (RST).
@@ -53,7 +55,7 @@ public:
   SmtpScript& Stall();
 
   struct Step {
-    enum Kind { kSend, kReadLine, kReadData, kReadChunks, kClose, kReset, kSilent, kStall } kind;
+    enum Kind { kSend, kReadLine, kReadData, kReadChunks, kPause, kClose, kReset, kSilent, kStall } kind;
     std::string bytes;
     std::vector<std::size_t> segments;
   };
