@@ -16,7 +16,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
-# libssl-dev gives OpenSSL for the network layer; scdoc makes the manual
+# libssl-dev gives OpenSSL for the network layer; libcurl and nlohmann-json
+# let tarvenkel-send fetch OAuth2 tokens; scdoc makes the manual
 # pages. The SMTP tests start private instances of aiosmtpd and Postfix on
 # 127.0.0.1; no system mail service is set up. dpkg-dev (dpkg-shlibdeps) and
 # lintian make and check the Debian packages.
@@ -29,6 +30,7 @@ packages=(
   clang libclang-rt-14-dev valgrind
   doxygen graphviz
   scdoc
+  libcurl4-openssl-dev nlohmann-json3-dev
 )
 
 # Installs the Debian packages that are not installed yet; does nothing when
