@@ -10,6 +10,8 @@ standard input reaches end of file with --stdin-lifetime.
 
 import argparse
 import asyncio
+import base64
+import binascii
 import json
 import os
 import signal
@@ -19,7 +21,7 @@ import sys
 import threading
 
 from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import AuthResult, LoginPassword
+from aiosmtpd.smtp import MISSING, AuthResult, LoginPassword
 
 
 class SpoolHandler:
@@ -61,6 +63,53 @@ class SpoolHandler:
         return "250 OK stored as %04d" % self.count
 
 
+class BearerSpoolHandler(SpoolHandler):
+    """A spool that also takes logins with an OAuth2 bearer token: XOAUTH2
+    and OAUTHBEARER. A token or user that does not match is answered with the
+    error challenge (base64 JSON) and, after the client's reply to it, 535."""
+
+    def __init__(self, spool, refused, pipelining, user, token, log_path):
+        super().__init__(spool, refused, pipelining)
+        self.user, self.token, self.log_path = user, token, log_path
+
+    async def bearer_login(self, server, args, mechanism, split):
+        if len(args) > 1:
+            try:
+                blob = base64.b64decode(args[1], validate=True)
+            except binascii.Error:
+                return AuthResult(success=False, handled=False, message="501 5.5.2 Cannot decode base64")
+        else:
+            blob = await server.challenge_auth("")
+            if blob is MISSING:
+                return AuthResult(success=False, handled=True)
+        user, token = split(blob.decode("utf-8", "replace"))
+        ok = user == self.user and token == self.token
+        secure = server.transport is not None and server.transport.get_extra_info("ssl_object") is not None
+        with open(self.log_path, "a") as log:
+            log.write("%s %s %s\n" % (mechanism, "tls" if secure else "plain", "ok" if ok else "refused"))
+        if ok:
+            return AuthResult(success=True, auth_data=LoginPassword(user.encode(), b""))
+        status = "invalid_token" if user == self.user else "400"
+        await server.challenge_auth(json.dumps({"status": status, "schemes": "Bearer",
+                                                "scope": "https://mail.google.com/"}))
+        return AuthResult(success=False, handled=False, message="535 5.7.8 Username and Password not accepted")
+
+    async def auth_XOAUTH2(self, server, args):
+        def split(text):
+            fields = dict(f.split("=", 1) for f in text.split("\x01") if "=" in f)
+            return fields.get("user", ""), fields.get("auth", "").removeprefix("Bearer ")
+        return await self.bearer_login(server, args, "XOAUTH2", split)
+
+    async def auth_OAUTHBEARER(self, server, args):
+        def split(text):
+            header, _, rest = text.partition("\x01")
+            user = next((p[2:] for p in header.split(",") if p.startswith("a=")), "")
+            user = user.replace("=2C", ",").replace("=3D", "=")
+            fields = dict(f.split("=", 1) for f in rest.split("\x01") if "=" in f)
+            return user, fields.get("auth", "").removeprefix("Bearer ")
+        return await self.bearer_login(server, args, "OAUTHBEARER", split)
+
+
 def make_authenticator(user, password, log_path):
     def authenticator(server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword) and auth_data.login.decode() == user
@@ -94,6 +143,8 @@ def main():
     parser.add_argument("--implicit-tls", action="store_true", help="TLS from the first byte")
     parser.add_argument("--refuse", action="append", default=[], metavar="ADDRESS",
                         help="a recipient to refuse with 550; may be repeated")
+    parser.add_argument("--oauth2", metavar="USER:TOKEN",
+                        help="also take XOAUTH2 and OAUTHBEARER logins with this bearer token")
     parser.add_argument("--pipelining", action="store_true", help="offer PIPELINING in the EHLO reply")
     parser.add_argument("--stdin-lifetime", action="store_true", help="stop when standard input closes")
     args = parser.parse_args()
@@ -108,8 +159,8 @@ def main():
         kwargs["ssl_context"] = context
     elif context is not None:
         kwargs["tls_context"] = context
-    if args.auth:
-        user, _, password = args.auth.partition(":")
+    if args.auth or args.oauth2:
+        user, _, password = (args.auth or "").partition(":")
         # A server that offers STARTTLS takes no login before it, as real
         # submission servers do. (aiosmtpd counts only STARTTLS as TLS, so an
         # implicit-TLS server must not ask for it.)
@@ -118,7 +169,13 @@ def main():
                       auth_exclude_mechanism=args.auth_exclude)
 
     port = args.port or free_port()
-    controller = Controller(SpoolHandler(args.spool, args.refuse, args.pipelining), hostname="127.0.0.1", port=port,
+    if args.oauth2:
+        bearer_user, _, token = args.oauth2.partition(":")
+        handler = BearerSpoolHandler(args.spool, args.refuse, args.pipelining, bearer_user, token,
+                                     os.path.join(args.spool, "auth.log"))
+    else:
+        handler = SpoolHandler(args.spool, args.refuse, args.pipelining)
+    controller = Controller(handler, hostname="127.0.0.1", port=port,
                             data_size_limit=None, ready_timeout=10, **kwargs)
     controller.start()
     print("PORT %d" % port, flush=True)

@@ -20,12 +20,13 @@ cd "$(dirname "$0")/.."
 top=$(pwd)
 
 # What the demo needs: the compiler and build tools, OpenSSL for the network
-# layer, FreeType, fontconfig, libpng and Xlib for the drawing and window
+# layer, libcurl and nlohmann-json for tarvenkel-send's OAuth2 login,
+# FreeType, fontconfig, libpng and Xlib for the drawing and window
 # layer, the fonts the dialog (宋体: AR PL UMing) and the gallery (DejaVu)
 # draw with, and Debian's aiosmtpd for the local SMTP server.
 demo_packages=(
   build-essential cmake ninja-build pkg-config
-  libssl-dev libfreetype-dev libfontconfig-dev libpng-dev libx11-dev
+  libssl-dev libcurl4-openssl-dev nlohmann-json3-dev libfreetype-dev libfontconfig-dev libpng-dev libx11-dev
   fonts-arphic-uming fonts-dejavu-core
   python3 python3-aiosmtpd
 )

@@ -2,100 +2,27 @@
 #include "tests/support/time_scale.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <filesystem>
-#include <stdexcept>
-#include <cstdio>
 #include <thread>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace tarvenkel::test {
 
-namespace {
-
-constexpr int kStartTimeoutMs = 20000;
-
-}  // namespace
-
 LocalSmtpServer::LocalSmtpServer(const std::string& auth, const std::vector<std::string>& extraArgs) {
-  int in[2];
-  int out[2];
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  std::string script = SourcePath("tools/local_smtp_server.py");
-  std::string spoolDir = m_spool.file("spool");
-  std::string errors = m_spool.file("server.err");
-  std::vector<std::string> args = {SystemPython(), script, "--spool", spoolDir, "--stdin-lifetime"};
+  std::vector<std::string> args = {SystemPython(), SourcePath("tools/local_smtp_server.py"), "--spool",
+                                   m_spool.file("spool"), "--stdin-lifetime"};
   if (!auth.empty()) {
     args.push_back("--auth");
     args.push_back(auth);
   }
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  int rc = ::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(in[0]);
-  ::close(out[1]);
-  m_stdin = in[1];
-  if (rc != 0) {
-    ::close(out[0]);
-    m_pid = -1;
-    throw std::runtime_error("cannot start " + script);
-  }
-
-  std::string line;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(SlackMs(kStartTimeoutMs));
-  while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    pollfd p{out[0], POLLIN, 0};
-    if (::poll(&p, 1, 200) <= 0) continue;
-    char buf[256];
-    ssize_t n = ::read(out[0], buf, sizeof buf);
-    if (n <= 0) break;
-    line.append(buf, static_cast<std::size_t>(n));
-  }
-  ::close(out[0]);
-  if (line.rfind("PORT ", 0) != 0) {
-    Stop();
-    throw std::runtime_error("the local SMTP server did not start: " + line);
-  }
-  m_port = std::stoi(line.substr(5));
+  m_server = std::make_unique<PortService>(args, m_spool.file("server.err"));
 }
 
-LocalSmtpServer::~LocalSmtpServer() {
-  Stop();
-}
+LocalSmtpServer::~LocalSmtpServer() = default;
 
-void LocalSmtpServer::Stop() {
-  if (m_stdin >= 0) ::close(m_stdin);
-  m_stdin = -1;
-  if (m_pid <= 0) return;
-  ::kill(m_pid, SIGTERM);
-  for (int i = 0; i < 100; ++i) {
-    if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-      m_pid = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ::kill(m_pid, SIGKILL);
-  ::waitpid(m_pid, nullptr, 0);
-  m_pid = -1;
+int LocalSmtpServer::port() const {
+  return m_server->port();
 }
 
 std::vector<std::string> LocalSmtpServer::Messages(std::size_t count, int timeoutMs) const {

@@ -2,12 +2,12 @@
 // 127.0.0.1 for a test, and stops it again when the object goes.
 #pragma once
 
+#include "tests/support/port_service.h"
 #include "tests/support/test_paths.h"
 
+#include <memory>
 #include <string>
 #include <vector>
-
-#include <sys/types.h>
 
 namespace tarvenkel::test {
 
@@ -37,7 +37,7 @@ public:
   LocalSmtpServer(const LocalSmtpServer&) = delete;
   LocalSmtpServer& operator=(const LocalSmtpServer&) = delete;
 
-  int port() const { return m_port; }
+  int port() const;
   const std::string& spool() const { return m_spool.path(); }
   // The paths of the stored messages (NNNN.eml), in arrival order, once at
   // least count have arrived or timeoutMs has passed.
@@ -46,13 +46,8 @@ public:
   std::string AuthLog() const;
 
 private:
-  // Ends the server process: end of its input, SIGTERM, SIGKILL after 5 s.
-  void Stop();
-
   TempDir m_spool;
-  pid_t m_pid = -1;
-  int m_stdin = -1;
-  int m_port = 0;
+  std::unique_ptr<PortService> m_server;
 };
 
 }  // namespace tarvenkel::test
