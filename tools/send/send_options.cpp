@@ -31,6 +31,16 @@ bool text(SendOptions& options, const std::string& value, bool fromFile, std::st
   return true;
 }
 
+// The file's value of a key, where the options give none.
+template <auto field>
+bool taken(SendOptions& options, const SendConfig& file) {
+  auto& value = std::invoke(field, options);
+  const auto& fromFile = std::invoke(field, file);
+  if (value || !fromFile) return false;
+  value = fromFile;
+  return true;
+}
+
 template <auto field>
 bool repeated(SendOptions& options, const std::string& value, bool, std::string&) {
   member<field>(options).push_back(value);
@@ -102,74 +112,75 @@ using C = SendConfig;
 using S = SendOptions;
 
 const std::vector<SendOption> kTable = {
-    // name, alias, key, kind, value, help, entry, check, store
+    // name, alias, key, kind, value, help, entry, check, store, fill
     {"server", nullptr, "server", O::kOnce, "HOST[:PORT]",
      "server name or address, port 25 unless given;\nan IPv6 address with a port as [ADDRESS]:PORT", O::kEveryEntry,
-     check_server, text<&C::server>},
-    {nullptr, nullptr, "port", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr, number<&C::port, 1, 65535>},
-    {nullptr, nullptr, "security", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr, security},
+     check_server, text<&C::server>, nullptr},
+    {nullptr, nullptr, "port", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr, number<&C::port, 1, 65535>, nullptr},
+    {nullptr, nullptr, "security", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr, security,
+     taken<&C::security>},
     {"from", nullptr, "from", O::kOnce, "ADDRESS",
      "sender: an address, or \"Name <address>\" (the name\ngoes on the From line, the address to the server)",
-     O::kEveryEntry, nullptr, text<&C::from>},
+     O::kEveryEntry, nullptr, text<&C::from>, taken<&C::from>},
     {"to", nullptr, nullptr, O::kRepeated, "LIST",
      "recipients: addresses or \"Name <address>\",\nseparated by ',' or ';' (a name with a comma in\ndouble quotes); "
      "may be repeated",
-     O::kNotSendmail, nullptr, repeated<&S::to>},
+     O::kNotSendmail, nullptr, repeated<&S::to>, nullptr},
     {"cc", nullptr, nullptr, O::kRepeated, "LIST", "copy recipients, same syntax; may be repeated", O::kNotSendmail,
-     nullptr, repeated<&S::cc>},
+     nullptr, repeated<&S::cc>, nullptr},
     {"bcc", nullptr, nullptr, O::kRepeated, "LIST", "blind-copy recipients, same syntax; may be repeated",
-     O::kNotSendmail, nullptr, repeated<&S::bcc>},
+     O::kNotSendmail, nullptr, repeated<&S::bcc>, nullptr},
     {"subject", nullptr, nullptr, O::kOnce, "TEXT", "subject (\"Hello!\" when empty)", O::kNotSendmail, nullptr,
-     text<&S::subject>},
+     text<&S::subject>, nullptr},
     {"body", nullptr, nullptr, O::kOnce, "TEXT", "body (\"Hello!\" when empty); standard input if absent",
-     O::kNotSendmail, nullptr, text<&S::body>},
+     O::kNotSendmail, nullptr, text<&S::body>, nullptr},
     {"attach", nullptr, nullptr, O::kRepeated, "FILE",
      "attach a file; may be repeated. A file that cannot\nbe read is left out with a warning (exit status 66)",
-     O::kNotSendmail, nullptr, repeated<&S::attachments>},
+     O::kNotSendmail, nullptr, repeated<&S::attachments>, nullptr},
     {"charset", nullptr, "charset", O::kOnce, "NAME",
      "the charset the texts are in (default: the one of\nthe locale; where the locale names only ASCII,\nUTF-8, or "
      "GBK for texts that are not valid UTF-8);\n8-bit texts are labelled with it, never converted",
-     O::kEveryEntry, nullptr, text<&C::charset>},
+     O::kEveryEntry, nullptr, text<&C::charset>, taken<&C::charset>},
     {"user", nullptr, "user", O::kOnce, "NAME",
      "log in as NAME; the password comes from the\nenvironment variable TARVENKEL_PASSWORD or from\n--password-file, "
      "never from the command line",
-     O::kEveryEntry, nullptr, text<&C::user>},
-    {nullptr, nullptr, "password", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr, text<&C::password>},
+     O::kEveryEntry, nullptr, text<&C::user>, taken<&C::user>},
+    {nullptr, nullptr, "password", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr, text<&C::password>, nullptr},
     {"password-file", nullptr, "password-file", O::kOnce, "FILE",
      "read the password from the first line of FILE,\nkept from other users (chmod 600, or 640 for a group)",
-     O::kEveryEntry, nullptr, text<&C::passwordFile>},
+     O::kEveryEntry, nullptr, text<&C::passwordFile>, nullptr},
     {"plaintext-login", nullptr, "plaintext-login", O::kFlag, "yes",
      "allow the password over an unencrypted connection;\nby default a login upgrades with STARTTLS where the\nserver "
      "offers it and is refused where it does not",
-     O::kEveryEntry, nullptr, yes_no<&C::plaintextLogin>},
+     O::kEveryEntry, nullptr, yes_no<&C::plaintextLogin>, taken<&C::plaintextLogin>},
     {"starttls", nullptr, nullptr, O::kFlag, "starttls",
-     "upgrade to TLS with STARTTLS before anything else\n(port 587 unless given)", O::kEveryEntry, nullptr, security},
+     "upgrade to TLS with STARTTLS before anything else\n(port 587 unless given)", O::kEveryEntry, nullptr, security, nullptr},
     {"tls", nullptr, nullptr, O::kFlag, "tls", "speak TLS from the first byte (port 465 unless given)", O::kEveryEntry,
-     nullptr, security},
+     nullptr, security, nullptr},
     {"cafile", "ca-file", "cafile", O::kOnce, "FILE",
      "trust the certificate authorities in FILE instead of\nthe system's store (also --ca-file)", O::kEveryEntry,
-     nullptr, text<&C::caFile>},
+     nullptr, text<&C::caFile>, taken<&C::caFile>},
     {"timeout", nullptr, "timeout", O::kOnce, "SECONDS",
      "longest wait for the connection or one reply\n(default 300; 0 waits for ever)", O::kEveryEntry, check_seconds,
-     number<&C::timeout, 0, UINT_MAX / 1000>},
+     number<&C::timeout, 0, UINT_MAX / 1000>, taken<&C::timeout>},
     {"no-short-dialogue", nullptr, nullptr, O::kFlag, "no",
      "speak the full dialogue: HELO without a login,\nAUTH LOGIN, every command waiting for its reply;\nby default "
      "the shortest the server allows is used\n(EHLO, AUTH PLAIN, PIPELINING, CHUNKING)",
-     O::kEveryEntry, nullptr, yes_no<&C::shortDialogue>},
+     O::kEveryEntry, nullptr, yes_no<&C::shortDialogue>, nullptr},
     {nullptr, nullptr, "short-dialogue", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr,
-     yes_no<&C::shortDialogue>},
+     yes_no<&C::shortDialogue>, taken<&C::shortDialogue>},
     {"dry-run", nullptr, nullptr, O::kFlag, "", "print the formatted message instead of sending it", O::kNotSendmail,
-     nullptr, flag<&S::dryRun>},
+     nullptr, flag<&S::dryRun>, nullptr},
     {"verbose", nullptr, nullptr, O::kFlag, "",
      "print the SMTP dialogue on standard error, with the\npassword masked", O::kEveryEntry, nullptr,
-     flag<&S::verbose>},
+     flag<&S::verbose>, nullptr},
     {"config", nullptr, nullptr, O::kOnce, "FILE",
      "take the defaults of the options above from FILE\ninstead of $XDG_CONFIG_HOME/tarvenkel/send.conf\n(~/.config "
      "when unset) or /etc/tarvenkel/send.conf;\nthe options given here win",
-     O::kEveryEntry, nullptr, text<&S::configPath>},
-    {"help", nullptr, nullptr, O::kFlag, "", "print this text", O::kEveryEntry, nullptr, flag<&S::help>},
+     O::kEveryEntry, nullptr, text<&S::configPath>, nullptr},
+    {"help", nullptr, nullptr, O::kFlag, "", "print this text", O::kEveryEntry, nullptr, flag<&S::help>, nullptr},
     {"version", nullptr, nullptr, O::kFlag, "", "print the version of the mail module", O::kEveryEntry, nullptr,
-     flag<&S::version>},
+     flag<&S::version>, nullptr},
 };
 
 // One letter option of the sendmail entry. Its value, where it takes one,
@@ -187,9 +198,15 @@ struct LetterOption {
 
 const LetterOption kLetters[] = {
     {"t", false, "-t", "send to the To, Cc and Bcc recipients too", nullptr,
-     [](S& o, const std::string&, std::string&) { return o.headerRecipients = true; }},
+     [](S& o, const std::string&, std::string&) {
+       o.headerRecipients = true;
+       return true;
+     }},
     {"i", false, "-i, -oi", "a line of a single '.' does not end the message", nullptr,
-     [](S& o, const std::string&, std::string&) { return o.ignoreDots = true; }},
+     [](S& o, const std::string&, std::string&) {
+       o.ignoreDots = true;
+       return true;
+     }},
     {"fr", true, "-f, -r ADDRESS", "envelope sender (default: --from, then the From line)", "from", nullptr},
     {"F", true, "-F NAME", "the sender's name, for a From line the message lacks", nullptr,
      [](S& o, const std::string& v, std::string&) {

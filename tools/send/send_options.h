@@ -55,6 +55,11 @@ struct SendOption {
   // Stores a value; fromFile tells a key of the configuration file from an
   // option. False with the reason when the value is not valid.
   bool (*store)(SendOptions& options, const std::string& value, bool fromFile, std::string& error);
+  // Takes the configuration file's value where the options leave it open;
+  // whether it did. nullptr for an option without a key, and for a key
+  // whose value the settings weigh against others (the server's port, the
+  // password).
+  bool (*fill)(SendOptions& options, const SendConfig& file);
 };
 
 // Every option and key, in the order --help lists them.

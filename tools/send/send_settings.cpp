@@ -5,6 +5,7 @@
 #include "tools/send/address_list.h"
 #include "tools/send/send_charset.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -36,30 +37,23 @@ bool charset_is_usable(const std::string& charset) {
 bool apply_config(SendSettings& settings, const std::string& path, std::string& error) {
   SendConfig config;
   if (!path.empty() && !ReadSendConfig(path, config, error)) return false;
+  auto taken = [&settings](const char* key, bool fromFile) {
+    if (fromFile) settings.keysFromFile.push_back(key);
+  };
   // The configuration's port goes with its server only.
-  const bool serverFromFile = fill(settings.server, config.server);
-  if (settings.server &&
-      !ParseServer(*settings.server, serverFromFile ? "server in " + path : "--server", settings.host, settings.port,
-                   settings.hasPort, error))
+  taken("server", fill(settings.server, config.server));
+  if (settings.server && !ParseServer(*settings.server, settings.FromFile("server") ? "server in " + path : "--server",
+                                      settings.host, settings.port, settings.hasPort, error))
     return false;
-  if (serverFromFile && config.port && !settings.hasPort) {
+  if (settings.FromFile("server") && config.port && !settings.hasPort) {
     settings.port = *config.port;
     settings.hasPort = true;
+    taken("port", true);
   }
-  fill(settings.security, config.security);
-  settings.caFileFromFile = fill(settings.caFile, config.caFile);
-  fill(settings.user, config.user);
-  fill(settings.from, config.from);
-  if (config.charset && !settings.charset) {
-    if (!charset_is_usable(*config.charset)) {
-      error = "charset in " + path + ": '" + *config.charset + "' is not a charset this system knows";
-      return false;
-    }
-    settings.charsetFromFile = fill(settings.charset, config.charset);
+  if (config.charset && !settings.charset && !charset_is_usable(*config.charset)) {
+    error = "charset in " + path + ": '" + *config.charset + "' is not a charset this system knows";
+    return false;
   }
-  fill(settings.timeout, config.timeout);
-  fill(settings.shortDialogue, config.shortDialogue);
-  fill(settings.plaintextLogin, config.plaintextLogin);
   if (config.password && config.passwordFile) {
     error = path + ": give password or password-file, not both";
     return false;
@@ -67,9 +61,11 @@ bool apply_config(SendSettings& settings, const std::string& path, std::string& 
   // The password given for this run, in the environment or by
   // --password-file, wins over the file's.
   if (!settings.passwordFile && !std::getenv(kPasswordVariable)) {
-    settings.password = config.password;
-    settings.passwordFileFromFile = fill(settings.passwordFile, config.passwordFile);
+    taken("password", fill(settings.password, config.password));
+    taken("password-file", fill(settings.passwordFile, config.passwordFile));
   }
+  for (const SendOption& option : SendOptionTable())
+    if (option.key && option.fill) taken(option.key, option.fill(settings, config));
   return true;
 }
 
@@ -77,19 +73,19 @@ bool apply_config(SendSettings& settings, const std::string& path, std::string& 
 // status of the mistake after reporting it.
 int prepare_connection(SendSettings& settings) {
   const std::string& path = settings.configFile;
-  if (settings.caFile && !settings.caFileFromFile && !settings.StartTls() && !settings.ImplicitTls() &&
+  if (settings.caFile && !settings.FromFile("cafile") && !settings.StartTls() && !settings.ImplicitTls() &&
       !settings.LogsIn())
     return ReportUsageError("--cafile needs --starttls, --tls or a login (--user)");
   if (settings.caFile && access(settings.caFile->c_str(), R_OK) != 0) {
     const std::string reason = "'" + *settings.caFile + "': " + std::strerror(errno);
-    return settings.caFileFromFile ? ReportConfigError("cafile in " + path + " " + reason)
+    return settings.FromFile("cafile") ? ReportConfigError("cafile in " + path + " " + reason)
                                    : ReportUsageError("--cafile " + reason);
   }
   if (!settings.hasPort && settings.StartTls()) settings.port = 587;
   if (!settings.hasPort && settings.ImplicitTls()) settings.port = 465;
 
   if (settings.passwordFile && !settings.LogsIn()) {
-    return settings.passwordFileFromFile ? ReportConfigError(path + ": password-file needs user")
+    return settings.FromFile("password-file") ? ReportConfigError(path + ": password-file needs user")
                                          : ReportUsageError("--password-file needs --user");
   }
   if (!settings.LogsIn()) return EX_OK;
@@ -100,7 +96,7 @@ int prepare_connection(SendSettings& settings) {
       settings.password = password;
       return EX_OK;
     }
-    if (settings.passwordFileFromFile) return ReportConfigError("password-file in " + path + ": " + error);
+    if (settings.FromFile("password-file")) return ReportConfigError("password-file in " + path + ": " + error);
     return exposed ? ReportConfigError("--password-file " + error) : ReportUsageError("--password-file " + error);
   }
   if (const char* password = std::getenv(kPasswordVariable)) {
@@ -131,6 +127,10 @@ bool read_sender(const std::string& label, const std::string& text, std::string&
 
 }  // namespace
 
+bool SendSettings::FromFile(const std::string& key) const {
+  return std::find(keysFromFile.begin(), keysFromFile.end(), key) != keysFromFile.end();
+}
+
 bool SendSettings::HasSender() const {
   return from && from->find_first_not_of(" \t\r\n\v\f") != std::string::npos;
 }
@@ -144,7 +144,7 @@ int PrepareSendSettings(SendSettings& settings) {
   std::string error;
   settings.configFile = settings.configPath ? *settings.configPath : DefaultSendConfigPath();
   if (!apply_config(settings, settings.configFile, error)) return ReportConfigError(error);
-  if (settings.charset && !settings.charsetFromFile && !charset_is_usable(*settings.charset))
+  if (settings.charset && !settings.FromFile("charset") && !charset_is_usable(*settings.charset))
     return ReportUsageError("--charset '" + *settings.charset + "': not a charset this system knows");
   if (!settings.server && !settings.dryRun)
     return ReportUsageError("missing --server HOST[:PORT] (or server in the configuration file)");

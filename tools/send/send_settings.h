@@ -6,6 +6,7 @@
 #include "tools/send/send_options.h"
 
 #include <string>
+#include <vector>
 
 class CSMTP;
 
@@ -15,10 +16,11 @@ struct SendSettings : SendOptions {
   bool hasPort = false;     // given, not the default of the security
   std::string fromName;     // the name of a sender given as "Name <address>"
   std::string configFile;   // the configuration file read; empty when none
-  // The settings the configuration file gave, for errors that name it.
-  bool caFileFromFile = false;
-  bool charsetFromFile = false;
-  bool passwordFileFromFile = false;
+  std::vector<std::string> keysFromFile;  // the keys whose values the file gave
+
+  // Whether the configuration file gave the key's value, for errors that
+  // name where a mistake is.
+  bool FromFile(const std::string& key) const;
 
   bool StartTls() const { return security == kStartTls; }
   bool ImplicitTls() const { return security == kTls; }
