@@ -8,10 +8,9 @@
 #include <sysexits.h>
 
 const char kSendProgram[] = "tarvenkel-send";
+const char kSendPasswordVariable[] = "TARVENKEL_PASSWORD";
 
 namespace {
-
-const char kPasswordVariable[] = "TARVENKEL_PASSWORD";
 
 // The value a member of the options (or of its configuration) holds.
 template <auto field>
@@ -34,7 +33,7 @@ bool text(SendOptions& options, const std::string& value, bool fromFile, std::st
 // The file's value of a key, where the options give none.
 template <auto field>
 bool taken(SendOptions& options, const SendConfig& file) {
-  auto& value = std::invoke(field, options);
+  auto& value = member<field>(options);
   const auto& fromFile = std::invoke(field, file);
   if (value || !fromFile) return false;
   value = fromFile;
@@ -327,7 +326,7 @@ bool parse_long(int argc, char** argv, int& i, SendOptions& options, Given& give
     error = "refusing '--" + name +
             "': a password on the command line can be read by every user of this machine (ps, /proc); put it in "
             "the environment variable " +
-            kPasswordVariable + " or in a file named by --password-file";
+            kSendPasswordVariable + " or in a file named by --password-file";
     return false;
   }
   const SendOption* option = FindSendOption(name);

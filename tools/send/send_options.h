@@ -13,6 +13,8 @@
 
 // The name the program reports under.
 extern const char kSendProgram[];
+// The environment variable that holds the password of a login.
+extern const char kSendPasswordVariable[];
 
 // What the command line says. The values that have a configuration key are
 // those of SendConfig; the configuration file fills in what they leave open.

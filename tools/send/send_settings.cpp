@@ -16,8 +16,6 @@
 
 namespace {
 
-const char kPasswordVariable[] = "TARVENKEL_PASSWORD";
-
 // Takes the file's value where the options give none; whether it did.
 template <typename T>
 bool fill(std::optional<T>& value, const std::optional<T>& fromFile) {
@@ -60,7 +58,7 @@ bool apply_config(SendSettings& settings, const std::string& path, std::string& 
   }
   // The password given for this run, in the environment or by
   // --password-file, wins over the file's.
-  if (!settings.passwordFile && !std::getenv(kPasswordVariable)) {
+  if (!settings.passwordFile && !std::getenv(kSendPasswordVariable)) {
     taken("password", fill(settings.password, config.password));
     taken("password-file", fill(settings.passwordFile, config.passwordFile));
   }
@@ -99,12 +97,12 @@ int prepare_connection(SendSettings& settings) {
     if (settings.FromFile("password-file")) return ReportConfigError("password-file in " + path + ": " + error);
     return exposed ? ReportConfigError("--password-file " + error) : ReportUsageError("--password-file " + error);
   }
-  if (const char* password = std::getenv(kPasswordVariable)) {
+  if (const char* password = std::getenv(kSendPasswordVariable)) {
     settings.password = password;
     return EX_OK;
   }
   if (settings.password) return EX_OK;  // the configuration file's own
-  return ReportUsageError(std::string("--user needs a password: set ") + kPasswordVariable +
+  return ReportUsageError(std::string("--user needs a password: set ") + kSendPasswordVariable +
                           " or give --password-file");
 }
 
