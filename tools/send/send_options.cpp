@@ -360,8 +360,9 @@ bool parse_long(int argc, char** argv, int& i, SendOptions& options, Given& give
   return apply(*option, value, options, given, error);
 }
 
-// Appends text to out in lines of at most width bytes, breaking between the
-// items only; each item but the last ends with sep.
+// Appends line and the items to out in lines of at most width bytes,
+// breaking between the items only; each item but the last ends with a comma,
+// the last with last.
 void wrap_items(std::string& out, std::string line, const std::vector<std::string>& items, const char* last,
                 size_t width) {
   for (size_t k = 0; k < items.size(); ++k) {
