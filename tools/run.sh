@@ -39,7 +39,7 @@ packages=(
   "${demo_packages[@]}"
   dpkg-dev lintian
   libgtest-dev libgmock-dev libbenchmark-dev
-  postfix openssl libmime-tools-perl
+  postfix openssl libmime-tools-perl libgmime-3.0-dev
   xvfb x11-apps imagemagick
   clang libclang-rt-14-dev valgrind
   doxygen graphviz

@@ -10,13 +10,12 @@
 class CNamedSenderMessage : public CMIMEMessage {
 public:
   // Sets the sender: the address for MAIL FROM, and the From line with the
-  // name where there is one, written in the charset.
-  void SetSender(const std::string& address, const std::string& name, const std::string& charset);
+  // name where there is one.
+  void SetSender(const std::string& address, const std::string& name);
 
-  // The From line's text for a sender with a name: the name as a quoted
-  // string where it holds more than letters, digits, blanks and the
-  // characters an atom allows, as encoded-words where it holds 8-bit bytes.
-  static std::string FromLine(const std::string& name, const std::string& address, const std::string& charset);
+  // The From line's text for a sender with a name: "Name <address>", which
+  // the message writes with the name quoted or encoded as it needs.
+  static std::string FromLine(const std::string& name, const std::string& address);
 
 protected:
   void prepare_header() override;

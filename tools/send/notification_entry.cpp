@@ -98,7 +98,7 @@ CString name_of(const Mailbox& mailbox) { return mailbox.name.empty() ? "" : (ma
 void build_message(const SendSettings& settings, const Prepared& prepared, CNamedSenderMessage& message) {
   const std::string& charset = *settings.charset;
   message.SetCharset(charset.c_str());
-  message.SetSender(*settings.from, settings.fromName, charset);
+  message.SetSender(*settings.from, settings.fromName);
   message.m_sSubject = prepared.subject.c_str();
   message.m_sBody = prepared.body.c_str();
   for (const Mailbox& mailbox : prepared.to) message.AddRecipient(mailbox.address.c_str(), name_of(mailbox), CMailMessage::TO);

@@ -12,6 +12,10 @@
 
 namespace {
 
+bool has_eight_bit(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
 // An iconv descriptor from the charset to UTF-8, closed when it goes.
 class Converter {
 public:
@@ -51,10 +55,6 @@ bool CodesetIsAsciiOnly(const std::string& codeset) {
   return codeset.empty() || codeset == "ANSI_X3.4-1968" || codeset == "ASCII" || codeset == "US-ASCII";
 }
 
-bool HasEightBit(const std::string& text) {
-  return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-}
-
 std::string LocaleCodeset() {
   std::setlocale(LC_CTYPE, "");
   return nl_langinfo(CODESET);
@@ -64,7 +64,7 @@ std::string ChooseCharset(const std::optional<std::string>& given, const std::ve
   const std::string charset = given ? *given : LocaleCodeset();
   if (!given && CodesetIsAsciiOnly(charset)) {
     const bool utf8 = std::all_of(texts.begin(), texts.end(), [](const LabelledText& t) {
-      return !HasEightBit(t.text) || TextIsValidIn(t.text, "UTF-8");
+      return !has_eight_bit(t.text) || TextIsValidIn(t.text, "UTF-8");
     });
     if (!utf8)
       std::fprintf(stderr,
@@ -74,7 +74,7 @@ std::string ChooseCharset(const std::optional<std::string>& given, const std::ve
     return utf8 ? "UTF-8" : "GBK";
   }
   for (const LabelledText& t : texts)
-    if (HasEightBit(t.text) && !TextIsValidIn(t.text, charset))
+    if (has_eight_bit(t.text) && !TextIsValidIn(t.text, charset))
       std::fprintf(stderr, "%s: warning: %s is not valid %s text; it is sent as it is, labelled %s\n", kSendProgram,
                    t.what.c_str(), charset.c_str(), charset.c_str());
   return charset;

@@ -17,9 +17,6 @@ bool TextIsValidIn(const std::string& text, const std::string& charset);
 // the C and POSIX locales do: it then says nothing about the texts' charset.
 bool CodesetIsAsciiOnly(const std::string& codeset);
 
-// Whether the text holds a byte of 8 bits.
-bool HasEightBit(const std::string& text);
-
 // The codeset of the user's locale, as a terminal hands over what is typed.
 std::string LocaleCodeset();
 
