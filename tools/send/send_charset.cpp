@@ -1,10 +1,20 @@
 #include "tools/send/send_charset.h"
 
+#include "tools/send/send_options.h"
+
+#include <algorithm>
 #include <cerrno>
+#include <clocale>
+#include <cstdio>
 
 #include <iconv.h>
+#include <langinfo.h>
 
 namespace {
+
+bool has_eight_bit(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
 
 // An iconv descriptor from the charset to UTF-8, closed when it goes.
 class Converter {
@@ -43,4 +53,29 @@ bool TextIsValidIn(const std::string& text, const std::string& charset) {
 
 bool CodesetIsAsciiOnly(const std::string& codeset) {
   return codeset.empty() || codeset == "ANSI_X3.4-1968" || codeset == "ASCII" || codeset == "US-ASCII";
+}
+
+std::string LocaleCodeset() {
+  std::setlocale(LC_CTYPE, "");
+  return nl_langinfo(CODESET);
+}
+
+std::string ChooseCharset(const std::optional<std::string>& given, const std::vector<LabelledText>& texts) {
+  const std::string charset = given ? *given : LocaleCodeset();
+  if (!given && CodesetIsAsciiOnly(charset)) {
+    const bool utf8 = std::all_of(texts.begin(), texts.end(), [](const LabelledText& t) {
+      return !has_eight_bit(t.text) || TextIsValidIn(t.text, "UTF-8");
+    });
+    if (!utf8)
+      std::fprintf(stderr,
+                   "%s: note: the texts are not valid UTF-8 and the locale names no charset: labelled GBK "
+                   "(give --charset to name theirs)\n",
+                   kSendProgram);
+    return utf8 ? "UTF-8" : "GBK";
+  }
+  for (const LabelledText& t : texts)
+    if (has_eight_bit(t.text) && !TextIsValidIn(t.text, charset))
+      std::fprintf(stderr, "%s: warning: %s is not valid %s text; it is sent as it is, labelled %s\n", kSendProgram,
+                   t.what.c_str(), charset.c_str(), charset.c_str());
+  return charset;
 }

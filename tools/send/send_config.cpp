@@ -1,8 +1,9 @@
 #include "tools/send/send_config.h"
 
+#include "tools/send/send_options.h"
+
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,83 +23,24 @@ std::string trim(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
-// Stores a value once; a key given twice is a mistake, not an override.
-template <typename T>
-bool store(std::optional<T>& target, T value, std::string& error) {
-  if (target) {
+// One "key = value" setting, stored by the key's row of the option table;
+// false with the reason when it is not valid. A key given before, under
+// either spelling, is a mistake, not an override.
+bool set(SendOptions& options, std::vector<const SendOption*>& given, const std::string& key,
+         const std::string& value, std::string& error) {
+  const SendOption* option = FindSendConfigKey(key);
+  if (!option) {
+    error = "unknown key '" + key + "'";
+    const std::string nearest = NearestName(key, SendConfigKeys());
+    if (!nearest.empty()) error += " (did you mean '" + nearest + "'?)";
+    return false;
+  }
+  if (std::find(given.begin(), given.end(), option) != given.end()) {
     error = "given twice";
     return false;
   }
-  target = std::move(value);
-  return true;
-}
-
-bool set_number(std::optional<unsigned>& target, const std::string& value, unsigned long low, unsigned long high,
-                std::string& error) {
-  unsigned long number = 0;
-  if (!ParseDecimal(value, high, number) || number < low) {
-    error = "'" + value + "' is not a number from " + std::to_string(low) + " to " + std::to_string(high);
-    return false;
-  }
-  return store(target, static_cast<unsigned>(number), error);
-}
-
-bool set_text(std::optional<std::string>& target, const std::string& value, std::string& error) {
-  if (value.empty()) {
-    error = "empty value";
-    return false;
-  }
-  return store(target, value, error);
-}
-
-bool set_yes_no(std::optional<bool>& target, const std::string& value, std::string& error) {
-  if (value == "yes" || value == "no") return store(target, value == "yes", error);
-  error = "'" + value + "' is not yes or no";
-  return false;
-}
-
-bool set_security(std::optional<SendConfig::Security>& target, const std::string& value, std::string& error) {
-  if (value == "none") return store(target, SendConfig::kNone, error);
-  if (value == "starttls") return store(target, SendConfig::kStartTls, error);
-  if (value == "tls") return store(target, SendConfig::kTls, error);
-  error = "'" + value + "' is not none, starttls or tls";
-  return false;
-}
-
-// One key: its name (that of its option) and how it stores its value.
-struct Key {
-  const char* name;
-  bool (*set)(SendConfig& config, const std::string& value, std::string& error);
-};
-
-const Key kKeys[] = {
-    {"server", [](SendConfig& c, const std::string& v, std::string& e) { return set_text(c.server, v, e); }},
-    {"port", [](SendConfig& c, const std::string& v, std::string& e) { return set_number(c.port, v, 1, 65535, e); }},
-    {"security", [](SendConfig& c, const std::string& v, std::string& e) { return set_security(c.security, v, e); }},
-    {"cafile", [](SendConfig& c, const std::string& v, std::string& e) { return set_text(c.caFile, v, e); }},
-    {"ca-file", [](SendConfig& c, const std::string& v, std::string& e) { return set_text(c.caFile, v, e); }},
-    {"user", [](SendConfig& c, const std::string& v, std::string& e) { return set_text(c.user, v, e); }},
-    {"password", [](SendConfig& c, const std::string& v, std::string& e) { return set_text(c.password, v, e); }},
-    {"password-file",
-     [](SendConfig& c, const std::string& v, std::string& e) { return set_text(c.passwordFile, v, e); }},
-    {"plaintext-login",
-     [](SendConfig& c, const std::string& v, std::string& e) { return set_yes_no(c.plaintextLogin, v, e); }},
-    {"from", [](SendConfig& c, const std::string& v, std::string& e) { return set_text(c.from, v, e); }},
-    {"timeout",
-     [](SendConfig& c, const std::string& v, std::string& e) { return set_number(c.timeout, v, 0, UINT_MAX / 1000, e); }},
-    {"charset", [](SendConfig& c, const std::string& v, std::string& e) { return set_text(c.charset, v, e); }},
-    {"short-dialogue",
-     [](SendConfig& c, const std::string& v, std::string& e) { return set_yes_no(c.shortDialogue, v, e); }},
-};
-
-// One "key = value" setting; false with the reason when it is not valid.
-bool set(SendConfig& config, const std::string& key, const std::string& value, std::string& error) {
-  for (const Key& known : kKeys)
-    if (key == known.name) return known.set(config, value, error);
-  error = "unknown key '" + key + "'";
-  const std::string nearest = NearestName(key, SendConfigKeys());
-  if (!nearest.empty()) error += " (did you mean '" + nearest + "'?)";
-  return false;
+  given.push_back(option);
+  return option->store(options, value, true, error);
 }
 
 // The mode as ls and chmod write it, "0644".
@@ -150,7 +92,11 @@ bool ParseDecimal(const std::string& text, unsigned long limit, unsigned long& v
 const std::vector<std::string>& SendConfigKeys() {
   static const std::vector<std::string> keys = [] {
     std::vector<std::string> names;
-    for (const Key& key : kKeys) names.push_back(key.name);
+    for (const SendOption& option : SendOptionTable()) {
+      if (!option.key) continue;
+      names.push_back(option.key);
+      if (option.alias) names.push_back(option.alias);
+    }
     return names;
   }();
   return keys;
@@ -186,6 +132,9 @@ std::string NearestName(const std::string& word, const std::vector<std::string>&
 }
 
 bool ParseSendConfig(const std::string& text, SendConfig& config, std::string& error) {
+  SendOptions settings;
+  static_cast<SendConfig&>(settings) = config;
+  std::vector<const SendOption*> given;
   // An editor may start a UTF-8 file with a byte-order mark; it is no part of the first key.
   size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   for (int number = 1; start < text.size(); ++number) {
@@ -198,11 +147,12 @@ bool ParseSendConfig(const std::string& text, SendConfig& config, std::string& e
     std::string reason;
     if (equals == std::string::npos)
       reason = "expected 'key = value'";
-    else if (set(config, trim(line.substr(0, equals)), trim(line.substr(equals + 1)), reason))
+    else if (set(settings, given, trim(line.substr(0, equals)), trim(line.substr(equals + 1)), reason))
       continue;
     error = "line " + std::to_string(number) + ": " + reason;
     return false;
   }
+  config = settings;
   return true;
 }
 

@@ -28,7 +28,8 @@ struct SendConfig {
   std::optional<bool> plaintextLogin;       // plaintext-login = yes|no
 };
 
-// The keys a configuration file may hold, old spellings included.
+// The keys a configuration file may hold, old spellings included: those of
+// the option table (send_options.h).
 const std::vector<std::string>& SendConfigKeys();
 
 // Of the names, the one nearest to word (fewest letters added, removed or

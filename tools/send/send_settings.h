@@ -1,0 +1,48 @@
+// The settings of one run of tarvenkel-send: the command line's options,
+// filled in from the configuration file, checked, with the server split into
+// host and port and the password read. Both entries send with them.
+#pragma once
+
+#include "tools/send/send_options.h"
+
+#include <string>
+#include <vector>
+
+class CSMTP;
+
+struct SendSettings : SendOptions {
+  std::string host;         // of server
+  unsigned port = 25;       // of server, or of the configuration's port
+  bool hasPort = false;     // given, not the default of the security
+  std::string fromName;     // the name of a sender given as "Name <address>"
+  std::string configFile;   // the configuration file read; empty when none
+  std::vector<std::string> keysFromFile;  // the keys whose values the file gave
+
+  // Whether the configuration file gave the key's value, for errors that
+  // name where a mistake is.
+  bool FromFile(const std::string& key) const;
+
+  bool StartTls() const { return security == kStartTls; }
+  bool ImplicitTls() const { return security == kTls; }
+  bool LogsIn() const { return user.has_value(); }
+  // Whether a sender is given that is not blank.
+  bool HasSender() const;
+  // The server as messages name it, "mail.example.org:587" or "[::1]:25".
+  std::string ServerText() const;
+};
+
+// Reads the configuration file (the one of --config, else the default one),
+// fills in what the options leave open, checks the settings and reads the
+// password. 0, or the exit status of the mistake after reporting it: a file
+// the command line names that cannot be used is bad usage; the configuration
+// file, a file it names, a charset it names or a secret that others may read
+// is a bad configuration.
+int PrepareSendSettings(SendSettings& settings);
+
+// Sets up a session with the settings. A login upgrades with STARTTLS
+// wherever the server offers it, and goes unencrypted only when
+// --plaintext-login allows it.
+void ConfigureSession(CSMTP& smtp, const SendSettings& settings);
+
+// Reports a bad configuration on standard error and gives the exit status for it.
+int ReportConfigError(const std::string& message);
