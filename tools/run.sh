@@ -8,8 +8,9 @@
 #                       build, the Debian packages (built, their contents and
 #                       lintian checked, a host built against them unpacked),
 #                       the concurrency tests under ThreadSanitizer, the mail
-#                       and record tests under valgrind memcheck, and each fuzz
-#                       target for a bounded time under libFuzzer
+#                       and record tests under valgrind memcheck, each fuzz
+#                       target for a bounded time under libFuzzer, and the
+#                       libraries' ABI against the baseline in abi/
 # Tests labelled "soak" are long and run only on request:
 #   (cd build/release && ctest -L soak --output-on-failure)
 set -euo pipefail
@@ -29,6 +30,7 @@ packages=(
   clang libclang-rt-14-dev valgrind
   doxygen graphviz
   scdoc
+  abigail-tools
 )
 
 # Installs the Debian packages that are not installed yet; does nothing when
@@ -187,6 +189,12 @@ fuzz_tests() {
   return $failed
 }
 
+# The four libraries' ABI against the recorded one (tools/abi-check.sh), in a
+# build of only the libraries with debug information.
+abi_tests() {
+  "$top/tools/abi-check.sh"
+}
+
 demo() {
   install_missing
   build release -DCMAKE_BUILD_TYPE=Release
@@ -221,6 +229,7 @@ tests() {
   stage tsan_tests
   stage valgrind_tests
   stage fuzz_tests
+  stage abi_tests
 }
 
 case "${1:-}" in
