@@ -376,10 +376,10 @@ BOOL CSMTP::Connect() {
   }
 
   const BOOL bLogin = !m_sUser.IsEmpty() || !m_sPassword.IsEmpty();
-  const BOOL bStartTLS = m_nSecurity == SECURITY_STARTTLS;
+  const BOOL bStartTLS = m_nSecurity == SECURITY_STARTTLS || m_nSecurity == SECURITY_STARTTLS_OFFERED;
   const CString sName = local_name();
-  if (!introduce(sName, bLogin || bStartTLS || m_bShortDialogue) || (bStartTLS && !upgrade_with_starttls(sName)) ||
-      (bLogin && !login())) {
+  if (!introduce(sName, bLogin || bStartTLS || m_bShortDialogue) ||
+      (wants_starttls() && !upgrade_with_starttls(sName)) || (bLogin && (!login_allowed() || !login()))) {
     abandon_connection();
     return FALSE;
   }
@@ -766,12 +766,9 @@ BOOL CSMTP::stream_message(CMIMEMessage* msg) {
     return FALSE;
   }
   if (!start_transaction(msg)) return FALSE;
-  m_Socket.SetTimeout(timeout_ms(m_nTimeout));
-  const BOOL bChunked = chunking();
-  CDataSender sender(*this, bChunked);
-  CDotStuffer stuffer(!bChunked);
-  DataPhaseFile<CDataSender> data(stuffer, sender);
-  if (!msg->WriteMessage(data) && !sender.Stopped()) {
+  // The call ends the session right after; with PIPELINING its QUIT may go
+  // with the end of the data.
+  if (!stream_data(msg, pipelining())) {
     // Memory ran out while formatting. Ending the data now would deliver a
     // message cut short, so the connection is dropped instead, which makes
     // the server discard the transaction.
@@ -779,12 +776,34 @@ BOOL CSMTP::stream_message(CMIMEMessage* msg) {
     m_bConnected = FALSE;
     AfxThrowMemoryException();
   }
-  stuffer.Finish(sender);
-  // The call ends the session right after; with PIPELINING its QUIT may go
-  // with the end of the data.
-  m_bQuitSent = sender.Finish(pipelining() ? "QUIT\r\n" : nullptr) && pipelining();
-  if (!sender.Stopped()) note_failed_parts(msg);
   return end_of_data_reply();
+}
+
+BOOL CSMTP::transmit_streamed_message(CMailMessage* msg) {
+  if (!start_transaction(msg)) return FALSE;
+  if (!stream_data(msg, FALSE)) {
+    // Ending the data now would deliver a message cut short: the connection
+    // is closed instead, so that the server discards the transaction.
+    m_Socket.Close();
+    m_ReplyReader.Reset();
+    m_nLink = LINK_CLOSED;
+    m_sLastError = "Message could not be written";
+    return FALSE;
+  }
+  return end_of_data_reply();
+}
+
+BOOL CSMTP::stream_data(CMailMessage* msg, BOOL bQuitAfter) {
+  m_Socket.SetTimeout(timeout_ms(m_nTimeout));
+  const BOOL bChunked = chunking();
+  CDataSender sender(*this, bChunked);
+  CDotStuffer stuffer(!bChunked);
+  DataPhaseFile<CDataSender> data(stuffer, sender);
+  if (!msg->WriteMessage(data) && !sender.Stopped()) return FALSE;
+  stuffer.Finish(sender);
+  m_bQuitSent = sender.Finish(bQuitAfter ? "QUIT\r\n" : nullptr) && bQuitAfter;
+  if (!sender.Stopped()) note_failed_parts(msg);
+  return TRUE;
 }
 
 void CSMTP::send_data(CMailMessage* msg) {

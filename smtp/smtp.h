@@ -92,12 +92,15 @@ public:
   // How the connection is protected. SECURITY_NONE (the default) speaks
   // plain text throughout; SECURITY_STARTTLS says EHLO, upgrades with
   // STARTTLS and says EHLO again before the login (usually port 587);
-  // SECURITY_TLS speaks TLS from the first byte (usually port 465). Used by
-  // the next Connect.
+  // SECURITY_TLS speaks TLS from the first byte (usually port 465);
+  // SECURITY_STARTTLS_OFFERED upgrades as SECURITY_STARTTLS does when the
+  // server lists STARTTLS in its EHLO reply and stays in plain text when it
+  // does not. Used by the next Connect.
   enum SECURITY_MODE {
     SECURITY_NONE = 0,
     SECURITY_STARTTLS = 1,
     SECURITY_TLS = 2,
+    SECURITY_STARTTLS_OFFERED = 3,
   };
   // Sets the protection for the next Connect.
   void SetSecurity(SECURITY_MODE nMode);
@@ -113,6 +116,13 @@ public:
   void SetVerifyPeer(BOOL bVerify);
   // Whether the server certificate is checked (TRUE or FALSE).
   BOOL GetVerifyPeer() const;
+  // FALSE refuses to send the user name and password over a connection that
+  // is not encrypted: Connect then fails before any AUTH command, with
+  // GetLastError "Login refused: the connection is not encrypted". TRUE (the
+  // default) logs in over any connection.
+  void SetPlaintextLogin(BOOL bAllow);
+  // Whether a login may go over an unencrypted connection (TRUE or FALSE).
+  BOOL GetPlaintextLogin() const;
 
   // TRUE asks for the shortest dialogue the server allows, from the next
   // Connect on: EHLO also without a login (HELO when the server refuses it);
@@ -165,6 +175,15 @@ protected:
   // the header block and the body made transparent, the end-of-data line.
   // An address holding CR or LF fails it before anything is sent.
   virtual BOOL transmit_message(CMailMessage* msg);
+  // Runs the mail transaction as transmit_message does, but the data phase
+  // is what the message's WriteMessage writes, handed to the server a piece
+  // at a time: for a derived session whose messages write themselves from a
+  // file or a stream, so that a message is never held whole in memory. When
+  // WriteMessage fails for a reason of its own (not the connection's), the
+  // connection is closed before the end of the data, so that the server
+  // discards the transaction, and GetLastError reads "Message could not be
+  // written".
+  BOOL transmit_streamed_message(CMailMessage* msg);
 
   // A reply a dialogue step expects, and the error text when another comes.
   struct response_code {
@@ -266,6 +285,10 @@ private:
   // The mail transaction for a message that is formatted while it is sent
   // (WriteMessage into the data phase), with the checks of FormatMailMessage.
   BOOL stream_message(CMIMEMessage* msg);
+  // Writes the message into the data phase with WriteMessage, and the end of
+  // the data (with QUIT when bQuitAfter). FALSE, having ended nothing, when
+  // WriteMessage failed while the connection could still take data.
+  BOOL stream_data(CMailMessage* msg, BOOL bQuitAfter);
   // Sets GetLastError to the attachments a MIME message could not write whole.
   void note_failed_parts(CMailMessage* msg);
   // Reads one whole reply, waiting at most nSeconds; FALSE with "Socket
@@ -295,6 +318,13 @@ private:
   BOOL upgrade_with_starttls(const CString& sName);
   // Whether the last EHLO reply lists the extension (in any case).
   BOOL server_offers(const char* szKeyword) const;
+  // Whether Connect upgrades with STARTTLS after the first EHLO reply: always
+  // with SECURITY_STARTTLS, when the server offers it with
+  // SECURITY_STARTTLS_OFFERED.
+  BOOL wants_starttls() const;
+  // Whether the login may go over the connection as it stands; FALSE with
+  // the reason in GetLastError when SetPlaintextLogin(FALSE) forbids it.
+  BOOL login_allowed();
   // Whether the login should be AUTH PLAIN: the server lists PLAIN among its
   // mechanisms, and not LOGIN unless the short dialogue is asked for.
   BOOL use_auth_plain() const;
@@ -342,6 +372,7 @@ private:
   SECURITY_MODE m_nSecurity = SECURITY_NONE;
   CString m_sCAFile;
   BOOL m_bVerifyPeer = TRUE;
+  BOOL m_bPlaintextLogin = TRUE;
   // The extension lines of the last EHLO reply (after the greeting line);
   // empty after HELO.
   std::vector<CString> m_Extensions;

@@ -52,6 +52,24 @@ BOOL CSMTP::GetVerifyPeer() const {
   return m_bVerifyPeer;
 }
 
+void CSMTP::SetPlaintextLogin(BOOL bAllow) {
+  m_bPlaintextLogin = bAllow ? TRUE : FALSE;
+}
+
+BOOL CSMTP::GetPlaintextLogin() const {
+  return m_bPlaintextLogin;
+}
+
+BOOL CSMTP::wants_starttls() const {
+  return m_nSecurity == SECURITY_STARTTLS || (m_nSecurity == SECURITY_STARTTLS_OFFERED && server_offers("STARTTLS"));
+}
+
+BOOL CSMTP::login_allowed() {
+  if (m_bPlaintextLogin || m_Socket.IsSecure()) return TRUE;
+  m_sLastError = "Login refused: the connection is not encrypted";
+  return FALSE;
+}
+
 BOOL CSMTP::server_offers(const char* szKeyword) const {
   return std::any_of(m_Extensions.begin(), m_Extensions.end(),
                      [&](const CString& line) { return NamesExtension(line, szKeyword, nullptr); });

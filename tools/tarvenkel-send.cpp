@@ -1,9 +1,8 @@
 // tarvenkel-send: sends one notification mail, for scripts and cron jobs of
-// monitoring systems. Exit status 0 when the server accepted the message,
-// 1 when it did not, 2 for bad usage (checked before anything is sent).
-// Called through a link named sendmail, or with -t, it stands in for
-// sendmail: it sends a whole message read from standard input, with the exit
-// codes of <sysexits.h> that sendmail's callers expect.
+// monitoring systems. Called through a link named sendmail, or with -t, it
+// stands in for sendmail: it sends a whole message read from standard input.
+// Both ways exit with one table of <sysexits.h> codes, so that a caller can
+// tell "try again later" (75) from "give up" (the other non-zero codes).
 #include "framework/core/code_page.h"
 #include "framework/core/string.h"
 #include "framework/core/string_array.h"
@@ -13,8 +12,12 @@
 #include "mail/mime_message.h"
 #include "module/version.h"
 #include "smtp/smtp.h"
+#include "tools/send/address_list.h"
+#include "tools/send/send_charset.h"
 #include "tools/send/send_config.h"
 #include "tools/send/sendmail_input.h"
+#include "tools/send/spool_file.h"
+#include "tools/send/spooled_message.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -48,26 +51,34 @@ const char kUsage[] =
     "\n"
     "  --server HOST[:PORT]  server name or address, port 25 unless given;\n"
     "                        an IPv6 address with a port as [ADDRESS]:PORT\n"
-    "  --from ADDRESS        sender (envelope and From line)\n"
+    "  --from ADDRESS        sender: an address, or \"Name <address>\" (the name\n"
+    "                        goes on the From line, the address to the server)\n"
     "  --to LIST             recipients: addresses or \"Name <address>\",\n"
-    "                        separated by ';'; may be repeated\n"
+    "                        separated by ',' or ';' (a name with a comma in\n"
+    "                        double quotes); may be repeated\n"
     "  --cc LIST             copy recipients, same syntax; may be repeated\n"
     "  --bcc LIST            blind-copy recipients, same syntax; may be repeated\n"
     "  --subject TEXT        subject (\"Hello!\" when empty)\n"
     "  --body TEXT           body (\"Hello!\" when empty); standard input if absent\n"
-    "  --attach FILE         attach a file; may be repeated\n"
+    "  --attach FILE         attach a file; may be repeated. A file that cannot\n"
+    "                        be read is left out with a warning (exit status 66)\n"
     "  --charset NAME        the charset the texts are in (default: the one of\n"
-    "                        the locale, UTF-8 where it names only ASCII); 8-bit\n"
-    "                        texts are labelled with it, never converted\n"
-    "  --user NAME           log in with AUTH LOGIN as NAME; the password comes\n"
-    "                        from the environment variable TARVENKEL_PASSWORD\n"
-    "                        or from --password-file, never from the command line\n"
-    "  --password-file FILE  read the password from the first line of FILE\n"
-    "  --starttls            upgrade to TLS with STARTTLS before logging in\n"
+    "                        the locale; where the locale names only ASCII,\n"
+    "                        UTF-8, or GBK for texts that are not valid UTF-8);\n"
+    "                        8-bit texts are labelled with it, never converted\n"
+    "  --user NAME           log in as NAME; the password comes from the\n"
+    "                        environment variable TARVENKEL_PASSWORD or from\n"
+    "                        --password-file, never from the command line\n"
+    "  --password-file FILE  read the password from the first line of FILE,\n"
+    "                        kept from other users (chmod 600, or 640 for a group)\n"
+    "  --plaintext-login     allow the password over an unencrypted connection;\n"
+    "                        by default a login upgrades with STARTTLS where the\n"
+    "                        server offers it and is refused where it does not\n"
+    "  --starttls            upgrade to TLS with STARTTLS before anything else\n"
     "                        (port 587 unless given)\n"
     "  --tls                 speak TLS from the first byte (port 465 unless given)\n"
     "  --cafile FILE         trust the certificate authorities in FILE instead of\n"
-    "                        the system's store\n"
+    "                        the system's store (also --ca-file)\n"
     "  --timeout SECONDS     longest wait for the connection or one reply\n"
     "                        (default 300; 0 waits for ever)\n"
     "  --no-short-dialogue   speak the full dialogue: HELO without a login,\n"
@@ -84,10 +95,6 @@ const char kUsage[] =
     "  --help                print this text\n"
     "  --version             print the version of the mail module\n"
     "\n"
-    "Exit status: 0 the server accepted the message (a warning on standard error\n"
-    "when a recipient was refused), 1 it did not (the reason on standard error),\n"
-    "2 bad usage or a bad configuration file.\n"
-    "\n"
     "usage: sendmail [-t] [-i] [-f ADDRESS] [-F NAME] [options] [ADDRESS...]\n"
     "\n"
     "Called through a link named sendmail, or with -t, it reads a whole message\n"
@@ -103,10 +110,24 @@ const char kUsage[] =
     "These are accepted and ignored: -B TYPE, -N DSN, -R RETURN, -V ENVID, -L TAG,\n"
     "-h HOPS, -O OPTION, -X FILE, -A ..., -d ..., -e ..., -p ..., -o..., -m, -n,\n"
     "-U, -G, -s, -c.\n"
-    "Exit status: 0 sent, 64 bad usage, 65 the message or its sender was refused,\n"
-    "67 every recipient was refused, 69 the server refused the session, 75 a\n"
-    "temporary failure (a 4xx reply, no connection, a time-out, TLS), 78 a bad\n"
-    "configuration file.\n";
+    "\n"
+    "Exit status, both ways (a refused recipient of an accepted message is a\n"
+    "warning on standard error):\n"
+    "   0  sent\n"
+    "  64  bad usage (EX_USAGE)\n"
+    "  65  the server refused the message or its sender; a NUL byte in the\n"
+    "      message of the sendmail entry (EX_DATAERR)\n"
+    "  66  sent, but without an attachment that could not be read (EX_NOINPUT)\n"
+    "  67  the server refused every recipient (EX_NOUSER)\n"
+    "  69  the server refused the session: its greeting or HELO (EX_UNAVAILABLE)\n"
+    "  74  standard input could not be read (EX_IOERR)\n"
+    "  75  try again later: a 4xx reply, no connection, a time-out, a lost\n"
+    "      connection or a TLS failure, whatever an earlier reply said; the\n"
+    "      message's temporary file could not be written (EX_TEMPFAIL)\n"
+    "  77  the server refused the login (EX_NOPERM)\n"
+    "  78  a bad configuration: the configuration file or a file it names, an\n"
+    "      unknown charset, a secret others may read, a login that would go\n"
+    "      unencrypted (EX_CONFIG)\n";
 
 struct Options {
   std::string host;
@@ -117,8 +138,10 @@ struct Options {
   bool implicitTls = false;
   std::string caFile;
   bool hasCaFile = false;
+  bool caFileFromConfig = false;
   std::string from;
   bool hasFrom = false;
+  std::string fromName;  // the name of --from "Name <address>"
   std::vector<std::string> to, cc, bcc;
   std::string subject;
   bool hasSubject = false;
@@ -127,11 +150,14 @@ struct Options {
   std::vector<std::string> attachments;
   std::string charset;
   bool hasCharset = false;
+  bool charsetFromConfig = false;
   std::string user;
   bool hasUser = false;
   std::string passwordFile;
   bool hasPasswordFile = false;
+  bool passwordFileFromConfig = false;
   std::string password;
+  bool plaintextLogin = false;  // --plaintext-login
   unsigned timeout = 0;
   bool hasTimeout = false;
   bool dryRun = false;
@@ -151,22 +177,21 @@ struct Options {
   std::vector<std::string> arguments;  // the recipient arguments
 };
 
-// The exit status of bad usage and of a bad configuration file: 2, or those
-// of <sysexits.h> for the sendmail entry.
-int usage_status = 2;
-int config_status = 2;
+// The exit status of an attachment left out of a message that was sent:
+// the alarm went, so it must not be sent again, but something is missing.
+constexpr int kAttachmentMissing = EX_NOINPUT;
 
 // Reports bad usage and gives the exit status for it.
 int usage_error(const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
   std::fprintf(stderr, "Try '%s --help' for more information.\n", kProgram);
-  return usage_status;
+  return EX_USAGE;
 }
 
 // Reports a bad configuration file and gives the exit status for it.
 int config_error(const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
-  return config_status;
+  return EX_CONFIG;
 }
 
 // Splits HOST[:PORT], [ADDRESS][:PORT] or a bare IPv6 address; label names
@@ -230,40 +255,32 @@ std::string trim(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
-// Checks one recipient list and rewrites it for the library: pieces trimmed
-// of surrounding blanks (the library would keep them as part of the address)
-// and empty pieces dropped (the library would add an empty recipient).
-bool normalise_recipients(const char* option, const std::vector<std::string>& lists, std::string& joined,
-                          std::string& error) {
-  joined.clear();
+// Reads the address lists of one option into mailboxes.
+bool read_recipients(const char* option, const std::vector<std::string>& lists, std::vector<Mailbox>& mailboxes,
+                     std::string& error) {
   for (const std::string& list : lists) {
-    size_t start = 0;
-    for (;;) {
-      size_t end = list.find(';', start);
-      std::string piece = trim(list.substr(start, end == std::string::npos ? std::string::npos : end - start));
-      if (!piece.empty()) {
-        size_t open = piece.find('<');
-        size_t close = piece.find('>');
-        if (open != std::string::npos && (close == std::string::npos || close < open)) {
-          error = std::string(option) + " '" + piece + "': expected 'Name <address>'";
-          return false;
-        }
-        std::string address = open == std::string::npos ? piece : piece.substr(open + 1, close - open - 1);
-        if (trim(address).empty()) {
-          error = std::string(option) + " '" + piece + "': empty address";
-          return false;
-        }
-        if (piece.find_first_of("\r\n") != std::string::npos) {
-          error = std::string(option) + ": a recipient must not contain a line break";
-          return false;
-        }
-        if (!joined.empty()) joined += ';';
-        joined += piece;
-      }
-      if (end == std::string::npos) break;
-      start = end + 1;
+    if (!ParseAddressList(list, mailboxes, error)) {
+      error = std::string(option) + " " + error;
+      return false;
     }
   }
+  return true;
+}
+
+// Reads "address" or "Name <address>" into the address and the name.
+bool read_sender(const std::string& label, const std::string& text, std::string& address, std::string& name,
+                 std::string& error) {
+  std::vector<Mailbox> mailboxes;
+  if (!ParseAddressList(text, mailboxes, error)) {
+    error = label + " " + error;
+    return false;
+  }
+  if (mailboxes.size() != 1) {
+    error = label + " '" + text + "': expected one address, or 'Name <address>'";
+    return false;
+  }
+  address = mailboxes[0].address;
+  name = mailboxes[0].name;
   return true;
 }
 
@@ -294,8 +311,12 @@ bool set_once(const std::string& name, bool& seen, std::string& target, const st
 }
 
 // The options that take a value.
-const char* const kValued[] = {"server",  "from",    "to",     "cc",      "bcc",    "subject",       "body",
-                               "attach",  "user",    "password-file",     "timeout", "cafile", "charset", "config"};
+const char* const kValued[] = {"server", "from",          "to",      "cc",     "bcc",     "subject", "body",    "attach",
+                               "user",   "password-file", "timeout", "cafile", "ca-file", "charset", "config"};
+
+// The options that take none.
+const char* const kFlags[] = {"dry-run",  "verbose", "help", "version", "starttls", "tls", "no-short-dialogue",
+                              "plaintext-login"};
 
 bool takes_value(const std::string& name) {
   for (const char* valued : kValued)
@@ -410,6 +431,7 @@ bool parse_arguments(int argc, char** argv, Options& options, std::string& error
                  : name == "starttls" ? &options.startTls
                  : name == "tls"      ? &options.implicitTls
                  : name == "no-short-dialogue" ? &options.noShortDialogue
+                 : name == "plaintext-login" ? &options.plaintextLogin
                                      : nullptr;
     if (flag == &options.dryRun && options.sendmail) {
       error = "'--dry-run' does not go with the sendmail entry";
@@ -426,8 +448,14 @@ bool parse_arguments(int argc, char** argv, Options& options, std::string& error
 
     if (!takes_value(name)) {
       error = "unknown option '--" + name + "'";
+      std::vector<std::string> known(std::begin(kValued), std::end(kValued));
+      known.insert(known.end(), std::begin(kFlags), std::end(kFlags));
+      const std::string nearest = NearestName(name, known);
+      if (!nearest.empty()) error += " (did you mean '--" + nearest + "'?)";
       return false;
     }
+    // The old spelling stays an alias.
+    if (name == "ca-file") name = "cafile";
     if (options.sendmail && (name == "to" || name == "cc" || name == "bcc" || name == "subject" ||
                              name == "body" || name == "attach")) {
       error = "'--" + name + "' does not go with the sendmail entry: the message comes whole on standard input";
@@ -479,21 +507,21 @@ bool parse_arguments(int argc, char** argv, Options& options, std::string& error
   return true;
 }
 
-// Checks that an attachment is a regular file this process can read, so that
-// a mistyped path stops the run before anything is sent.
-bool check_attachment(const std::string& path, std::string& error) {
+// Whether an attachment is a regular file this process can read; false with
+// the reason when it is not, so that it can be left out with a warning.
+bool attachment_is_readable(const std::string& path, std::string& reason) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
-    error = "--attach '" + path + "': " + std::strerror(errno);
+    reason = std::strerror(errno);
     return false;
   }
   if (!S_ISREG(info.st_mode)) {
-    error = "--attach '" + path + "': not a regular file";
+    reason = "not a regular file";
     return false;
   }
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    error = "--attach '" + path + "': cannot be read: " + std::strerror(errno);
+    reason = std::string("cannot be read: ") + std::strerror(errno);
     return false;
   }
   close(fd);
@@ -508,52 +536,152 @@ bool read_all(FILE* stream, std::string& text) {
   return !std::ferror(stream);
 }
 
-// The password is the first line of the file, without its line end.
-bool read_password_file(const std::string& path, std::string& password, std::string& error) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) {
-    error = "--password-file '" + path + "': " + std::strerror(errno);
-    return false;
-  }
-  std::string text;
-  bool ok = read_all(file, text);
-  int saved = errno;
-  std::fclose(file);
-  if (!ok) {
-    error = "--password-file '" + path + "': " + std::strerror(saved);
-    return false;
-  }
-  password = text.substr(0, text.find_first_of("\r\n"));
-  return true;
-}
-
-// The charset of the user's locale, as a terminal hands over what is typed;
-// UTF-8 where the locale names only ASCII (the C locale).
-std::string locale_charset() {
+// The codeset of the user's locale, as a terminal hands over what is typed.
+std::string locale_codeset() {
   std::setlocale(LC_CTYPE, "");
-  const std::string codeset = nl_langinfo(CODESET);
-  if (codeset.empty() || codeset == "ANSI_X3.4-1968" || codeset == "ASCII" || codeset == "US-ASCII") return "UTF-8";
-  return codeset;
+  return nl_langinfo(CODESET);
 }
 
-// Everything the message needs, checked and in the library's syntax.
+// Everything the message needs, checked and in the library's terms.
 struct Prepared {
-  std::string to, cc, bcc;
+  std::vector<Mailbox> to, cc, bcc;
   std::string subject, body;
+  std::vector<std::string> attachments;  // those that could be read
 };
+
+// The texts of a message that are labelled with its charset, each with the
+// words a warning names it by.
+std::vector<std::pair<std::string, std::string>> labelled_texts(const Options& options, const Prepared& prepared) {
+  std::vector<std::pair<std::string, std::string>> texts = {
+      {"the subject", prepared.subject}, {"the body", prepared.body}, {"the name of --from", options.fromName}};
+  for (const auto* list : {&prepared.to, &prepared.cc, &prepared.bcc})
+    for (const Mailbox& mailbox : *list) texts.push_back({"the name of <" + mailbox.address + ">", mailbox.name});
+  for (const std::string& path : prepared.attachments) {
+    const size_t slash = path.rfind('/');
+    texts.push_back({"the file name of '" + path + "'", slash == std::string::npos ? path : path.substr(slash + 1)});
+  }
+  return texts;
+}
+
+bool has_eight_bit(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// The charset the texts are labelled with: the one given, else the locale's.
+// A locale that names only ASCII (the C locale of cron) says nothing: texts
+// valid as UTF-8 are labelled UTF-8, others GBK, the code page the library
+// defaults to, and the user is told. A text not valid in the charset is sent
+// as it is, with a warning that names it.
+std::string choose_charset(const Options& options, const Prepared& prepared) {
+  const auto texts = labelled_texts(options, prepared);
+  std::string charset = options.charset;
+  if (!options.hasCharset) {
+    charset = locale_codeset();
+    if (CodesetIsAsciiOnly(charset)) {
+      const bool utf8 = std::all_of(texts.begin(), texts.end(), [](const auto& t) {
+        return !has_eight_bit(t.second) || TextIsValidIn(t.second, "UTF-8");
+      });
+      charset = utf8 ? "UTF-8" : "GBK";
+      if (!utf8)
+        std::fprintf(stderr,
+                     "%s: note: the texts are not valid UTF-8 and the locale names no charset: labelled GBK "
+                     "(give --charset to name theirs)\n",
+                     kProgram);
+      return charset;
+    }
+  }
+  for (const auto& [what, text] : texts)
+    if (has_eight_bit(text) && !TextIsValidIn(text, charset))
+      std::fprintf(stderr, "%s: warning: %s is not valid %s text; it is sent as it is, labelled %s\n", kProgram,
+                   what.c_str(), charset.c_str(), charset.c_str());
+  return charset;
+}
+
+// What a name may hold and still be written without quotes: letters, digits,
+// blanks and the characters of an atom.
+const char kAtomText[] =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 \t!#$%&'*+-/=?^_`{|}~";
+
+// The From line's text for a sender with a name: the name as a quoted string
+// where it holds more than letters, digits, blanks and the characters an
+// atom allows, as encoded-words where it holds 8-bit bytes.
+std::string from_line(const std::string& name, const std::string& address, const std::string& charset) {
+  if (name.empty()) return address;
+  std::string shown;
+  if (has_eight_bit(name)) {
+    // Words of at most 45 bytes (60 encoded) of whole characters.
+    const UINT codePage = AfxGetCharsetCodePage(charset.c_str());
+    CBase64 base64;
+    for (size_t start = 0; start < name.size();) {
+      size_t end = start;
+      while (end < name.size()) {
+        const int length = std::max(1, AfxCharLength(codePage, name.data() + end, name.size() - end));
+        if (end > start && end + static_cast<size_t>(length) - start > 45) break;
+        end += static_cast<size_t>(length);
+      }
+      if (!shown.empty()) shown += ' ';
+      shown += "=?" + charset + "?B?" +
+               base64.Encode(name.data() + start, static_cast<int>(end - start)).str() + "?=";
+      start = end;
+    }
+  } else if (name.find_first_not_of(kAtomText) == std::string::npos) {
+    shown = name;
+  } else {
+    shown = "\"";
+    for (char c : name) shown += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+    shown += "\"";
+  }
+  return shown + " <" + address + ">";
+}
+
+// A MIME message whose From line carries the sender's name, while MAIL FROM
+// carries the bare address in m_sFrom.
+class CNamedSenderMessage : public CMIMEMessage {
+public:
+  std::string m_sFromLine;  // the From line's text; empty: the bare address
+
+protected:
+  void prepare_header() override {
+    if (m_sFromLine.empty()) return CMIMEMessage::prepare_header();
+    const CString address = m_sFrom;
+    m_sFrom = m_sFromLine.c_str();
+    CMIMEMessage::prepare_header();
+    m_sFrom = address;
+  }
+};
+
+// A name is written before "<" with a blank, as the library's own
+// "Name <address>" lists give it.
+CString name_of(const Mailbox& mailbox) { return mailbox.name.empty() ? "" : (mailbox.name + " ").c_str(); }
 
 // Fills a MIME message the way the one-call send does, so that --dry-run
 // shows what either way of sending puts on the wire.
-void build_message(const Options& options, const Prepared& prepared, CMIMEMessage& message) {
+void build_message(const Options& options, const Prepared& prepared, CNamedSenderMessage& message) {
   message.SetCharset(options.charset.c_str());
   message.m_sFrom = options.from.c_str();
+  if (!options.fromName.empty()) message.m_sFromLine = from_line(options.fromName, options.from, options.charset);
   message.m_sSubject = prepared.subject.c_str();
   message.m_sBody = prepared.body.c_str();
-  message.AddMultipleRecipients(prepared.to.c_str(), CMailMessage::TO);
-  if (!prepared.cc.empty()) message.AddMultipleRecipients(prepared.cc.c_str(), CMailMessage::CC);
-  if (!prepared.bcc.empty()) message.AddMultipleRecipients(prepared.bcc.c_str(), CMailMessage::BCC);
-  for (const std::string& path : options.attachments)
+  for (const Mailbox& mailbox : prepared.to) message.AddRecipient(mailbox.address.c_str(), name_of(mailbox), CMailMessage::TO);
+  for (const Mailbox& mailbox : prepared.cc) message.AddRecipient(mailbox.address.c_str(), name_of(mailbox), CMailMessage::CC);
+  for (const Mailbox& mailbox : prepared.bcc)
+    message.AddRecipient(mailbox.address.c_str(), name_of(mailbox), CMailMessage::BCC);
+  for (const std::string& path : prepared.attachments)
     message.AddMIMEPart(path.c_str(), APPLICATION_OCTETSTREAM, "", ENCODING_BASE64, TRUE);
+}
+
+// The recipients as the one-call send takes them, "Name <address>" separated
+// by ";"; empty when that list cannot carry them (Cc, Bcc, a sender's name,
+// a ";", "<" or ">" inside a name or address), and the message is sent whole.
+std::string one_call_list(const Options& options, const Prepared& prepared) {
+  if (!prepared.cc.empty() || !prepared.bcc.empty() || !options.fromName.empty()) return "";
+  std::string list;
+  for (const Mailbox& mailbox : prepared.to) {
+    if ((mailbox.name + mailbox.address).find_first_of(";<>") != std::string::npos) return "";
+    if (!list.empty()) list += ';';
+    list += name_of(mailbox).str() + (mailbox.name.empty() ? mailbox.address : "<" + mailbox.address + ">");
+  }
+  return list;
 }
 
 // Prints the SMTP dialogue on standard error as "C: " and "S: " lines. The
@@ -711,18 +839,33 @@ private:
   unsigned long long m_hiddenBytes = 0;
 };
 
-// Sets up a session with the connection options.
+// The server as messages name it, "mail.example.org:587" or "[::1]:25".
+std::string server_text(const Options& options) {
+  const bool ipv6 = options.host.find(':') != std::string::npos;
+  return (ipv6 ? "[" + options.host + "]" : options.host) + ":" + std::to_string(options.port);
+}
+
+// Sets up a session with the connection options. A login upgrades with
+// STARTTLS wherever the server offers it, and goes unencrypted only when
+// --plaintext-login allows it.
 void configure(CSMTP& smtp, const Options& options) {
   smtp.SetCharset(options.charset.c_str());
   smtp.SetParams(options.host.c_str(), options.from.c_str(), static_cast<int>(options.port), options.user.c_str(),
                  options.password.c_str());
   if (options.hasTimeout) smtp.SetTimeout(options.timeout);
+  if (options.hasUser) smtp.SetSecurity(CSMTP::SECURITY_STARTTLS_OFFERED);
   if (options.startTls) smtp.SetSecurity(CSMTP::SECURITY_STARTTLS);
   if (options.implicitTls) smtp.SetSecurity(CSMTP::SECURITY_TLS);
+  smtp.SetPlaintextLogin(options.plaintextLogin);
   if (options.hasCaFile) smtp.SetCAFile(options.caFile.c_str());
   // --no-short-dialogue wins over the configuration file's short-dialogue.
   smtp.SetShortDialogue(options.shortDialogue && !options.noShortDialogue);
 }
+
+const char kPlaintextLoginRefused[] = "Login refused: the connection is not encrypted";
+
+bool starts_with(const CString& text, const char* prefix) { return text.str().rfind(prefix, 0) == 0; }
+bool ends_with(const CString& text, const char* suffix) { return text.str().ends_with(suffix); }
 
 // What a send that was not accepted left behind, as it stood right after the
 // failing call: a QUIT failure that may follow does not count.
@@ -734,53 +877,138 @@ struct Failure {
   explicit Failure(const CSMTP& smtp)
       : text(smtp.GetLastError()), reply(smtp.GetLastReply()), socketError(smtp.GetLastSocketError()) {}
 
-  void Print() const {
-    std::fprintf(stderr, "%s: not sent: %s\n", kProgram, text.str().c_str());
-    if (!reply.IsEmpty()) std::fprintf(stderr, "%s: server said: %s\n", kProgram, reply.str().c_str());
-    if (!socketError.IsEmpty()) std::fprintf(stderr, "%s: reason: %s\n", kProgram, socketError.str().c_str());
+  // Whether the connection itself failed: none was made, a wait timed out,
+  // the connection broke, or TLS failed. Any reply read before is stale.
+  bool LinkFailed() const {
+    return !socketError.IsEmpty() || text == "Timed out" || text == "Socket Error" || text == "Must be connected" ||
+           text == "Unable to connect to server" || text == "Unable to create the socket." ||
+           starts_with(text, "TLS handshake failed") || starts_with(text, "Server certificate rejected");
+  }
+  // The first digit of the reply: '4' for a failure that is temporary, '5'
+  // for a refusal; 0 when there was none.
+  char ReplyClass() const { return LinkFailed() || reply.IsEmpty() ? '\0' : reply[0]; }
+  // Whether the failing reply answered a step of the login (AUTH and the
+  // user name expect 334, the password 235).
+  bool AtLogin() const { return ends_with(text, ":SMTP AUTH FAILED") || ends_with(text, ":SMTP server not available"); }
+
+  void Print(const Options& options) const {
+    const std::string server = server_text(options);
+    if (text == "Unable to connect to server") {
+      std::fprintf(stderr, "%s: not sent: cannot connect to %s: %s\n", kProgram, server.c_str(),
+                   socketError.IsEmpty() ? text.str().c_str() : socketError.str().c_str());
+    } else {
+      std::fprintf(stderr, "%s: not sent: %s (%s)\n", kProgram, text.str().c_str(), server.c_str());
+      if (ReplyClass() != '\0') std::fprintf(stderr, "%s: server said: %s\n", kProgram, reply.str().c_str());
+      if (!socketError.IsEmpty()) std::fprintf(stderr, "%s: reason: %s\n", kProgram, socketError.str().c_str());
+    }
+    const char* hint = nullptr;
+    if (text == kPlaintextLoginRefused)
+      hint = "the server offers no STARTTLS: use --tls if it speaks TLS on another port, or add --plaintext-login "
+             "(plaintext-login = yes) to send the password unencrypted";
+    else if (starts_with(text, "TLS handshake failed") && options.implicitTls &&
+             (text.str().find("wrong version number") != std::string::npos ||
+              text.str().find("packet length too long") != std::string::npos))
+      hint = "the port does not speak TLS from the first byte: use --starttls (security = starttls) where the "
+             "server offers STARTTLS, usually on port 587, or leave out --tls";
+    else if (starts_with(text, "Server certificate rejected") && options.hasUser && !options.startTls &&
+             !options.implicitTls)
+      hint = "a login upgrades with STARTTLS where the server offers it: give --cafile (cafile) with the authority "
+             "that signed the server's certificate";
+    else if (text == "Server does not offer STARTTLS")
+      hint = "leave out --starttls, or use --tls where the server speaks TLS from the first byte (port 465)";
+    else if (!options.implicitTls && options.port == 465 && text == "Server didn't respond.")
+      hint = "port 465 usually speaks TLS from the first byte: use --tls (security = tls)";
+    if (hint) std::fprintf(stderr, "%s: hint: %s\n", kProgram, hint);
   }
 };
+
+// The exit status of a Connect that failed.
+int connect_status(const Failure& failure) {
+  if (failure.text == kPlaintextLoginRefused) return EX_CONFIG;
+  switch (failure.ReplyClass()) {
+    case '5':
+      return failure.AtLogin() ? EX_NOPERM : EX_UNAVAILABLE;
+    default:  // a 4xx, no connection, a time-out, a lost connection, TLS
+      return EX_TEMPFAIL;
+  }
+}
+
+// The recipients the server refused in the latest transaction, each printed
+// with the server's reply.
+struct Refusals {
+  int count = 0;
+  bool forNow = false;  // one of them was refused with a 4xx
+};
+
+Refusals report_refused(const CSMTP& smtp, bool accepted) {
+  Refusals refusals;
+  refusals.count = smtp.GetNumRefusedRecipients();
+  for (int i = 0; i < refusals.count; ++i) {
+    CString address, reply;
+    smtp.GetRefusedRecipient(i, address, reply);
+    refusals.forNow = refusals.forNow || (!reply.IsEmpty() && reply[0] == '4');
+    std::fprintf(stderr, "%s: %s: recipient refused: %s\n", kProgram, accepted ? "warning" : "error",
+                 address.str().c_str());
+    std::fprintf(stderr, "%s: server said: %s\n", kProgram, reply.str().c_str());
+  }
+  return refusals;
+}
+
+// Reports a transaction that was not accepted and gives the exit status.
+// Every recipient refused says so, not what DATA met after it; otherwise a
+// broken link or a time-out is temporary whatever a reply before it said.
+int send_failure_status(const Options& options, const Failure& failure, const Refusals& refused, int recipients) {
+  if (refused.count > 0 && refused.count >= recipients) {
+    std::fprintf(stderr, "%s: not sent: every recipient was refused\n", kProgram);
+    return refused.forNow ? EX_TEMPFAIL : EX_NOUSER;
+  }
+  failure.Print(options);
+  switch (failure.ReplyClass()) {
+    case '5':
+      return EX_DATAERR;
+    case '4':
+      return EX_TEMPFAIL;
+    default:
+      return failure.LinkFailed() || (failure.text != "No Recipients" && failure.text != "Invalid address")
+                 ? EX_TEMPFAIL
+                 : EX_DATAERR;
+  }
+}
 
 // Sends the message; the exit status of the program.
 int send(const Options& options, const Prepared& prepared) {
   CSMTP smtp;
   configure(smtp, options);
+  if (!smtp.Connect()) {
+    const Failure failure(smtp);
+    failure.Print(options);
+    return connect_status(failure);
+  }
+  // The one-call send formats the message into the connection a piece at a
+  // time; it uses the connection already open and closes it.
   BOOL accepted = FALSE;
-  if (options.cc.empty() && options.bcc.empty()) {
+  if (const std::string list = one_call_list(options, prepared); !list.empty()) {
     CStringArray paths;
-    for (const std::string& path : options.attachments) paths.Add(path.c_str());
-    accepted = smtp.SendMessage(prepared.to.c_str(), prepared.body.c_str(), prepared.subject.c_str(), &paths);
+    for (const std::string& path : prepared.attachments) paths.Add(path.c_str());
+    accepted = smtp.SendMessage(list.c_str(), prepared.body.c_str(), prepared.subject.c_str(), &paths);
   } else {
-    CMIMEMessage message;
+    CNamedSenderMessage message;
     build_message(options, prepared, message);
-    if (smtp.Connect()) {
-      accepted = smtp.SendMessage(&message);
-      if (!accepted) {
-        Failure(smtp).Print();
-        smtp.Disconnect();
-        return 1;
-      }
-      smtp.Disconnect();
-    }
+    accepted = smtp.SendMessage(&message);
   }
-  if (!accepted) {
-    Failure(smtp).Print();
-    return 1;
+  const Failure failure(smtp);
+  smtp.Disconnect();
+  const Refusals refused = report_refused(smtp, accepted != FALSE);
+  if (!accepted)
+    return send_failure_status(options, failure, refused,
+                               static_cast<int>(prepared.to.size() + prepared.cc.size() + prepared.bcc.size()));
+  if (starts_with(failure.text, "Attachment could not be read")) {
+    std::fprintf(stderr, "%s: warning: sent without what could not be read: %s\n", kProgram,
+                 failure.text.str().c_str());
+    return kAttachmentMissing;
   }
-  CString last = smtp.GetLastError();
-  if (last != "OK") std::fprintf(stderr, "%s: warning: %s\n", kProgram, last.str().c_str());
-  return 0;
+  return EX_OK;
 }
-
-// A message that is sent as it came: its header block and body are set
-// beforehand and formatting leaves them alone.
-class CPreformattedMessage : public CMailMessage {
-protected:
-  void start_header() override {}
-  void prepare_header() override {}
-  void end_header() override {}
-  void prepare_body() override {}
-};
 
 // The current local time as a Date line gives it, with a four-digit year.
 std::string date_now() {
@@ -810,53 +1038,62 @@ std::string new_message_id(const std::string& sender) {
 
 bool same_address(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
-// The first digit of a reply as GetLastReply gives it: '4' for a failure
-// that is temporary, '5' for a refusal; 0 when there was no reply.
-char reply_class(const CString& reply) { return reply.IsEmpty() ? '\0' : reply[0]; }
-
 // The exit status of a message sendmail-style: 0 accepted, else what the
-// failure was, in the codes of <sysexits.h>. A failure without a reply that
-// refuses the mail (no connection, a time-out, a broken connection, a failed
-// TLS handshake) is temporary, as it is for a mail server that queues.
+// failure was, in the codes of <sysexits.h>, as for a normal send.
 int send_incoming(const Options& options, CMailMessage& message) {
-  CSMTP smtp;
+  CStreamingSMTP smtp;
   configure(smtp, options);
   if (!smtp.Connect()) {
-    Failure failure(smtp);
-    failure.Print();
-    return reply_class(failure.reply) == '5' ? EX_UNAVAILABLE : EX_TEMPFAIL;
+    const Failure failure(smtp);
+    failure.Print(options);
+    return connect_status(failure);
   }
   const BOOL accepted = smtp.SendMessage(&message);
   const Failure failure(smtp);
   smtp.Disconnect();
-  const int refused = smtp.GetNumRefusedRecipients();
-  bool refusedForNow = false;
-  for (int i = 0; i < refused; ++i) {
-    CString address, reply;
-    smtp.GetRefusedRecipient(i, address, reply);
-    refusedForNow = refusedForNow || reply_class(reply) == '4';
-    std::fprintf(stderr, "%s: %s: recipient refused: %s\n", kProgram, accepted ? "warning" : "error",
-                 address.str().c_str());
-    std::fprintf(stderr, "%s: server said: %s\n", kProgram, reply.str().c_str());
-  }
+  const Refusals refused = report_refused(smtp, accepted != FALSE);
   if (accepted) return EX_OK;
-  if (refused > 0 && refused == message.GetNumRecipients(CMailMessage::TO)) {
-    std::fprintf(stderr, "%s: not sent: every recipient was refused\n", kProgram);
-    return refusedForNow ? EX_TEMPFAIL : EX_NOUSER;
-  }
-  failure.Print();
-  return reply_class(failure.reply) == '5' ? EX_DATAERR : EX_TEMPFAIL;
+  return send_failure_status(options, failure, refused, message.GetNumRecipients(CMailMessage::TO));
 }
 
-// The sendmail entry: the message comes whole on standard input.
-int run_as_sendmail(Options& options, DialogueTrace& trace) {
-  std::string input;
-  if (!read_all(stdin, input)) {
-    std::fprintf(stderr, "%s: cannot read the message from standard input: %s\n", kProgram, std::strerror(errno));
-    return EX_IOERR;
+// Reads the message on standard input: its header into the reader, its body
+// into the spool file. EX_OK, or the exit status of what went wrong, said on
+// standard error.
+int read_incoming(IncomingMessageReader& reader, SpoolFile& spool) {
+  std::vector<char> buffer(256 * 1024);
+  for (;;) {
+    const ssize_t n = read(STDIN_FILENO, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      std::fprintf(stderr, "%s: cannot read the message from standard input: %s\n", kProgram, std::strerror(errno));
+      return EX_IOERR;
+    }
+    if (n == 0 || !reader.Put(buffer.data(), static_cast<std::size_t>(n))) break;
   }
-  if (!options.ignoreDots) input = CutAtLoneDot(input);
-  const IncomingMessage incoming = ReadIncomingMessage(input);
+  reader.Finish();
+  if (reader.Refused()) {
+    std::fprintf(stderr, "%s: not sent: line %lu of the message holds a NUL byte\n", kProgram, reader.NulLine());
+    return EX_DATAERR;
+  }
+  if (reader.SinkFailed() || !spool.Flush()) {
+    std::fprintf(stderr, "%s: not sent: %s\n", kProgram, spool.Error().c_str());
+    return EX_TEMPFAIL;
+  }
+  return EX_OK;
+}
+
+// The sendmail entry: the message comes whole on standard input. It is read
+// once, and its body waits in a private temporary file, so that it is checked
+// whole before anything is sent and memory stays small whatever its size.
+int run_as_sendmail(Options& options, DialogueTrace& trace) {
+  SpoolFile spool;
+  if (!spool.Create(SpoolFile::DefaultFolder())) {
+    std::fprintf(stderr, "%s: not sent: %s\n", kProgram, spool.Error().c_str());
+    return EX_TEMPFAIL;
+  }
+  IncomingMessageReader reader(!options.ignoreDots, spool);
+  if (const int status = read_incoming(reader, spool); status != EX_OK) return status;
+  const IncomingMessage& incoming = reader.Message();
 
   std::vector<std::string> recipients;
   auto add = [&recipients](const std::string& address) {
@@ -882,9 +1119,6 @@ int run_as_sendmail(Options& options, DialogueTrace& trace) {
   if (options.from.find_first_of("\r\n<>") != std::string::npos)
     return usage_error("sender '" + options.from + "': give the bare address");
 
-  CPreformattedMessage message;
-  message.m_sFrom = options.from.c_str();
-  for (const std::string& address : recipients) message.AddRecipient(address.c_str());
   std::string header = incoming.header;
   if (!incoming.hasFrom) {
     std::string name;
@@ -894,12 +1128,9 @@ int run_as_sendmail(Options& options, DialogueTrace& trace) {
   }
   if (!incoming.hasDate) header += "Date: " + date_now() + "\r\n";
   if (!incoming.hasMessageId) header += "Message-ID: " + new_message_id(options.from) + "\r\n";
-  message.m_sHeader = (header + "\r\n").c_str();
-  // The end of the data adds the last line end.
-  std::string body = incoming.body;
-  if (!body.empty() && body.back() == '\n') body.pop_back();
-  if (!body.empty() && body.back() == '\r') body.pop_back();
-  message.m_sBody = CString(body.data(), static_cast<int>(body.size()));
+  CSpooledMessage message(spool, header);
+  message.m_sFrom = options.from.c_str();
+  for (const std::string& address : recipients) message.AddRecipient(address.c_str());
 
   if (options.verbose) AfxSetSocketTrace(&DialogueTrace::Observe, &trace);
   const int status = send_incoming(options, message);
@@ -907,6 +1138,9 @@ int run_as_sendmail(Options& options, DialogueTrace& trace) {
     AfxSetSocketTrace(nullptr, nullptr);
     trace.Finish();
   }
+  if (message.GetReadError() != 0)
+    std::fprintf(stderr, "%s: cannot read the message back from its temporary file: %s\n", kProgram,
+                 std::strerror(message.GetReadError()));
   return status;
 }
 
@@ -927,65 +1161,75 @@ bool apply_config(Options& options, const std::string& path, std::string& error)
     options.implicitTls = *config.security == SendConfig::kTls;
   }
   auto take = [](bool& has, std::string& target, const std::optional<std::string>& value) {
-    if (has || !value) return;
+    if (has || !value) return false;
     has = true;
     target = *value;
+    return true;
   };
-  take(options.hasCaFile, options.caFile, config.caFile);
+  options.caFileFromConfig = take(options.hasCaFile, options.caFile, config.caFile);
   take(options.hasUser, options.user, config.user);
   take(options.hasFrom, options.from, config.from);
-  if (!options.hasCharset && config.charset) {
+  if (config.charset && !options.hasCharset) {
     CMailMessage probe;
-    if (!probe.SetCharset(config.charset->c_str())) {
-      error = path + ": charset '" + *config.charset + "': not a charset name";
+    if (!CharsetIsKnown(*config.charset) || !probe.SetCharset(config.charset->c_str())) {
+      error = "charset in " + path + ": '" + *config.charset + "' is not a charset this system knows";
       return false;
     }
-    take(options.hasCharset, options.charset, config.charset);
+    options.charsetFromConfig = take(options.hasCharset, options.charset, config.charset);
   }
   if (!options.hasTimeout && config.timeout) {
     options.hasTimeout = true;
     options.timeout = *config.timeout;
   }
   if (config.shortDialogue) options.shortDialogue = *config.shortDialogue;
+  if (config.plaintextLogin && !options.plaintextLogin) options.plaintextLogin = *config.plaintextLogin;
+  if (config.password && config.passwordFile) {
+    error = path + ": give password or password-file, not both";
+    return false;
+  }
   // The password given for this run, in the environment or by
   // --password-file, wins over the file's.
-  if (!options.hasPasswordFile && config.passwordFile && !std::getenv(kPasswordVariable)) {
-    options.hasPasswordFile = true;
-    options.passwordFile = *config.passwordFile;
+  if (!options.hasPasswordFile && !std::getenv(kPasswordVariable)) {
+    if (config.password) options.password = *config.password;
+    options.passwordFileFromConfig = take(options.hasPasswordFile, options.passwordFile, config.passwordFile);
   }
   return true;
 }
 
-// Checks the connection options and reads the password; false with the
-// reason for a usage error.
-bool prepare_connection(Options& options, std::string& error) {
-  if (options.startTls && options.implicitTls) {
-    error = "give either --starttls or --tls, not both";
-    return false;
-  }
-  if (options.hasCaFile && !options.startTls && !options.implicitTls) {
-    error = "--cafile needs --starttls or --tls";
-    return false;
-  }
+// Checks the connection options and reads the password; 0, or the exit
+// status of the mistake after reporting it: a file the command line names
+// that cannot be used is bad usage, one the configuration names, or a secret
+// that others may read, a bad configuration.
+int prepare_connection(Options& options, const std::string& configPath) {
+  if (options.startTls && options.implicitTls) return usage_error("give either --starttls or --tls, not both");
+  if (options.hasCaFile && !options.caFileFromConfig && !options.startTls && !options.implicitTls && !options.hasUser)
+    return usage_error("--cafile needs --starttls, --tls or a login (--user)");
   if (options.hasCaFile && access(options.caFile.c_str(), R_OK) != 0) {
-    error = "--cafile '" + options.caFile + "': " + std::strerror(errno);
-    return false;
+    const std::string reason = "'" + options.caFile + "': " + std::strerror(errno);
+    return options.caFileFromConfig ? config_error("cafile in " + configPath + " " + reason)
+                                    : usage_error("--cafile " + reason);
   }
   if (!options.hasPort && options.startTls) options.port = 587;
   if (!options.hasPort && options.implicitTls) options.port = 465;
 
   if (options.hasPasswordFile && !options.hasUser) {
-    error = "--password-file needs --user";
-    return false;
+    return options.passwordFileFromConfig ? config_error(configPath + ": password-file needs user")
+                                          : usage_error("--password-file needs --user");
   }
-  if (!options.hasUser) return true;
-  if (options.hasPasswordFile) return read_password_file(options.passwordFile, options.password, error);
+  if (!options.hasUser) return 0;
+  if (options.hasPasswordFile) {
+    std::string error;
+    bool exposed = false;
+    if (ReadPasswordFile(options.passwordFile, options.password, error, &exposed)) return 0;
+    if (options.passwordFileFromConfig) return config_error("password-file in " + configPath + ": " + error);
+    return exposed ? config_error("--password-file " + error) : usage_error("--password-file " + error);
+  }
   if (const char* password = std::getenv(kPasswordVariable)) {
     options.password = password;
-    return true;
+    return 0;
   }
-  error = std::string("--user needs a password: set ") + kPasswordVariable + " or give --password-file";
-  return false;
+  if (!options.password.empty()) return 0;  // the configuration file's own
+  return usage_error(std::string("--user needs a password: set ") + kPasswordVariable + " or give --password-file");
 }
 
 }  // namespace
@@ -994,10 +1238,6 @@ int main(int argc, char** argv) {
   Options options;
   std::string error;
   options.sendmail = is_sendmail_call(argc, argv);
-  if (options.sendmail) {
-    usage_status = EX_USAGE;
-    config_status = EX_CONFIG;
-  }
   if (!parse_arguments(argc, argv, options, error)) return usage_error(error);
   if (options.help) {
     std::fputs(kUsage, stdout);
@@ -1010,58 +1250,71 @@ int main(int argc, char** argv) {
   const std::string configPath = options.hasConfig ? options.configPath : DefaultSendConfigPath();
   if (!configPath.empty() && !apply_config(options, configPath, error)) return config_error(error);
 
-  if (options.hasCharset) {
+  if (options.hasCharset && !options.charsetFromConfig) {
     CMailMessage probe;
-    if (options.charset.empty() || !probe.SetCharset(options.charset.c_str()))
-      return usage_error("--charset '" + options.charset + "': not a charset name");
-  } else {
-    options.charset = locale_charset();
+    if (!CharsetIsKnown(options.charset) || !probe.SetCharset(options.charset.c_str()))
+      return usage_error("--charset '" + options.charset + "': not a charset this system knows");
   }
-  // Paths are split as text of the same charset: a byte of "\\" inside a
-  // character is no separator.
-  if (const UINT nCodePage = AfxGetCharsetCodePage(options.charset.c_str())) AfxSetAnsiCodePage(nCodePage);
   if (!options.hasServer && !options.dryRun)
     return usage_error("missing --server HOST[:PORT] (or server in the configuration file)");
-  if (!prepare_connection(options, error)) return usage_error(error);
+  if (const int status = prepare_connection(options, configPath); status != 0) return status;
+  // A sender "Name <address>": the address goes to the server, the name on the From line.
+  if (options.hasFrom && !trim(options.from).empty() &&
+      !read_sender(options.sendmail ? "sender" : "--from", std::string(options.from), options.from, options.fromName,
+                   error))
+    return usage_error(error);
   DialogueTrace trace(options.password);
-  if (options.sendmail) return run_as_sendmail(options, trace);
+  if (options.sendmail) {
+    if (options.fullName.empty()) options.fullName = options.fromName;
+    if (!options.hasCharset) options.charset = CodesetIsAsciiOnly(locale_codeset()) ? "UTF-8" : locale_codeset();
+    return run_as_sendmail(options, trace);
+  }
 
   if (!options.hasFrom || trim(options.from).empty()) return usage_error("missing --from ADDRESS");
-  if (options.from.find_first_of("\r\n") != std::string::npos)
-    return usage_error("--from: the address must not contain a line break");
-  // The sender goes unchanged into MAIL FROM as well as into the From line,
-  // where a display name would make the command invalid.
-  if (options.from.find_first_of("<>") != std::string::npos)
-    return usage_error("--from '" + options.from + "': give the bare address, without a name or '<>'");
   Prepared prepared;
-  if (!normalise_recipients("--to", options.to, prepared.to, error) ||
-      !normalise_recipients("--cc", options.cc, prepared.cc, error) ||
-      !normalise_recipients("--bcc", options.bcc, prepared.bcc, error))
+  if (!read_recipients("--to", options.to, prepared.to, error) ||
+      !read_recipients("--cc", options.cc, prepared.cc, error) ||
+      !read_recipients("--bcc", options.bcc, prepared.bcc, error))
     return usage_error(error);
   if (prepared.to.empty()) return usage_error("missing --to LIST (at least one recipient)");
-  for (const std::string& path : options.attachments)
-    if (!check_attachment(path, error)) return usage_error(error);
+  // A file that cannot be read is left out: the alarm text must still go.
+  bool attachmentMissing = false;
+  for (const std::string& path : options.attachments) {
+    std::string reason;
+    if (attachment_is_readable(path, reason)) {
+      prepared.attachments.push_back(path);
+      continue;
+    }
+    std::fprintf(stderr, "%s: warning: --attach '%s': %s; the message goes without it\n", kProgram, path.c_str(),
+                 reason.c_str());
+    attachmentMissing = true;
+  }
 
   std::string body = options.body;
   if (!options.hasBody && !read_all(stdin, body)) {
     std::fprintf(stderr, "%s: cannot read the body from standard input: %s\n", kProgram, std::strerror(errno));
-    return 1;
+    return EX_IOERR;
   }
   // The same defaults as the one-call send, so both ways send the same text.
   prepared.subject = options.subject.empty() ? "Hello!" : options.subject;
   // The text agent makes the body's bare LF and CR line ends CR LF.
   prepared.body = body.empty() ? "Hello!" : body;
+  options.charset = choose_charset(options, prepared);
+  // Paths are split as text of the same charset: a byte of "\\" inside a
+  // character is no separator.
+  if (const UINT nCodePage = AfxGetCharsetCodePage(options.charset.c_str())) AfxSetAnsiCodePage(nCodePage);
+  const int sent = attachmentMissing ? kAttachmentMissing : EX_OK;
 
   if (options.dryRun) {
-    CMIMEMessage message;
+    CNamedSenderMessage message;
     build_message(options, prepared, message);
     // Written to the descriptor as it is formatted, so that an attachment
     // is never held whole in memory; nothing of stdio's is pending before.
-    if (std::fflush(stdout) != 0) return 1;
+    if (std::fflush(stdout) != 0) return EX_IOERR;
     CFile out(STDOUT_FILENO);
-    if (message.WriteMessage(out)) return 0;
+    if (message.WriteMessage(out)) return sent;
     std::fprintf(stderr, "%s: cannot write the message to standard output\n", kProgram);
-    return 1;
+    return EX_IOERR;
   }
 
   if (options.verbose) AfxSetSocketTrace(&DialogueTrace::Observe, &trace);
@@ -1070,5 +1323,5 @@ int main(int argc, char** argv) {
     AfxSetSocketTrace(nullptr, nullptr);
     trace.Finish();
   }
-  return status;
+  return status == EX_OK ? sent : status;
 }

@@ -7,6 +7,8 @@
 // not touched.
 #include "mail/mail_message.h"
 
+#include "tests/support/fuzz_input.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -54,9 +56,8 @@ Parsed ReferenceParse(const std::string& list) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const int kind = data[0] % 4;
-  const char* rest = reinterpret_cast<const char*>(data + 1);
-  const std::string list(rest, strnlen(rest, size - 1));
+  const auto [choice, list] = tarvenkel::test::ReadChoiceAndText(data, size);
+  const int kind = choice % 4;
 
   CMailMessage message;
   // A recipient of another kind that the call must leave alone.

@@ -4,6 +4,7 @@
 // the text.
 #include "mail/text_plain.h"
 
+#include "tests/support/fuzz_input.h"
 #include "tests/support/literal_wrap.h"
 
 #include <cstdint>
@@ -23,9 +24,8 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const unsigned width = data[0] % 100;
-  const char* rest = reinterpret_cast<const char*>(data + 1);
-  const std::string text(rest, strnlen(rest, size - 1));
+  const auto [choice, text] = tarvenkel::test::ReadChoiceAndText(data, size);
+  const unsigned width = choice % 100;
   Wrapper wrapper(width);
   if (wrapper.Wrap(text.c_str()) != tarvenkel::test::LiteralWrap(text.c_str(), width)) std::abort();
   return 0;

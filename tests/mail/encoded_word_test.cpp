@@ -2,6 +2,7 @@
 
 #include "framework/core/code_page.h"
 #include "tests/support/mime_words.h"
+#include "tests/support/split.h"
 
 #include <gtest/gtest.h>
 
@@ -18,12 +19,7 @@ using tarvenkel::test::Unfold;
 
 // The physical lines of a header line.
 std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-    lines.push_back(text.substr(start, end - start));
-  lines.push_back(text.substr(start));
-  return lines;
+  return tarvenkel::test::Split(text, "\r\n");
 }
 
 // The subjects of the splitting table, in UTF-8.

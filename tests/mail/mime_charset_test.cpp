@@ -6,6 +6,7 @@
 #include "framework/core/code_page.h"
 #include "tests/support/literal_wrap.h"
 #include "tests/support/mime_words.h"
+#include "tests/support/process_runner.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -18,12 +19,7 @@
 
 namespace {
 
-using tarvenkel::test::Convert;
-using tarvenkel::test::HostCharset;
-using tarvenkel::test::ReadFile;
-using tarvenkel::test::RunPythonScript;
-using tarvenkel::test::TempDir;
-using tarvenkel::test::WriteFile;
+using namespace tarvenkel::test;
 
 // Puts the ANSI code page back when a test ends.
 class CodePage {
@@ -153,16 +149,9 @@ TEST_P(ChineseAlarm, EveryTextDecodesToWhatTheHostMeantInTwoReaders) {
   EXPECT_TRUE(ReadFile(dir.file("1.bin")) == bytes);
   EXPECT_TRUE(ReadFile(dir.file("2.bin")) == bytes);
 
-  std::string perl;
-  {
-    const std::string command = "perl '" + tarvenkel::test::SourcePath("tests/mail/read_mail.pl") + "' '" +
-                                dir.file("message.eml") + "' '" + dir.path() + "'";
-    FILE* p = popen(command.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    char buf[4096];
-    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) perl.append(buf, n);
-    ASSERT_EQ(pclose(p), 0) << perl;
-  }
+  const ProcessResult run = RunProcess({"perl", SourcePath("tests/mail/read_mail.pl"), dir.file("message.eml"), dir.path()});
+  ASSERT_EQ(run.status, 0) << run.Describe();
+  const std::string& perl = run.out;
   std::string perlBody = shown;
   for (std::size_t pos; (pos = perlBody.find('\n')) != std::string::npos;) perlBody.replace(pos, 1, "\\n");
   EXPECT_TRUE(Lines(perl) == (std::vector<std::string>{

@@ -1,5 +1,6 @@
 #include "mail/mime_message.h"
 
+#include "tests/support/process_runner.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -8,15 +9,11 @@
 #include <random>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 namespace {
 
-using tarvenkel::test::ReadFile;
-using tarvenkel::test::SystemPython;
-using tarvenkel::test::TempDir;
-using tarvenkel::test::WriteFile;
+using namespace tarvenkel::test;
 
 // Parses a message file with Python's email package and writes, for every
 // leaf part in order, its decoded payload to <out>/<n>.bin and a line
@@ -33,18 +30,6 @@ for part in msg.walk():
     print('%d\t%s\t%s\t%s' % (n, part.get_content_type(), part.get_filename(), part.defects))
     n += 1
 )";
-
-std::string RunCommand(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int status = pclose(p);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << "\n" << out;
-  return out;
-}
 
 TEST(MimeWithPythonEmail, TextPartAndEveryAttachmentDecodeIdentically) {
   TempDir dir;
@@ -75,8 +60,9 @@ TEST(MimeWithPythonEmail, TextPartAndEveryAttachmentDecodeIdentically) {
   m.FormatMessage();
   WriteFile(dir.file("message.eml"), m.m_sHeader.str() + m.m_sBody.str());
   WriteFile(dir.file("parse.py"), kParser);
-  const std::string out = RunCommand(std::string(SystemPython()) + " " + dir.file("parse.py") + " " +
-                              dir.file("message.eml") + " " + dir.path());
+  const ProcessResult run = RunProcess({SystemPython(), dir.file("parse.py"), dir.file("message.eml"), dir.path()});
+  EXPECT_EQ(run.status, 0) << run.Describe();
+  const std::string& out = run.out;
 
   std::istringstream lines(out);
   std::string line;

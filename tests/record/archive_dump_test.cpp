@@ -1,48 +1,28 @@
 // The archive dump tool run on real files: a good archive, archives cut
 // short in a header and in a block, and a missing file.
 #include "tests/support/alarm_records.h"
+#include "tests/support/process_runner.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
-using tarvenkel::test::BinaryPath;
-using tarvenkel::test::RawRecord;
-using tarvenkel::test::ReadFile;
-using tarvenkel::test::TempDir;
-using tarvenkel::test::WriteFile;
+using namespace tarvenkel::test;
 
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-ToolRun dump(const TempDir& dir, const std::string& args) {
-  std::string errPath = dir.file("stderr.txt");
-  std::string cmd = BinaryPath("tools/tarvenkel-archive-dump") + " " + args + " 2>" + errPath;
-  FILE* p = popen(cmd.c_str(), "r");
-  ToolRun run{-1, "", ""};
-  if (p == nullptr) return run;
-  char buf[4096];
-  for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) run.out.append(buf, n);
-  int status = pclose(p);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.err = ReadFile(errPath);
-  return run;
+ProcessResult dump(std::vector<std::string> args) {
+  args.insert(args.begin(), BinaryPath("tools/tarvenkel-archive-dump"));
+  return RunProcess(args);
 }
 
 TEST(ArchiveDump, PrintsEveryRecordWithValuesLengthAndBlock) {
   TempDir dir;
   WriteFile(dir.file("good.arc"), RawRecord(1, 2, 3, 3, "abc") + RawRecord(-1, 7, 0x10, -5) +
                                       RawRecord(4, 5, 6, 18, std::string("bin\x00\x01\xff" "ary data..", 16) + std::string(2, '\0')));
-  ToolRun run = dump(dir, dir.file("good.arc"));
+  ProcessResult run = dump({dir.file("good.arc")});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
   const char* expected[] = {
@@ -60,7 +40,7 @@ TEST(ArchiveDump, PrintsEveryRecordWithValuesLengthAndBlock) {
   for (const char* piece : expected) EXPECT_NE(run.out.find(piece), std::string::npos) << piece << "\n---\n" << run.out;
   EXPECT_EQ(run.out.find("text      \"bin"), std::string::npos) << "binary blocks are not shown as text";
 
-  ToolRun limited = dump(dir, "--max-block 2 " + dir.file("good.arc"));
+  ProcessResult limited = dump({"--max-block", "2", dir.file("good.arc")});
   EXPECT_EQ(limited.status, 0);
   EXPECT_NE(limited.out.find("61 62 "), std::string::npos);
   EXPECT_NE(limited.out.find("... 1 more bytes"), std::string::npos) << limited.out;
@@ -70,7 +50,7 @@ TEST(ArchiveDump, CutShortArchivesNameTheOffsetAndFail) {
   TempDir dir;
   std::string first = RawRecord(1, 2, 3, 3, "abc");
   WriteFile(dir.file("block.arc"), first + RawRecord(4, 5, 6, 10, "01234"));
-  ToolRun run = dump(dir, dir.file("block.arc"));
+  ProcessResult run = dump({dir.file("block.arc")});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("record 1 at offset 0"), std::string::npos) << "records before the break are shown";
   EXPECT_NE(run.err.find("record 2 at offset 19 is cut short: its block claims 10 bytes but only 5 follow"),
@@ -78,14 +58,14 @@ TEST(ArchiveDump, CutShortArchivesNameTheOffsetAndFail) {
       << run.err;
 
   WriteFile(dir.file("header.arc"), first + RawRecord(4, 5, 6, 0).substr(0, 10));
-  run = dump(dir, dir.file("header.arc"));
+  run = dump({dir.file("header.arc")});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("record 2 at offset 19 is cut short: the file ends 10 bytes into its 16-byte header"),
             std::string::npos)
       << run.err;
 
   WriteFile(dir.file("huge.arc"), RawRecord(1, 2, 3, 0x7FFFFFFF));
-  run = dump(dir, dir.file("huge.arc"));
+  run = dump({dir.file("huge.arc")});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("claims 2147483647 bytes but only 0 follow"), std::string::npos) << run.err;
 }
@@ -93,14 +73,14 @@ TEST(ArchiveDump, CutShortArchivesNameTheOffsetAndFail) {
 TEST(ArchiveDump, EmptyArchiveHasNoRecordsAndBadUsageFails) {
   TempDir dir;
   WriteFile(dir.file("empty.arc"), "");
-  ToolRun run = dump(dir, dir.file("empty.arc"));
+  ProcessResult run = dump({dir.file("empty.arc")});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "0 records, 0 bytes\n");
-  run = dump(dir, dir.file("missing.arc"));
+  run = dump({dir.file("missing.arc")});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("cannot open"), std::string::npos) << run.err;
-  EXPECT_EQ(dump(dir, "").status, 2);
-  EXPECT_EQ(dump(dir, "--max-block x " + dir.file("empty.arc")).status, 2);
+  EXPECT_EQ(dump({}).status, 2);
+  EXPECT_EQ(dump({"--max-block", "x", dir.file("empty.arc")}).status, 2);
 }
 
 }  // namespace

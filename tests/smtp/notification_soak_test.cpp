@@ -11,6 +11,7 @@
 #include "smtp/smtp.h"
 
 #include "tests/support/local_smtp_server.h"
+#include "tests/support/smtp_client.h"
 
 #include <gtest/gtest.h>
 
@@ -31,10 +32,7 @@
 #endif
 #endif
 
-using tarvenkel::test::LocalSmtpServer;
-using tarvenkel::test::ParsedMessage;
-using tarvenkel::test::TempDir;
-using tarvenkel::test::WriteFile;
+using namespace tarvenkel::test;
 
 namespace {
 
@@ -97,8 +95,7 @@ TEST(NotificationSoak, MemoryAndDescriptorsStayFlatOverManySends) {
   for (long i = 0; i < count; ++i) {
     const bool withMissing = i % 10 == 9;
     CSMTP smtp;
-    smtp.SetTimeout(30);
-    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+    Configure(smtp, {.port = server.port(), .timeout = 30});
     BOOL accepted = FALSE;
     if (i % 2 == 0) {
       CStringArray paths;

@@ -3,12 +3,13 @@
 #include "smtp/smtp.h"
 
 #include "tests/support/local_smtp_server.h"
+#include "tests/support/smtp_client.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-using tarvenkel::test::LocalSmtpServer;
+using namespace tarvenkel::test;
 
 namespace {
 
@@ -22,19 +23,15 @@ protected:
     delete s_open;
     delete s_login;
   }
-  static LocalSmtpServer* s_open;
-  static LocalSmtpServer* s_login;
+  inline static LocalSmtpServer* s_open = nullptr;
+  inline static LocalSmtpServer* s_login = nullptr;
 };
-
-LocalSmtpServer* SmtpAgainstAiosmtpd::s_open = nullptr;
-LocalSmtpServer* SmtpAgainstAiosmtpd::s_login = nullptr;
 
 }  // namespace
 
 TEST_F(SmtpAgainstAiosmtpd, ConnectAndDisconnectWithoutLogin) {
   CSMTP smtp;
-  smtp.SetTimeout(20);
-  smtp.SetParams("127.0.0.1", "alarm@example.com", s_open->port(), "", "");
+  Configure(smtp, {.port = s_open->port(), .timeout = 20});
   ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
   EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
   EXPECT_EQ(smtp.GetLastError().str(), "OK");
@@ -47,8 +44,7 @@ TEST_F(SmtpAgainstAiosmtpd, ConnectAndDisconnectWithoutLogin) {
 
 TEST_F(SmtpAgainstAiosmtpd, LoginWithAuthLogin) {
   CSMTP smtp;
-  smtp.SetTimeout(20);
-  smtp.SetParams("127.0.0.1", "alarm@example.com", s_login->port(), "demo", "secret");
+  Configure(smtp, {.port = s_login->port(), .user = "demo", .password = "secret", .timeout = 20});
   ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
   EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
   EXPECT_EQ(smtp.GetLastError().str(), "OK");
@@ -56,13 +52,12 @@ TEST_F(SmtpAgainstAiosmtpd, LoginWithAuthLogin) {
 
 TEST_F(SmtpAgainstAiosmtpd, WrongPasswordIsRefusedWith535) {
   CSMTP smtp;
-  smtp.SetTimeout(20);
-  smtp.SetParams("127.0.0.1", "alarm@example.com", s_login->port(), "demo", "wrong");
+  Configure(smtp, {.port = s_login->port(), .user = "demo", .password = "wrong", .timeout = 20});
   EXPECT_FALSE(smtp.Connect());
   EXPECT_EQ(smtp.GetLastError().str(), "535:SMTP AUTH FAILED");
   EXPECT_TRUE(smtp.Disconnect());  // already closed
   // The object can connect again once the password is right.
-  smtp.SetParams("127.0.0.1", "alarm@example.com", s_login->port(), "demo", "secret");
+  Configure(smtp, {.port = s_login->port(), .user = "demo", .password = "secret", .timeout = 20});
   ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
   EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
 }
@@ -71,8 +66,7 @@ TEST_F(SmtpAgainstAiosmtpd, WrongPasswordIsRefusedWith535) {
 // Python's email package, has the headers and every body line intact.
 TEST_F(SmtpAgainstAiosmtpd, PlainMessageArrivesIntact) {
   CSMTP smtp;
-  smtp.SetTimeout(20);
-  smtp.SetParams("127.0.0.1", "alarm@example.com", s_login->port(), "demo", "secret");
+  Configure(smtp, {.port = s_login->port(), .user = "demo", .password = "secret", .timeout = 20});
   CMailMessage msg;
   msg.m_sFrom = "alarm@example.com";
   msg.m_sSubject = "Pressure alarm on line 4";
@@ -95,7 +89,7 @@ TEST_F(SmtpAgainstAiosmtpd, PlainMessageArrivesIntact) {
 
   std::vector<std::string> stored = s_login->Messages(1);
   ASSERT_EQ(stored.size(), 1u);
-  tarvenkel::test::ParsedMessage parsed = tarvenkel::test::ParseMessage(stored[0]);
+  ParsedMessage parsed = ParseMessage(stored[0]);
   EXPECT_EQ(parsed.Header("From"), "alarm@example.com");
   EXPECT_EQ(parsed.Header("To"), "First<to1@example.com>,<to2@example.com>");
   EXPECT_EQ(parsed.Header("Cc"), "Copy<cc@example.com>");
@@ -108,7 +102,7 @@ TEST_F(SmtpAgainstAiosmtpd, PlainMessageArrivesIntact) {
             "first line\r\n.5 bar over limit\r\n.\r\n..two dots\r\nbare\r\nLF lines\r\n.\r\nbare\r\nCR\r\n"
             "last line\r\n\r\n");
   // The blind copy got the message through the envelope only.
-  std::string envelope = tarvenkel::test::ReadFile(stored[0].substr(0, stored[0].size() - 4) + ".json");
+  std::string envelope = ReadFile(stored[0].substr(0, stored[0].size() - 4) + ".json");
   EXPECT_NE(envelope.find("\"bcc@example.com\""), std::string::npos) << envelope;
   EXPECT_NE(envelope.find("\"authenticated\": true"), std::string::npos) << envelope;
 }

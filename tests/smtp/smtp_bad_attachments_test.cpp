@@ -11,6 +11,7 @@
 #include "smtp/smtp.h"
 
 #include "tests/support/local_smtp_server.h"
+#include "tests/support/smtp_client.h"
 
 #include <gtest/gtest.h>
 
@@ -33,11 +34,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using tarvenkel::test::LocalSmtpServer;
-using tarvenkel::test::ParsedMessage;
-using tarvenkel::test::ReadFile;
-using tarvenkel::test::TempDir;
-using tarvenkel::test::WriteFile;
+using namespace tarvenkel::test;
 
 namespace {
 
@@ -85,8 +82,7 @@ Outcome Send(Route route, int port, const std::vector<std::string>& paths,
   return WithinDeadline<Outcome>(RouteName(route), [&]() {
     Outcome out;
     CSMTP smtp;
-    smtp.SetTimeout(30);
-    smtp.SetParams("127.0.0.1", "alarm@example.com", port, "", "");
+    Configure(smtp, {.port = port, .timeout = 30});
     if (route == Route::OneCall) {
       CStringArray list;
       for (const std::string& p : paths) list.Add(p.c_str());
@@ -148,13 +144,6 @@ void CheckStored(const LocalSmtpServer& server, std::size_t number, const std::v
     EXPECT_TRUE(parsed.parts[i + 1] == attachments[i].bytes)
         << "part " << i + 1 << ": " << parsed.parts[i + 1].size() << " bytes, expected " << attachments[i].bytes.size();
   }
-}
-
-std::string RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(n, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
 }
 
 // The byte at offset i of the files that change while they are read. It

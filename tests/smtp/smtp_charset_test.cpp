@@ -8,6 +8,7 @@
 
 #include "tests/support/local_smtp_server.h"
 #include "tests/support/mime_words.h"
+#include "tests/support/smtp_client.h"
 
 #include <gtest/gtest.h>
 
@@ -36,12 +37,11 @@ TEST_P(ChineseNotification, ArrivesReadableAndWhole) {
 
   LocalSmtpServer server;
   CSMTP smtp;
-  smtp.SetTimeout(20);
+  Configure(smtp, {.port = server.port(), .timeout = 20, .sender = "alarm@plant.example"});
   if (std::string(AfxGetCodePageCharset(host.nCodePage)) != host.szCharset) {
     EXPECT_TRUE(smtp.SetCharset(host.szCharset));
   }
   EXPECT_FALSE(smtp.SetCharset("no such?"));
-  smtp.SetParams("127.0.0.1", "alarm@plant.example", server.port(), "", "");
   CStringArray attachments;
   attachments.Add(path);
   const BOOL sent = smtp.SendMessage(text("值班员 <duty@example.test>"), text("三号厅压力过高。\n请检查阀门 B。"),

@@ -9,7 +9,8 @@
 
 #include "mail/mail_message.h"
 
-#include "tests/support/scripted_smtp_server.h"
+#include "tests/support/smtp_client.h"
+#include "tests/support/smtp_dialogue.h"
 
 #include <gtest/gtest.h>
 
@@ -27,8 +28,7 @@
 #define TARVENKEL_LEAK_CHECK 1
 #endif
 
-using tarvenkel::test::ScriptedSmtpServer;
-using tarvenkel::test::SmtpScript;
+using namespace tarvenkel::test;
 
 namespace {
 
@@ -56,11 +56,10 @@ const struct DialogueInfo {
   const char* name;
   const char* ehloReply;
 } kDialogues[] = {
-    {Dialogue::Full, "Full", "250-test.example\r\n250 AUTH LOGIN\r\n"},
-    {Dialogue::Pipelined, "Pipelined", "250-test.example\r\n250-PIPELINING\r\n250 AUTH LOGIN\r\n"},
-    {Dialogue::ChunkedOnly, "ChunkedOnly", "250-test.example\r\n250-CHUNKING\r\n250 AUTH LOGIN\r\n"},
-    {Dialogue::Chunked, "Chunked",
-     "250-test.example\r\n250-PIPELINING\r\n250-CHUNKING\r\n250 AUTH PLAIN LOGIN\r\n"},
+    {Dialogue::Full, "Full", kLoginOnly},
+    {Dialogue::Pipelined, "Pipelined", kPipelining},
+    {Dialogue::ChunkedOnly, "ChunkedOnly", kChunkingOnly},
+    {Dialogue::Chunked, "Chunked", kEverything},
 };
 
 enum class Phase { Connect, Send, Disconnect };
@@ -80,8 +79,7 @@ const StepInfo kSteps[] = {
     {Step::Greeting, "Greeting", Phase::Connect, false, false, "220 test.example ESMTP\r\n", "554 no service\r\n",
      "SMTP server not available"},
     {Step::Hello, "Hello", Phase::Connect, true, false, "250 test.example\r\n", "501 bad name\r\n", "SMTP server error"},
-    {Step::Ehlo, "Ehlo", Phase::Connect, true, false, "250-test.example\r\n250 AUTH LOGIN\r\n", "421 busy\r\n",
-     "SMTP server error"},
+    {Step::Ehlo, "Ehlo", Phase::Connect, true, false, kLoginOnly, "421 busy\r\n", "SMTP server error"},
     {Step::AuthLogin, "AuthLogin", Phase::Connect, true, false, "334 VXNlcm5hbWU6\r\n", "504 unknown\r\n",
      "SMTP server not available"},
     {Step::AuthUser, "AuthUser", Phase::Connect, true, false, "334 UGFzc3dvcmQ6\r\n", "535 no such user\r\n",
@@ -387,10 +385,8 @@ struct sigaction SmtpFaultMatrix::s_previous {};
 // time-out; for a cancel case, returns a thread that cancels the client once
 // the server has gone silent.
 std::thread PrepareClient(const Case& c, ScriptedSmtpServer& server, CSMTP& smtp) {
-  smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), LogsIn(c) ? "user" : "",
-                 LogsIn(c) ? "secret" : "");
-  smtp.SetTimeout(c.fault == Fault::TimeOut ? 1 : 10);
-  smtp.SetShortDialogue(Short(c));
+  Configure(smtp, {.port = server.port(), .user = LogsIn(c) ? "user" : "", .password = LogsIn(c) ? "secret" : "",
+                   .shortDialogue = Short(c), .timeout = c.fault == Fault::TimeOut ? 1 : 10});
   if (c.fault != Fault::Cancelled) return std::thread();
   return std::thread([&server, &smtp] {
     if (server.WaitUntilSilent()) std::this_thread::sleep_for(std::chrono::milliseconds(50));

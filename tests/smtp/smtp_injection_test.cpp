@@ -13,6 +13,8 @@
 #include "smtp/smtp.h"
 
 #include "tests/support/local_smtp_server.h"
+#include "tests/support/smtp_client.h"
+#include "tests/support/split.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -25,10 +27,7 @@
 #include <string>
 #include <vector>
 
-using tarvenkel::test::LocalSmtpServer;
-using tarvenkel::test::RunPythonScript;
-using tarvenkel::test::TempDir;
-using tarvenkel::test::WriteFile;
+using namespace tarvenkel::test;
 
 namespace {
 
@@ -242,22 +241,13 @@ std::string Unescape(const std::string& s) {
   return out;
 }
 
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-    fields.push_back(line.substr(start, tab - start));
-  fields.push_back(line.substr(start));
-  return fields;
-}
-
 std::vector<Stored> DescribeSpool(const std::string& spool) {
   const std::string text = RunPythonScript("tests/smtp/describe_spool.py", {spool});
 
   std::vector<Stored> stored;
   std::size_t start = 0;
   for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
-    const std::vector<std::string> f = SplitTabs(text.substr(start, nl - start));
+    const std::vector<std::string> f = Split(text.substr(start, nl - start), "\t");
     const std::string& key = f[0];
     if (key.rfind("message ", 0) == 0) {
       stored.emplace_back();
@@ -419,8 +409,7 @@ protected:
     }
 
     CSMTP smtp;
-    smtp.SetTimeout(20);
-    smtp.SetParams("127.0.0.1", sender.c_str(), s_server->port(), "", "");
+    Configure(smtp, {.port = s_server->port(), .timeout = 20, .sender = sender});
 
     if (c.path == Path::OneCall) {
       std::string recipients = c.tagName() + " <" + c.tag() + ">";

@@ -6,20 +6,16 @@
 #include "smtp/smtp.h"
 
 #include "tests/support/local_smtp_server.h"
-#include "tests/support/scripted_smtp_server.h"
+#include "tests/support/smtp_client.h"
+#include "tests/support/smtp_dialogue.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <string>
 #include <vector>
 
-using tarvenkel::test::LocalSmtpServer;
-using tarvenkel::test::ParsedMessage;
-using tarvenkel::test::ScriptedSmtpServer;
-using tarvenkel::test::SmtpScript;
-using tarvenkel::test::TempDir;
+using namespace tarvenkel::test;
 
 namespace {
 
@@ -31,9 +27,7 @@ void RecordCursor(int nCode, int) {
 
 // Greeting, HELO, and a transaction for one recipient; QUIT gets quitReply.
 SmtpScript OneRecipient(const std::string& quitReply) {
-  return SmtpScript()
-      .Send("220 ready\r\n")
-      .Reply("250 hello\r\n")
+  return Opened()
       .Reply("250 sender ok\r\n")
       .Reply("250 ok\r\n")
       .Reply("354 go\r\n")
@@ -45,10 +39,9 @@ SmtpScript OneRecipient(const std::string& quitReply) {
 }  // namespace
 
 TEST(SmtpNotification, EmptyRecipientListSendsNothing) {
-  ScriptedSmtpServer server(SmtpScript().Send("220 ready\r\n").Reply("250 hello\r\n").Reply("221 bye\r\n"));
+  ScriptedSmtpServer server(Opened().Reply("221 bye\r\n"));
   CSMTP smtp;
-  smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
-  smtp.SetTimeout(10);
+  Configure(smtp, {.port = server.port()});
   AFX_WAIT_CURSOR_HANDLER previous = AfxSetWaitCursorHandler(RecordCursor);
   g_cursorCalls.clear();
   EXPECT_FALSE(smtp.SendMessage("", "body", "subject", nullptr));
@@ -70,8 +63,7 @@ TEST(SmtpNotification, EndsClosedOnEveryPath) {
     // counts, the QUIT failure is the text.
     ScriptedSmtpServer server(OneRecipient("250 what\r\n"));
     CSMTP smtp;
-    smtp.SetParams("127.0.0.1", "", server.port(), "", "");
-    smtp.SetTimeout(10);
+    Configure(smtp, {.port = server.port(), .sender = ""});
     EXPECT_TRUE(smtp.SendMessage("to@example.com", "", "", nullptr));
     EXPECT_EQ(smtp.GetLastError().str(), "250:SMTP server didn't terminate session");
     EXPECT_TRUE(smtp.Disconnect());  // already closed
@@ -82,8 +74,7 @@ TEST(SmtpNotification, EndsClosedOnEveryPath) {
     // Already open: the message goes over that connection, which then closes.
     ScriptedSmtpServer server(OneRecipient("221 bye\r\n"));
     CSMTP smtp;
-    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
-    smtp.SetTimeout(10);
+    Configure(smtp, {.port = server.port()});
     ASSERT_TRUE(smtp.Connect());
     EXPECT_TRUE(smtp.SendMessage("to@example.com", "text", "subject", nullptr));
     EXPECT_EQ(server.Received().substr(server.Received().size() - 6), "QUIT\r\n");
@@ -91,14 +82,9 @@ TEST(SmtpNotification, EndsClosedOnEveryPath) {
   }
   {
     // A refused message: the send fails and the object is closed.
-    ScriptedSmtpServer server(SmtpScript()
-                                  .Send("220 ready\r\n")
-                                  .Reply("250 hello\r\n")
-                                  .Reply("550 sender refused\r\n")
-                                  .Reply("221 bye\r\n"));
+    ScriptedSmtpServer server(Opened().Reply("550 sender refused\r\n").Reply("221 bye\r\n"));
     CSMTP smtp;
-    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
-    smtp.SetTimeout(10);
+    Configure(smtp, {.port = server.port()});
     EXPECT_FALSE(smtp.SendMessage("to@example.com", "text", "subject", nullptr));
     EXPECT_EQ(smtp.GetLastError().str(), "550:SMTP server error");
     EXPECT_NE(server.Received().find("QUIT\r\n"), std::string::npos);
@@ -111,7 +97,7 @@ TEST(SmtpNotification, EndsClosedOnEveryPath) {
       port = gone.port();
     }
     CSMTP smtp;
-    smtp.SetParams("127.0.0.1", "alarm@example.com", port, "", "");
+    Configure(smtp, {.port = port, .timeout = -1});
     EXPECT_FALSE(smtp.SendMessage("to@example.com", "text", "subject", nullptr));
     EXPECT_EQ(smtp.GetLastError().str(), "Unable to connect to server");
   }
@@ -123,9 +109,7 @@ TEST(SmtpNotification, EndsClosedOnEveryPath) {
 TEST(SmtpNotification, AttachmentsArriveByteIdentical) {
   LocalSmtpServer server("demo:secret");
   TempDir files;
-  std::mt19937 random(7);
-  std::string big(1 << 20, '\0');
-  for (char& c : big) c = static_cast<char>(random());
+  const std::string big = RandomBytes(1 << 20, 7);
   struct Attachment {
     std::string name;
     std::string bytes;
@@ -144,8 +128,7 @@ TEST(SmtpNotification, AttachmentsArriveByteIdentical) {
   }
 
   CSMTP smtp;
-  smtp.SetTimeout(30);
-  smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "demo", "secret");
+  Configure(smtp, {.port = server.port(), .user = "demo", .password = "secret", .timeout = 30});
   const char* body = "Pressure alarm on line 4.\r\n.5 bar over the limit since 03:12.";
   ASSERT_TRUE(smtp.SendMessage("Operator <op@example.com>;night@example.com", body, "Alarm 4711", &paths))
       << smtp.GetLastError();
@@ -171,8 +154,7 @@ TEST(SmtpNotification, AttachmentsArriveByteIdentical) {
 TEST(SmtpNotification, EmptySubjectAndBodyBecomeHello) {
   LocalSmtpServer server;
   CSMTP smtp;
-  smtp.SetTimeout(30);
-  smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+  Configure(smtp, {.port = server.port(), .timeout = 30});
   CStringArray none;
   ASSERT_TRUE(smtp.SendMessage("to@example.com", "", "", &none)) << smtp.GetLastError();
   std::vector<std::string> stored = server.Messages(1);

@@ -6,7 +6,8 @@
 
 #include "tests/support/local_smtp_server.h"
 #include "tests/support/postfix_server.h"
-#include "tests/support/scripted_smtp_server.h"
+#include "tests/support/smtp_client.h"
+#include "tests/support/smtp_dialogue.h"
 
 #include <gtest/gtest.h>
 
@@ -19,10 +20,7 @@
 #include <netdb.h>
 #include <time.h>
 
-using tarvenkel::test::LocalSmtpServer;
-using tarvenkel::test::PostfixServer;
-using tarvenkel::test::ScriptedSmtpServer;
-using tarvenkel::test::SmtpScript;
+using namespace tarvenkel::test;
 
 namespace {
 
@@ -33,10 +31,6 @@ std::unique_ptr<CMailMessage> Message(const char* szTo, const char* szSubject, s
   msg->m_sBody = body.c_str();
   msg->AddRecipient(szTo, "");
   return msg;
-}
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 // The CPU time all threads of the process have used.
@@ -51,7 +45,7 @@ double ProcessCpuSeconds() {
 struct RealServer {
   const char* name;
   std::function<int()> port;
-  std::function<std::vector<tarvenkel::test::ParsedMessage>()> stored;
+  std::function<std::vector<ParsedMessage>()> stored;
   const char* dataRefusal;  // GetLastError of a message whose only recipient is refused
 };
 
@@ -61,16 +55,16 @@ TEST(SmtpRecovery, AFailedMessageDoesNotTakeTheNextOneDown) {
   const RealServer servers[] = {
       {"aiosmtpd", [&] { return aiosmtpd.port(); },
        [&] {
-         std::vector<tarvenkel::test::ParsedMessage> parsed;
-         for (const std::string& path : aiosmtpd.Messages(1)) parsed.push_back(tarvenkel::test::ParseMessage(path));
+         std::vector<ParsedMessage> parsed;
+         for (const std::string& path : aiosmtpd.Messages(1)) parsed.push_back(ParseMessage(path));
          return parsed;
        },
        "503:SMTP server not ready for data"},
       {"postfix", [&] { return postfix.port(); },
        [&] {
-         std::vector<tarvenkel::test::ParsedMessage> parsed;
+         std::vector<ParsedMessage> parsed;
          for (std::size_t i = 0; i < postfix.Messages().size(); ++i)
-           parsed.push_back(tarvenkel::test::ParseMessage(postfix.SaveMessage(i)));
+           parsed.push_back(ParseMessage(postfix.SaveMessage(i)));
          return parsed;
        },
        "554:SMTP server not ready for data"},
@@ -78,8 +72,7 @@ TEST(SmtpRecovery, AFailedMessageDoesNotTakeTheNextOneDown) {
   for (const RealServer& server : servers) {
     SCOPED_TRACE(server.name);
     CSMTP smtp;
-    smtp.SetTimeout(20);
-    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+    Configure(smtp, {.port = server.port(), .timeout = 20});
     ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
     auto refused = Message(PostfixServer::kRefused, "First alarm");
     EXPECT_FALSE(smtp.SendMessage(refused.get()));
@@ -125,12 +118,11 @@ TEST(SmtpRecovery, EachReplyIsWaitedForItsOwnLimit) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SmtpScript script = SmtpScript().Send("220 ready\r\n").Reply("250 hello\r\n");
+    SmtpScript script = Opened();
     if (c.atDataEnd) script.Reply(rcpt).Reply(rcpt).Reply("354 go\r\n").ReadData();
     ScriptedSmtpServer server(script.Silent());
     CFastClock smtp;
-    if (c.timeout >= 0) smtp.SetTimeout(static_cast<UINT>(c.timeout));
-    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+    Configure(smtp, {.port = server.port(), .timeout = c.timeout});
     ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
     auto msg = Message("to@example.com", "Alarm");
     const auto start = std::chrono::steady_clock::now();
@@ -156,11 +148,10 @@ TEST(SmtpRecovery, AStalledDataPhaseEndsWithinOneTimeOut) {
   for (bool oneCall : {false, true}) {
     SCOPED_TRACE(oneCall ? "one-call send" : "connection");
     ScriptedSmtpServer server(
-        SmtpScript().Send("220 ready\r\n").Reply("250 hello\r\n").Reply("250 ok\r\n").Reply("250 ok\r\n")
+        Opened().Reply("250 ok\r\n").Reply("250 ok\r\n")
             .Reply("354 go\r\n").Stall());
     CSMTP smtp;
-    smtp.SetTimeout(2);
-    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+    Configure(smtp, {.port = server.port(), .timeout = 2});
     const auto start = std::chrono::steady_clock::now();
     const double cpuStart = ProcessCpuSeconds();
     BOOL sent = TRUE;
@@ -181,8 +172,8 @@ TEST(SmtpRecovery, AStalledDataPhaseEndsWithinOneTimeOut) {
     EXPECT_EQ(smtp.GetLastError().str(), "Timed out");
     EXPECT_LT(seconds, bound);
     // The object is usable again: a new connection is opened, not the dead one used.
-    ScriptedSmtpServer next(SmtpScript().Send("220 ready\r\n").Reply("250 hello\r\n").Reply("221 bye\r\n"));
-    smtp.SetParams("127.0.0.1", "alarm@example.com", next.port(), "", "");
+    ScriptedSmtpServer next(Opened().Reply("221 bye\r\n"));
+    Configure(smtp, {.port = next.port(), .timeout = 2});
     EXPECT_TRUE(smtp.Connect()) << smtp.GetLastError();
     EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
   }
@@ -202,10 +193,9 @@ public:
 // under it: nothing is waited for, nothing more is sent on it, and the
 // session reports it dead until it is connected again.
 TEST(SmtpRecovery, AFailedCommandSendEndsTheStepAtOnce) {
-  ScriptedSmtpServer server(SmtpScript().Send("220 ready\r\n").Reply("250 hello\r\n").Silent());
+  ScriptedSmtpServer server(Opened().Silent());
   CCancelledBeforeMail smtp;
-  smtp.SetTimeout(10);
-  smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+  Configure(smtp, {.port = server.port()});
   ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
   auto msg = Message("to@example.com", "Alarm");
   const auto start = std::chrono::steady_clock::now();
@@ -218,7 +208,7 @@ TEST(SmtpRecovery, AFailedCommandSendEndsTheStepAtOnce) {
   EXPECT_EQ(smtp.GetLastError().str(), "Must be connected");
   EXPECT_FALSE(smtp.Disconnect());
   EXPECT_EQ(smtp.GetLastError().str(), "Must be connected");
-  EXPECT_EQ(server.Received(), "HELO " + tarvenkel::test::HostName() + "\r\n");
+  EXPECT_EQ(server.Received(), kHelo);
 }
 
 // Why a connection could not be made, in the system's words; GetLastError

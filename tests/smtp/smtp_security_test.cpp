@@ -5,7 +5,8 @@
 // the time-out or by Cancel.
 #include "smtp/smtp.h"
 
-#include "tests/support/scripted_smtp_server.h"
+#include "tests/support/smtp_client.h"
+#include "tests/support/smtp_dialogue.h"
 
 #include <gtest/gtest.h>
 
@@ -16,30 +17,13 @@
 
 #include <unistd.h>
 
-using tarvenkel::test::HostName;
-using tarvenkel::test::ScriptedSmtpServer;
-using tarvenkel::test::SmtpScript;
+using namespace tarvenkel::test;
 
 namespace {
 
-const std::string kGreeting = "220 test.example ESMTP ready\r\n";
-const std::string kEhlo = "EHLO " + HostName() + "\r\n";
-// base64 of "user", of "secret", and of "\0user\0secret"
-const std::string kUserLine = "dXNlcg==\r\n";
-const std::string kPasswordLine = "c2VjcmV0\r\n";
-const std::string kPlainLogin = "AUTH PLAIN AHVzZXIAc2VjcmV0\r\n";
-
-std::unique_ptr<CSMTP> ClientOf(const ScriptedSmtpServer& server, CSMTP::SECURITY_MODE mode,
-                                const char* user = "user", const char* password = "secret") {
-  auto smtp = std::make_unique<CSMTP>();
-  smtp->SetParams("127.0.0.1", "alarm@example.com", server.port(), user, password);
-  smtp->SetSecurity(mode);
-  smtp->SetTimeout(10);
-  return smtp;
-}
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+// A client of the scripted server that logs in as user with password secret.
+std::unique_ptr<CSMTP> ClientOf(const ScriptedSmtpServer& server, CSMTP::SECURITY_MODE mode, int timeout = 10) {
+  return MakeClient({.port = server.port(), .user = "user", .password = "secret", .security = mode, .timeout = timeout});
 }
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
@@ -58,6 +42,9 @@ TEST(SmtpSecurity, Defaults) {
   EXPECT_EQ(smtp.GetSecurity(), CSMTP::SECURITY_NONE);
   EXPECT_TRUE(smtp.GetVerifyPeer());
   EXPECT_EQ(smtp.GetCAFile().str(), "");
+  EXPECT_TRUE(smtp.GetPlaintextLogin());
+  smtp.SetPlaintextLogin(FALSE);
+  EXPECT_FALSE(smtp.GetPlaintextLogin());
   smtp.SetSecurity(CSMTP::SECURITY_TLS);
   smtp.SetCAFile("/etc/ssl/certs/ca-certificates.crt");
   smtp.SetVerifyPeer(FALSE);
@@ -74,8 +61,7 @@ TEST(SmtpSecurity, NoCredentialTravelsBeforeTheHandshake) {
                                 .Reply("250-test.example\r\n250-STARTTLS\r\n250 AUTH LOGIN PLAIN\r\n")
                                 .Reply("220 go ahead\r\n")
                                 .Silent());
-  auto smtp = ClientOf(server, CSMTP::SECURITY_STARTTLS);
-  smtp->SetTimeout(1);
+  auto smtp = ClientOf(server, CSMTP::SECURITY_STARTTLS, 1);
   EXPECT_FALSE(smtp->Connect());
   EXPECT_EQ(smtp->GetLastError().str(), "TLS handshake failed: timed out");
   EXPECT_TRUE(smtp->Disconnect());  // closed: nothing more is sent
@@ -114,6 +100,27 @@ TEST(SmtpSecurity, AServerWithoutStartTlsGetsNoCredentials) {
   }
 }
 
+TEST(SmtpSecurity, StartTlsWhenOfferedStaysPlainWithoutTheOfferAndRefusesAPlainLogin) {
+  // Without STARTTLS in the EHLO reply the connection stays plain; a login
+  // then goes only where SetPlaintextLogin allows it.
+  const std::string ehlo = "250-test.example\r\n250 AUTH LOGIN PLAIN\r\n";
+  {
+    ScriptedSmtpServer server(SmtpScript().Send(kGreeting).Reply(ehlo).Silent());
+    auto smtp = ClientOf(server, CSMTP::SECURITY_STARTTLS_OFFERED);
+    smtp->SetPlaintextLogin(FALSE);
+    EXPECT_FALSE(smtp->Connect());
+    EXPECT_EQ(smtp->GetLastError().str(), "Login refused: the connection is not encrypted");
+    EXPECT_EQ(server.Received(), kEhlo);
+  }
+  ScriptedSmtpServer server(
+      SmtpScript().Send(kGreeting).Reply(ehlo).Reply("334 VXNlcm5hbWU6\r\n").Reply("334 UGFzc3dvcmQ6\r\n")
+          .Reply("235 ok\r\n").Reply("221 bye\r\n").Close());
+  auto smtp = ClientOf(server, CSMTP::SECURITY_STARTTLS_OFFERED);
+  EXPECT_TRUE(smtp->Connect()) << smtp->GetLastError();
+  EXPECT_TRUE(smtp->Disconnect());
+  EXPECT_EQ(server.Received(), kEhlo + "AUTH LOGIN\r\n" + kUserLine + kPasswordLine + "QUIT\r\n");
+}
+
 TEST(SmtpSecurity, StartTlsRefusedOrFollowedByInjectedReplies) {
   const std::string offer = "250-test.example\r\n250 STARTTLS\r\n";
   struct Case {
@@ -148,14 +155,8 @@ TEST(SmtpSecurity, HandshakeClosedByTheServer) {
 TEST(SmtpSecurity, ImplicitTlsHandshakeEndedByTheTimeout) {
   // The server accepts TCP and never speaks.
   ScriptedSmtpServer server(SmtpScript().Silent());
-  auto smtp = ClientOf(server, CSMTP::SECURITY_TLS);
-  smtp->SetTimeout(1);
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(smtp->Connect());
-  double took = SecondsSince(start);
-  EXPECT_GE(took, 0.9);
-  EXPECT_LT(took, 5.0);
-  EXPECT_EQ(smtp->GetLastError().str(), "TLS handshake failed: timed out");
+  auto smtp = ClientOf(server, CSMTP::SECURITY_TLS, 1);
+  ExpectConnectTimesOut(*smtp, "TLS handshake failed: timed out");
   // From the first byte on, nothing but TLS went out.
   EXPECT_TRUE(IsTlsHandshakeRecord(server.Received()));
   EXPECT_TRUE(smtp->Disconnect());
@@ -174,8 +175,7 @@ TEST(SmtpSecurity, HandshakeEndedByCancelFromAnotherThread) {
   for (Case& c : cases) {
     SCOPED_TRACE(c.mode);
     ScriptedSmtpServer server(c.script);
-    auto smtp = ClientOf(server, c.mode);
-    smtp->SetTimeout(300);
+    auto smtp = ClientOf(server, c.mode, 300);
     auto start = std::chrono::steady_clock::now();
     std::thread canceller([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -213,7 +213,7 @@ TEST(SmtpSecurity, LoginMechanismFollowsTheEhloReply) {
     if (c.login == kPlainLogin)
       script.Reply("235 ok\r\n");
     else
-      script.Reply("334 VXNlcm5hbWU6\r\n").Reply("334 UGFzc3dvcmQ6\r\n").Reply("235 ok\r\n");
+      script.Reply(kUserPrompt).Reply(kPasswordPrompt).Reply("235 ok\r\n");
     script.Reply("221 bye\r\n");
     ScriptedSmtpServer server(script);
     auto smtp = ClientOf(server, CSMTP::SECURITY_NONE);
@@ -236,7 +236,7 @@ TEST(SmtpSecurity, AuthPlainRefusedOrWithEmptyCredentials) {
     // An empty user with a password: two NULs around nothing, then the password.
     ScriptedSmtpServer server(
         SmtpScript().Send(kGreeting).Reply("250-test.example\r\n250 AUTH PLAIN\r\n").Reply("235 ok\r\n").Silent());
-    auto smtp = ClientOf(server, CSMTP::SECURITY_NONE, "", "secret");
+    auto smtp = MakeClient({.port = server.port(), .password = "secret"});
     ASSERT_TRUE(smtp->Connect()) << smtp->GetLastError();
     smtp->Cancel();
     EXPECT_EQ(server.Received(), kEhlo + "AUTH PLAIN AABzZWNyZXQ=\r\n");

@@ -3,7 +3,8 @@
 // way, oversized replies, and silence ended by Cancel or the time-out.
 #include "smtp/smtp.h"
 
-#include "tests/support/scripted_smtp_server.h"
+#include "tests/support/smtp_client.h"
+#include "tests/support/smtp_dialogue.h"
 
 #include <gtest/gtest.h>
 
@@ -14,31 +15,15 @@
 
 #include <unistd.h>
 
-using tarvenkel::test::HostName;
-using tarvenkel::test::ScriptedSmtpServer;
-using tarvenkel::test::SmtpScript;
+using namespace tarvenkel::test;
 
 namespace {
 
-const std::string kGreeting = "220 test.example ESMTP ready\r\n";
-const std::string kHelo = "HELO " + HostName() + "\r\n";
-const std::string kEhlo = "EHLO " + HostName() + "\r\n";
-// base64 of "user" and of "secret"
-const std::string kUserLine = "dXNlcg==\r\n";
-const std::string kPasswordLine = "c2VjcmV0\r\n";
-
-// A client of the scripted server; the short time-out keeps a broken test
-// from hanging.
-std::unique_ptr<CSMTP> ClientOf(const ScriptedSmtpServer& server, const char* user = "", const char* password = "") {
-  auto smtp = std::make_unique<CSMTP>();
-  smtp->SetParams("127.0.0.1", "alarm@example.com", server.port(), user, password);
-  smtp->SetTimeout(10);
-  return smtp;
-}
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+// A server's script and the error text the client is left with.
+struct ScriptCase {
+  SmtpScript script;
+  std::string error;
+};
 
 class CSMTPWithLiterals : public CSMTP {
 public:
@@ -61,8 +46,8 @@ TEST(SmtpSession, ConstructionAndParameters) {
 }
 
 TEST(SmtpSession, WithoutCredentialsTheDialogueIsGreetingHeloAndQuit) {
-  ScriptedSmtpServer server(SmtpScript().Send(kGreeting).Reply("250 hello\r\n").Reply("221 bye\r\n"));
-  auto smtp = ClientOf(server);
+  ScriptedSmtpServer server(Opened().Reply("221 bye\r\n"));
+  auto smtp = MakeClient({.port = server.port()});
   ASSERT_TRUE(smtp->Connect()) << smtp->GetLastError();
   EXPECT_TRUE(smtp->Connect());  // already open: sends nothing
   EXPECT_TRUE(smtp->Disconnect()) << smtp->GetLastError();
@@ -75,11 +60,11 @@ TEST(SmtpSession, WithCredentialsItSaysEhloAndLogsIn) {
   ScriptedSmtpServer server(SmtpScript()
                                 .Send(kGreeting)
                                 .Reply("250-test.example\r\n250-AUTH LOGIN PLAIN\r\n250 8BITMIME\r\n")
-                                .Reply("334 VXNlcm5hbWU6\r\n")
-                                .Reply("334 UGFzc3dvcmQ6\r\n")
+                                .Reply(kUserPrompt)
+                                .Reply(kPasswordPrompt)
                                 .Reply("235 2.7.0 Authentication successful\r\n")
                                 .Reply("221 bye\r\n"));
-  auto smtp = ClientOf(server, "user", "secret");
+  auto smtp = MakeClient({.port = server.port(), .user = "user", .password = "secret"});
   ASSERT_TRUE(smtp->Connect()) << smtp->GetLastError();
   EXPECT_TRUE(smtp->Disconnect()) << smtp->GetLastError();
   EXPECT_EQ(server.Received(), kEhlo + "AUTH LOGIN\r\n" + kUserLine + kPasswordLine + "QUIT\r\n");
@@ -90,11 +75,11 @@ TEST(SmtpSession, EhloRejectedWith5xxFallsBackToHelo) {
                                 .Send(kGreeting)
                                 .Reply("502 5.5.1 command not implemented\r\n")
                                 .Reply("250 hello\r\n")
-                                .Reply("334 VXNlcm5hbWU6\r\n")
-                                .Reply("334 UGFzc3dvcmQ6\r\n")
+                                .Reply(kUserPrompt)
+                                .Reply(kPasswordPrompt)
                                 .Reply("235 ok\r\n"));
   // An empty user name still logs in: its line is the base64 of nothing.
-  auto smtp = ClientOf(server, "", "secret");
+  auto smtp = MakeClient({.port = server.port(), .password = "secret"});
   ASSERT_TRUE(smtp->Connect()) << smtp->GetLastError();
   smtp->Cancel();
   EXPECT_EQ(server.Received(), kEhlo + kHelo + "AUTH LOGIN\r\n" + "\r\n" + kPasswordLine);
@@ -114,7 +99,7 @@ class SmtpWrongReply : public testing::TestWithParam<WrongReplyCase> {};
 // closed.
 TEST_P(SmtpWrongReply, FailsConnectWithTheStepsText) {
   const WrongReplyCase& c = GetParam();
-  const std::string right[] = {kGreeting, "250 hello\r\n", "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n"};
+  const std::string right[] = {kGreeting, kHelloReply, kUserPrompt, kPasswordPrompt};
   SmtpScript script;
   for (int i = 0; i < c.steps; ++i) {
     if (i == 0)
@@ -127,7 +112,7 @@ TEST_P(SmtpWrongReply, FailsConnectWithTheStepsText) {
   else
     script.Reply(c.wrong);
   ScriptedSmtpServer server(script);
-  auto smtp = ClientOf(server, "user", "secret");
+  auto smtp = MakeClient({.port = server.port(), .user = "user", .password = "secret"});
   EXPECT_FALSE(smtp->Connect());
   EXPECT_EQ(smtp->GetLastError().str(), c.expectedError);
   EXPECT_TRUE(smtp->Disconnect());  // closed: nothing sent
@@ -149,16 +134,16 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SmtpSession, HeloRejectedAndQuitNot221) {
   {
     ScriptedSmtpServer server(SmtpScript().Send(kGreeting).Reply("501 syntax\r\n"));
-    auto smtp = ClientOf(server);
+    auto smtp = MakeClient({.port = server.port()});
     EXPECT_FALSE(smtp->Connect());
     EXPECT_EQ(smtp->GetLastError().str(), "501:SMTP server error");
   }
   {
     // QUIT answered with 250: Disconnect fails but the object is closed.
     ScriptedSmtpServer server(
-        std::vector<SmtpScript>{SmtpScript().Send(kGreeting).Reply("250 hello\r\n").Reply("250 what\r\n"),
-                                SmtpScript().Send(kGreeting).Reply("250 hello\r\n").Reply("221 bye\r\n")});
-    auto smtp = ClientOf(server);
+        std::vector<SmtpScript>{Opened().Reply("250 what\r\n"),
+                                Opened().Reply("221 bye\r\n")});
+    auto smtp = MakeClient({.port = server.port()});
     ASSERT_TRUE(smtp->Connect());
     EXPECT_FALSE(smtp->Disconnect());
     EXPECT_EQ(smtp->GetLastError().str(), "250:SMTP server didn't terminate session");
@@ -171,20 +156,16 @@ TEST(SmtpSession, HeloRejectedAndQuitNot221) {
 }
 
 TEST(SmtpSession, ConnectionClosedOrResetByTheServer) {
-  struct Case {
-    SmtpScript script;
-    std::string error;
-  };
-  Case cases[] = {
+  ScriptCase cases[] = {
       {SmtpScript().Close(), "Server didn't respond."},
       {SmtpScript().Send("220-first line\r\n").Close(), "Server didn't respond."},
       {SmtpScript().Send(kGreeting).ReadLine().Close(), "0:SMTP server error"},
       {SmtpScript().Send(kGreeting).ReadLine().Send("25").Close(), "0:SMTP server error"},
       {SmtpScript().Send(kGreeting).ReadLine().Reset(), "Socket Error"},
   };
-  for (Case& c : cases) {
+  for (ScriptCase& c : cases) {
     ScriptedSmtpServer server(c.script);
-    auto smtp = ClientOf(server);
+    auto smtp = MakeClient({.port = server.port()});
     EXPECT_FALSE(smtp->Connect());
     EXPECT_EQ(smtp->GetLastError().str(), c.error);
   }
@@ -197,7 +178,7 @@ TEST(SmtpSession, NoServerListening) {
     port = server.port();
   }
   CSMTP smtp;
-  smtp.SetParams("127.0.0.1", "", port, "", "");
+  Configure(smtp, {.port = port, .timeout = -1, .sender = ""});
   EXPECT_FALSE(smtp.Connect());
   EXPECT_EQ(smtp.GetLastError().str(), "Unable to connect to server");
   smtp.SetParams("", "", port, "", "");
@@ -223,7 +204,7 @@ TEST(SmtpSession, RepliesSplitAnywhere) {
   };
   for (SmtpScript& script : scripts) {
     ScriptedSmtpServer server(script);
-    auto smtp = ClientOf(server);
+    auto smtp = MakeClient({.port = server.port()});
     EXPECT_TRUE(smtp->Connect()) << smtp->GetLastError();
     EXPECT_TRUE(smtp->Disconnect()) << smtp->GetLastError();
     EXPECT_EQ(server.Received(), kHelo + "QUIT\r\n");
@@ -233,12 +214,12 @@ TEST(SmtpSession, RepliesSplitAnywhere) {
                                 .SendInPieces(kGreeting, 3)
                                 .ReadLine()
                                 .SendInPieces(ehloReply, 3)
-                                .Reply("334 VXNlcm5hbWU6\r\n")
-                                .Reply("334 UGFzc3dvcmQ6\r\n")
+                                .Reply(kUserPrompt)
+                                .Reply(kPasswordPrompt)
                                 .ReadLine()
                                 .SendInPieces("235-fine\r\n235 ok\r\n", 2)
                                 .Reply("221 bye\r\n"));
-  auto smtp = ClientOf(server, "user", "secret");
+  auto smtp = MakeClient({.port = server.port(), .user = "user", .password = "secret"});
   EXPECT_TRUE(smtp->Connect()) << smtp->GetLastError();
   EXPECT_TRUE(smtp->Disconnect()) << smtp->GetLastError();
 }
@@ -249,7 +230,7 @@ TEST(SmtpSession, ARepliesLongerThan64KiBFailsPromptly) {
   huge += "220 done\r\n";
   {
     ScriptedSmtpServer server(SmtpScript().Send(huge));
-    auto smtp = ClientOf(server);
+    auto smtp = MakeClient({.port = server.port()});
     EXPECT_FALSE(smtp->Connect());
     EXPECT_EQ(smtp->GetLastError().str(), "Server didn't respond.");
   }
@@ -257,7 +238,7 @@ TEST(SmtpSession, ARepliesLongerThan64KiBFailsPromptly) {
     // One endless line without a line end.
     std::string endless = "250 " + std::string(70 * 1024, 'y');
     ScriptedSmtpServer server(SmtpScript().Send(kGreeting).ReadLine().Send(endless));
-    auto smtp = ClientOf(server);
+    auto smtp = MakeClient({.port = server.port()});
     EXPECT_FALSE(smtp->Connect());
     EXPECT_EQ(smtp->GetLastError().str(), "0:SMTP server error");
   }
@@ -265,16 +246,12 @@ TEST(SmtpSession, ARepliesLongerThan64KiBFailsPromptly) {
 
 TEST(SmtpSession, SilenceEndedByCancelFromAnotherThread) {
   // Silent at the greeting, then silent at the HELO reply.
-  struct Case {
-    SmtpScript script;
-    std::string error;
-  };
-  Case cases[] = {{SmtpScript().Silent(), "Server didn't respond."},
+  ScriptCase cases[] = {{SmtpScript().Silent(), "Server didn't respond."},
                   {SmtpScript().Send(kGreeting).ReadLine().Silent(), "Socket Error"}};
-  for (Case& c : cases) {
+  for (ScriptCase& c : cases) {
     ScriptedSmtpServer server(c.script);
-    CSMTP smtp;  // default time-out of 300 s
-    smtp.SetParams("127.0.0.1", "", server.port(), "", "");
+    CSMTP smtp;
+    Configure(smtp, {.port = server.port(), .timeout = -1, .sender = ""});  // default time-out of 300 s
     auto start = std::chrono::steady_clock::now();
     std::thread canceller([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -289,31 +266,21 @@ TEST(SmtpSession, SilenceEndedByCancelFromAnotherThread) {
 }
 
 TEST(SmtpSession, SilenceEndedByTheTimeout) {
-  struct Case {
-    SmtpScript script;
-    std::string error;
-  };
-  Case cases[] = {{SmtpScript().Silent(), "Server didn't respond."},
+  ScriptCase cases[] = {{SmtpScript().Silent(), "Server didn't respond."},
                   {SmtpScript().Send(kGreeting).ReadLine().Silent(), "Timed out"},
                   // a server that trickles a reply does not extend the wait
                   {SmtpScript().Send(kGreeting).ReadLine().Send("250-a\r\n").Silent(), "Timed out"}};
-  for (Case& c : cases) {
+  for (ScriptCase& c : cases) {
     ScriptedSmtpServer server(c.script);
-    auto smtp = ClientOf(server);
-    smtp->SetTimeout(1);
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(smtp->Connect());
-    double took = SecondsSince(start);
-    EXPECT_GE(took, 0.9);
-    EXPECT_LT(took, 5.0);
-    EXPECT_EQ(smtp->GetLastError().str(), c.error);
+    auto smtp = MakeClient({.port = server.port(), .timeout = 1});
+    ExpectConnectTimesOut(*smtp, c.error);
   }
 }
 
 TEST(SmtpSession, DestroyingAnOpenObjectSendsQuit) {
-  ScriptedSmtpServer server(SmtpScript().Send(kGreeting).Reply("250 hello\r\n").Reply("221 bye\r\n"));
+  ScriptedSmtpServer server(Opened().Reply("221 bye\r\n"));
   {
-    auto smtp = ClientOf(server);
+    auto smtp = MakeClient({.port = server.port()});
     ASSERT_TRUE(smtp->Connect());
   }
   EXPECT_EQ(server.Received(), kHelo + "QUIT\r\n");

@@ -10,7 +10,8 @@
 
 #include "tests/support/local_smtp_server.h"
 #include "tests/support/postfix_server.h"
-#include "tests/support/scripted_smtp_server.h"
+#include "tests/support/smtp_client.h"
+#include "tests/support/smtp_dialogue.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/test_paths.h"
 
@@ -19,21 +20,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
-using tarvenkel::test::HostName;
-using tarvenkel::test::LocalSmtpServer;
-using tarvenkel::test::PostfixServer;
-using tarvenkel::test::ScriptedSmtpServer;
-using tarvenkel::test::SmtpScript;
+using namespace tarvenkel::test;
 
 namespace {
-
-const char kPipelining[] = "250-test.example\r\n250-PIPELINING\r\n250 AUTH LOGIN\r\n";
-const char kChunkingOnly[] = "250-test.example\r\n250-CHUNKING\r\n250 AUTH LOGIN\r\n";
-const char kEverything[] = "250-test.example\r\n250-PIPELINING\r\n250-CHUNKING\r\n250 AUTH PLAIN LOGIN\r\n";
 
 // Lines a dot begins, a lone dot, a bare LF and a bare CR: what the data
 // phase must carry unchanged.
@@ -83,9 +75,8 @@ OneCall SendOnce(SmtpScript script, bool shortDialogue, bool login, CStringArray
                  UINT timeout = 2) {
   ScriptedSmtpServer server(std::move(script));
   CSMTP smtp;
-  smtp.SetShortDialogue(shortDialogue ? TRUE : FALSE);
-  smtp.SetTimeout(timeout);
-  smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), login ? "user" : "", login ? "secret" : "");
+  Configure(smtp, {.port = server.port(), .user = login ? "user" : "", .password = login ? "secret" : "",
+                   .shortDialogue = shortDialogue, .timeout = static_cast<int>(timeout)});
   OneCall result;
   result.sent = smtp.SendMessage("to@example.com", kBody, "Alarm", attachments);
   result.error = smtp.GetLastError().str();
@@ -96,9 +87,9 @@ OneCall SendOnce(SmtpScript script, bool shortDialogue, bool login, CStringArray
 // The full dialogue to a server offering everything, each reply after its command.
 SmtpScript FullScript(bool login) {
   SmtpScript script;
-  script.Send("220 test.example ESMTP\r\n");
+  script.Send(kGreeting);
   if (login)
-    script.Reply(kEverything).Reply("334 VXNlcm5hbWU6\r\n").Reply("334 UGFzc3dvcmQ6\r\n").Reply("235 welcome\r\n");
+    script.Reply(kEverything).Reply(kUserPrompt).Reply(kPasswordPrompt).Reply("235 welcome\r\n");
   else
     script.Reply("250 test.example\r\n");
   return script.Reply("250 ok\r\n").Reply("250 ok\r\n").Reply("354 go ahead\r\n").ReadData().Send("250 queued\r\n")
@@ -128,7 +119,7 @@ TEST(ShortDialogue, OneCallSendWaitsOnlyForTheRepliesItNeeds) {
       // QUIT before the reply to the data.
       {"PIPELINING", true, false,
        SmtpScript()
-           .Send("220 test.example ESMTP\r\n")
+           .Send(kGreeting)
            .Reply(kPipelining)
            .ReadLine()
            .ReadLine()
@@ -143,7 +134,7 @@ TEST(ShortDialogue, OneCallSendWaitsOnlyForTheRepliesItNeeds) {
       // before any reply.
       {"PIPELINING, CHUNKING and AUTH PLAIN", true, true,
        SmtpScript()
-           .Send("220 test.example ESMTP\r\n")
+           .Send(kGreeting)
            .Reply(kEverything)
            .Reply("235 welcome\r\n")
            .ReadLine()
@@ -157,7 +148,7 @@ TEST(ShortDialogue, OneCallSendWaitsOnlyForTheRepliesItNeeds) {
       // Without PIPELINING every command waits for its reply, QUIT too.
       {"CHUNKING alone", true, false,
        SmtpScript()
-           .Send("220 test.example ESMTP\r\n")
+           .Send(kGreeting)
            .Reply(kChunkingOnly)
            .Reply("250 ok\r\n")
            .Reply("250 ok\r\n")
@@ -181,12 +172,10 @@ TEST(ShortDialogue, LargeMessageGoesInChunksToAServerAnsweringEachOne) {
   // A server that offers PIPELINING but answers only after each command
   // must not make the client wait for ever: the client reads the replies
   // while the message is still going out.
-  tarvenkel::test::TempDir dir;
-  std::string attachment(3 * 1024 * 1024 + 5, '\0');
-  std::mt19937 random(11);
-  for (char& c : attachment) c = static_cast<char>(random());
+  TempDir dir;
+  const std::string attachment = RandomBytes(3 * 1024 * 1024 + 5, 11);
   const std::string path = dir.file("trend.bin");
-  tarvenkel::test::WriteFile(path, attachment);
+  WriteFile(path, attachment);
   CStringArray attachments;
   attachments.Add(path.c_str());
 
@@ -196,7 +185,7 @@ TEST(ShortDialogue, LargeMessageGoesInChunksToAServerAnsweringEachOne) {
   for (const char* ehlo : {kEverything, kChunkingOnly}) {
     SCOPED_TRACE(ehlo);
     SmtpScript script = SmtpScript()
-                            .Send("220 test.example ESMTP\r\n")
+                            .Send(kGreeting)
                             .Reply(ehlo)
                             .Reply("250 ok\r\n")
                             .Reply("250 ok\r\n")
@@ -264,9 +253,9 @@ std::unique_ptr<CMailMessage> Message(const std::vector<const char*>& to, const 
 
 TEST(ShortDialogue, PostfixGetsTheSameMessagesAndABurstOverOneConnection) {
   PostfixServer postfix;
-  tarvenkel::test::TempDir dir;
+  TempDir dir;
   const std::string path = dir.file("log.txt");
-  tarvenkel::test::WriteFile(path, ".\r\n..two dots\nbare LF\rbare CR\r\n.\r\n");
+  WriteFile(path, ".\r\n..two dots\nbare LF\rbare CR\r\n.\r\n");
   CStringArray attachments;
   attachments.Add(path.c_str());
 
@@ -276,9 +265,7 @@ TEST(ShortDialogue, PostfixGetsTheSameMessagesAndABurstOverOneConnection) {
   for (BOOL shortDialogue : {FALSE, TRUE}) {
     RecordedWrites recorded;
     CSMTP smtp;
-    smtp.SetShortDialogue(shortDialogue);
-    smtp.SetTimeout(20);
-    smtp.SetParams("127.0.0.1", "alarm@example.com", postfix.port(), "", "");
+    Configure(smtp, {.port = postfix.port(), .shortDialogue = shortDialogue == TRUE, .timeout = 20});
     ASSERT_TRUE(smtp.SendMessage("ops@example.com", kBody, "Alarm", &attachments)) << smtp.GetLastError();
     const std::vector<std::string>& writes = recorded.writes;
     ASSERT_EQ(writes.size(), shortDialogue ? 2u : 6u);
@@ -298,9 +285,7 @@ TEST(ShortDialogue, PostfixGetsTheSameMessagesAndABurstOverOneConnection) {
   // only recipient is refused fails as DATA would, and the next goes on.
   const std::size_t before = postfix.Messages().size();
   CSMTP smtp;
-  smtp.SetShortDialogue();
-  smtp.SetTimeout(20);
-  smtp.SetParams("127.0.0.1", "alarm@example.com", postfix.port(), "", "");
+  Configure(smtp, {.port = postfix.port(), .shortDialogue = true, .timeout = 20});
   ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
   const int kBurst = 20;
   int accepted = 0;
@@ -338,7 +323,7 @@ TEST(ShortDialogue, AiosmtpdOverStartTlsLogsInWithPlainAndStoresTheSameBytes) {
   // aiosmtpd offers neither PIPELINING nor CHUNKING: the short dialogue
   // there is EHLO and AUTH PLAIN. Told to offer PIPELINING, it serves
   // MAIL, RCPT and DATA written at once, and the data with QUIT.
-  tarvenkel::test::TestCertificates certs;
+  TestCertificates certs;
   const std::vector<std::string> tls = {"--tls-cert", certs.ServerCert(), "--tls-key", certs.ServerKey()};
   for (bool pipelining : {false, true}) {
     SCOPED_TRACE(pipelining ? "offering PIPELINING" : "as it comes");
@@ -350,16 +335,14 @@ TEST(ShortDialogue, AiosmtpdOverStartTlsLogsInWithPlainAndStoresTheSameBytes) {
       SCOPED_TRACE(shortDialogue);
       RecordedWrites recorded;
       CSMTP smtp;
-      smtp.SetShortDialogue(shortDialogue);
-      smtp.SetTimeout(20);
-      smtp.SetSecurity(CSMTP::SECURITY_STARTTLS);
-      smtp.SetCAFile(certs.CAFile().c_str());
-      smtp.SetParams("localhost", "alarm@example.com", server.port(), "demo", "secret");
+      Configure(smtp, {.port = server.port(), .user = "demo", .password = "secret", .security = CSMTP::SECURITY_STARTTLS,
+                       .caFile = certs.CAFile(), .shortDialogue = shortDialogue == TRUE, .timeout = 20,
+                       .host = "localhost"});
       ASSERT_TRUE(smtp.SendMessage("ops@example.com", kBody, "Alarm", nullptr)) << smtp.GetLastError();
       EXPECT_EQ(smtp.GetLastError().str(), "OK");
       const std::vector<std::string> messages = server.Messages(stored.size() + 1);
       ASSERT_EQ(messages.size(), stored.size() + 1);
-      stored.push_back(WithoutRunLines(tarvenkel::test::ReadFile(messages.back())));
+      stored.push_back(WithoutRunLines(ReadFile(messages.back())));
       const std::vector<std::string>& writes = recorded.writes;
       const bool grouped =
           std::find(writes.begin(), writes.end(),

@@ -7,16 +7,16 @@
 #include "smtp/smtp.h"
 
 #include "tests/support/local_smtp_server.h"
+#include "tests/support/process_runner.h"
+#include "tests/support/smtp_client.h"
 #include "tests/support/test_certificates.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
-using tarvenkel::test::LocalSmtpServer;
-using tarvenkel::test::TestCertificates;
+using namespace tarvenkel::test;
 
 namespace {
 
@@ -40,20 +40,13 @@ protected:
     delete s_certs;
   }
 
-  static std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-  }
-
   // Connects, logs in and disconnects with the test CA trusted; returns the
   // lines the server logged for that login.
   static std::string LoginThrough(LocalSmtpServer& server, CSMTP::SECURITY_MODE mode, const char* host = "127.0.0.1") {
     const std::string before = server.AuthLog();
     CSMTP smtp;
-    smtp.SetTimeout(20);
-    smtp.SetSecurity(mode);
-    smtp.SetCAFile(s_certs->CAFile().c_str());
-    smtp.SetParams(host, "alarm@example.com", server.port(), "demo", "secret");
+    Configure(smtp, {.port = server.port(), .user = "demo", .password = "secret", .security = mode,
+                     .caFile = s_certs->CAFile(), .timeout = 20, .host = host});
     EXPECT_TRUE(smtp.Connect()) << smtp.GetLastError();
     EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
     EXPECT_EQ(smtp.GetLastError().str(), "OK");
@@ -68,22 +61,14 @@ protected:
     EXPECT_EQ(smtp.GetLastError().str(), error);
   }
 
-  static TestCertificates* s_certs;
-  static LocalSmtpServer* s_startTls;
-  static LocalSmtpServer* s_startTlsPlainOnly;
-  static LocalSmtpServer* s_implicit;
-  static LocalSmtpServer* s_implicitPlainOnly;
-  static LocalSmtpServer* s_otherName;
-  static LocalSmtpServer* s_noTls;
+  inline static TestCertificates* s_certs = nullptr;
+  inline static LocalSmtpServer* s_startTls = nullptr;
+  inline static LocalSmtpServer* s_startTlsPlainOnly = nullptr;
+  inline static LocalSmtpServer* s_implicit = nullptr;
+  inline static LocalSmtpServer* s_implicitPlainOnly = nullptr;
+  inline static LocalSmtpServer* s_otherName = nullptr;
+  inline static LocalSmtpServer* s_noTls = nullptr;
 };
-
-TestCertificates* SmtpOverTls::s_certs = nullptr;
-LocalSmtpServer* SmtpOverTls::s_startTls = nullptr;
-LocalSmtpServer* SmtpOverTls::s_startTlsPlainOnly = nullptr;
-LocalSmtpServer* SmtpOverTls::s_implicit = nullptr;
-LocalSmtpServer* SmtpOverTls::s_implicitPlainOnly = nullptr;
-LocalSmtpServer* SmtpOverTls::s_otherName = nullptr;
-LocalSmtpServer* SmtpOverTls::s_noTls = nullptr;
 
 }  // namespace
 
@@ -96,6 +81,10 @@ TEST_F(SmtpOverTls, StartTlsThenLogin) {
   EXPECT_EQ(LoginThrough(*s_startTls, CSMTP::SECURITY_STARTTLS, "localhost"), "LOGIN tls ok\n");
 }
 
+TEST_F(SmtpOverTls, StartTlsWhenOfferedUpgradesBeforeTheLogin) {
+  EXPECT_EQ(LoginThrough(*s_startTls, CSMTP::SECURITY_STARTTLS_OFFERED), "LOGIN tls ok\n");
+}
+
 TEST_F(SmtpOverTls, ImplicitTlsThenLogin) {
   EXPECT_EQ(LoginThrough(*s_implicit, CSMTP::SECURITY_TLS), "LOGIN tls ok\n");
   EXPECT_EQ(LoginThrough(*s_implicitPlainOnly, CSMTP::SECURITY_TLS), "PLAIN tls ok\n");
@@ -105,10 +94,9 @@ TEST_F(SmtpOverTls, ImplicitTlsThenLogin) {
 TEST_F(SmtpOverTls, WithoutCredentialsAndWithAWrongPassword) {
   for (LocalSmtpServer* server : {s_startTls, s_implicit}) {
     CSMTP smtp;
-    smtp.SetTimeout(20);
-    smtp.SetSecurity(server == s_startTls ? CSMTP::SECURITY_STARTTLS : CSMTP::SECURITY_TLS);
-    smtp.SetCAFile(s_certs->CAFile().c_str());
-    smtp.SetParams("127.0.0.1", "alarm@example.com", server->port(), "", "");
+    Configure(smtp, {.port = server->port(),
+                     .security = server == s_startTls ? CSMTP::SECURITY_STARTTLS : CSMTP::SECURITY_TLS,
+                     .caFile = s_certs->CAFile(), .timeout = 20});
     ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
     EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
     smtp.SetParams("127.0.0.1", "alarm@example.com", server->port(), "demo", "wrong");
@@ -121,9 +109,7 @@ TEST_F(SmtpOverTls, CertificateFromAnUnknownCAIsRejected) {
     LocalSmtpServer& server = mode == CSMTP::SECURITY_STARTTLS ? *s_startTls : *s_implicit;
     const std::string before = server.AuthLog();
     CSMTP smtp;
-    smtp.SetTimeout(20);
-    smtp.SetSecurity(mode);
-    smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "demo", "secret");
+    Configure(smtp, {.port = server.port(), .user = "demo", .password = "secret", .security = mode, .timeout = 20});
     // The system's trust store does not know the test CA ...
     ExpectRefused(smtp, "Server certificate rejected: unable to get local issuer certificate");
     // ... nor does a CA file of another CA.
@@ -139,10 +125,8 @@ TEST_F(SmtpOverTls, CertificateFromAnUnknownCAIsRejected) {
 
 TEST_F(SmtpOverTls, CertificateForAnotherNameIsRejected) {
   CSMTP smtp;
-  smtp.SetTimeout(20);
-  smtp.SetSecurity(CSMTP::SECURITY_TLS);
-  smtp.SetCAFile(s_certs->CAFile().c_str());
-  smtp.SetParams("127.0.0.1", "alarm@example.com", s_otherName->port(), "demo", "secret");
+  Configure(smtp, {.port = s_otherName->port(), .user = "demo", .password = "secret", .security = CSMTP::SECURITY_TLS,
+                   .caFile = s_certs->CAFile(), .timeout = 20});
   ExpectRefused(smtp, "Server certificate rejected: IP address mismatch");
   smtp.SetParams("localhost", "alarm@example.com", s_otherName->port(), "demo", "secret");
   ExpectRefused(smtp, "Server certificate rejected: hostname mismatch");
@@ -155,10 +139,8 @@ TEST_F(SmtpOverTls, CertificateForAnotherNameIsRejected) {
 
 TEST_F(SmtpOverTls, ServerWithoutTls) {
   CSMTP smtp;
-  smtp.SetTimeout(20);
-  smtp.SetCAFile(s_certs->CAFile().c_str());
-  smtp.SetParams("127.0.0.1", "alarm@example.com", s_noTls->port(), "demo", "secret");
-  smtp.SetSecurity(CSMTP::SECURITY_STARTTLS);
+  Configure(smtp, {.port = s_noTls->port(), .user = "demo", .password = "secret", .security = CSMTP::SECURITY_STARTTLS,
+                   .caFile = s_certs->CAFile(), .timeout = 20});
   ExpectRefused(smtp, "Server does not offer STARTTLS");
   EXPECT_EQ(s_noTls->AuthLog(), "");
   // Speaking TLS to a plain server: the server's plain answer is no TLS.
@@ -171,10 +153,8 @@ TEST_F(SmtpOverTls, ServerWithoutTls) {
 
 TEST_F(SmtpOverTls, UnreadableCAFile) {
   CSMTP smtp;
-  smtp.SetTimeout(20);
-  smtp.SetSecurity(CSMTP::SECURITY_TLS);
-  smtp.SetCAFile("/nonexistent/ca.pem");
-  smtp.SetParams("127.0.0.1", "alarm@example.com", s_implicit->port(), "demo", "secret");
+  Configure(smtp, {.port = s_implicit->port(), .user = "demo", .password = "secret", .security = CSMTP::SECURITY_TLS,
+                   .caFile = "/nonexistent/ca.pem", .timeout = 20});
   EXPECT_FALSE(smtp.Connect());
   EXPECT_EQ(smtp.GetLastError().Left(58).str(), "TLS handshake failed: cannot load the CA file /nonexistent");
 }
@@ -182,29 +162,25 @@ TEST_F(SmtpOverTls, UnreadableCAFile) {
 TEST_F(SmtpOverTls, NotificationWithALargeAttachmentInOneCall) {
   // Some megabytes of random bytes: many TLS records, and sends that fill
   // the socket buffer and must wait for the server to read.
-  tarvenkel::test::TempDir dir;
-  std::string payload(3 * 1024 * 1024 + 17, '\0');
-  std::mt19937 random(7);
-  for (char& c : payload) c = static_cast<char>(random());
+  TempDir dir;
+  const std::string payload = RandomBytes(3 * 1024 * 1024 + 17, 7);
   const std::string path = dir.file("trend.bin");
-  tarvenkel::test::WriteFile(path, payload);
+  WriteFile(path, payload);
 
   for (CSMTP::SECURITY_MODE mode : {CSMTP::SECURITY_STARTTLS, CSMTP::SECURITY_TLS}) {
     SCOPED_TRACE(mode);
     LocalSmtpServer& server = mode == CSMTP::SECURITY_STARTTLS ? *s_startTls : *s_implicit;
     const std::size_t before = server.Messages(0, 0).size();
     CSMTP smtp;
-    smtp.SetTimeout(60);
-    smtp.SetSecurity(mode);
-    smtp.SetCAFile(s_certs->CAFile().c_str());
-    smtp.SetParams("localhost", "alarm@example.com", server.port(), "demo", "secret");
+    Configure(smtp, {.port = server.port(), .user = "demo", .password = "secret", .security = mode,
+                     .caFile = s_certs->CAFile(), .timeout = 60, .host = "localhost"});
     CStringArray attachments;
     attachments.Add(path.c_str());
     ASSERT_TRUE(smtp.SendMessage("ops@example.com", "Trend data attached.", "Trend", &attachments))
         << smtp.GetLastError();
     std::vector<std::string> stored = server.Messages(before + 1);
     ASSERT_EQ(stored.size(), before + 1);
-    tarvenkel::test::ParsedMessage parsed = tarvenkel::test::ParseMessage(stored.back());
+    ParsedMessage parsed = ParseMessage(stored.back());
     EXPECT_EQ(parsed.Header("Subject"), "Trend");
     ASSERT_EQ(parsed.parts.size(), 2u);
     EXPECT_EQ(parsed.parts[1] == payload, true) << "attachment of " << parsed.parts[1].size() << " bytes differs";

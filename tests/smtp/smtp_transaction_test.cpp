@@ -4,7 +4,8 @@
 #include "mail/mail_message.h"
 #include "smtp/smtp.h"
 
-#include "tests/support/scripted_smtp_server.h"
+#include "tests/support/smtp_client.h"
+#include "tests/support/smtp_dialogue.h"
 
 #include <gtest/gtest.h>
 
@@ -13,19 +14,9 @@
 
 #include <unistd.h>
 
-using tarvenkel::test::ScriptedSmtpServer;
-using tarvenkel::test::SmtpScript;
+using namespace tarvenkel::test;
 
 namespace {
-
-std::string Helo() {
-  return "HELO " + tarvenkel::test::HostName() + "\r\n";
-}
-
-// A script that greets and accepts HELO; the transaction steps follow.
-SmtpScript Opened() {
-  return SmtpScript().Send("220 ready\r\n").Reply("250 hello\r\n");
-}
 
 // A whole transaction for the four recipients of Message(), the second
 // RCPT TO answered with the given reply, then QUIT.
@@ -43,9 +34,7 @@ SmtpScript Accepting(const std::string& secondRecipientReply) {
 }
 
 std::unique_ptr<CSMTP> Connected(const ScriptedSmtpServer& server) {
-  auto smtp = std::make_unique<CSMTP>();
-  smtp->SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
-  smtp->SetTimeout(10);
+  auto smtp = MakeClient({.port = server.port()});
   EXPECT_TRUE(smtp->Connect()) << smtp->GetLastError();
   return smtp;
 }
@@ -81,7 +70,7 @@ TEST(SmtpTransaction, ExactTranscriptWithRecipientsInKindOrder) {
   EXPECT_EQ(smtp->GetLastError().str(), "OK");
   // The header block has no bare line ends, so it goes out unchanged.
   ASSERT_EQ(msg->m_sHeader.Find("Bcc"), -1);
-  EXPECT_EQ(server.Received(), Helo() + kEnvelope + "DATA\r\n" + msg->m_sHeader.str() +
+  EXPECT_EQ(server.Received(), kHelo + kEnvelope + "DATA\r\n" + msg->m_sHeader.str() +
                                    "a\r\n..\r\n..5 bar over limit\r\nb\r\n" + "\r\n.\r\n" + "QUIT\r\n");
 }
 
@@ -184,5 +173,5 @@ TEST(SmtpTransaction, MessagesRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(smtp->GetLastError().str(), "Invalid address");
   }
   EXPECT_TRUE(smtp->Disconnect());
-  EXPECT_EQ(server.Received(), Helo() + "QUIT\r\n");
+  EXPECT_EQ(server.Received(), kHelo + "QUIT\r\n");
 }

@@ -1,9 +1,11 @@
 #include "tests/support/postfix_server.h"
 
+#include "tests/support/process_runner.h"
+
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -44,10 +46,6 @@ bool Accepts(int port) {
   return ok;
 }
 
-std::string Quoted(const std::string& s) {
-  return "'" + s + "'";
-}
-
 }  // namespace
 
 PostfixServer::PostfixServer() {
@@ -58,7 +56,7 @@ PostfixServer::PostfixServer() {
   std::filesystem::create_directories(m_dir.file("conf"));
   std::filesystem::create_directories(m_dir.file("queue"));
   std::filesystem::create_directories(m_dir.file("data"));
-  if (std::system(("chown postfix " + Quoted(m_dir.file("data"))).c_str()) != 0)
+  if (RunProcess({"chown", "postfix", m_dir.file("data")}).status != 0)
     throw std::runtime_error("no postfix user: is the postfix package installed?");
   WriteFile(m_dir.file("conf/main.cf"),
             "compatibility_level = 3.6\n"
@@ -111,9 +109,10 @@ PostfixServer::~PostfixServer() {
 }
 
 int PostfixServer::postfix(const std::string& command) const {
-  const std::string line = "/usr/sbin/postfix -c " + Quoted(m_dir.file("conf")) + " " + command + " >>" +
-                           Quoted(m_dir.file("postfix.out")) + " 2>&1";
-  return std::system(line.c_str());
+  // What it says is kept in postfix.out beside the maillog.
+  const ProcessResult run = RunProcess({"/usr/sbin/postfix", "-c", m_dir.file("conf"), command});
+  std::ofstream(m_dir.file("postfix.out"), std::ios::app) << run.out << run.err;
+  return run.status;
 }
 
 void PostfixServer::Stop() {
@@ -135,11 +134,10 @@ std::vector<std::string> PostfixServer::Messages() const {
   std::vector<std::string> messages;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(m_dir.file("queue/incoming"), ec)) {
-    const std::string out = m_dir.file("postcat.out");
-    const std::string line = "/usr/sbin/postcat -c " + Quoted(m_dir.file("conf")) + " -bh " +
-                             Quoted(entry.path().string()) + " >" + Quoted(out) + " 2>/dev/null";
-    if (std::system(line.c_str()) != 0) throw std::runtime_error("postcat failed on " + entry.path().string());
-    messages.push_back(ReadFile(out));
+    const ProcessResult run =
+        RunProcess({"/usr/sbin/postcat", "-c", m_dir.file("conf"), "-bh", entry.path().string()});
+    if (run.status != 0) throw std::runtime_error("postcat failed on " + entry.path().string() + ": " + run.Describe());
+    messages.push_back(run.out);
   }
   return messages;
 }

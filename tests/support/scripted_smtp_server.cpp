@@ -38,9 +38,13 @@ bool SendAll(int fd, const char* p, std::size_t n) {
 
 }  // namespace
 
-SmtpScript& SmtpScript::Send(std::string bytes, std::vector<std::size_t> segments) {
-  m_steps.push_back(Step{Step::kSend, std::move(bytes), std::move(segments)});
+SmtpScript& SmtpScript::Add(Step step) {
+  m_steps.push_back(std::move(step));
   return *this;
+}
+
+SmtpScript& SmtpScript::Send(std::string bytes, std::vector<std::size_t> segments) {
+  return Add(Step{Step::kSend, std::move(bytes), std::move(segments)});
 }
 
 SmtpScript& SmtpScript::SendInPieces(std::string bytes, std::size_t piece) {
@@ -48,46 +52,22 @@ SmtpScript& SmtpScript::SendInPieces(std::string bytes, std::size_t piece) {
   return Send(std::move(bytes), std::move(segments));
 }
 
-SmtpScript& SmtpScript::ReadLine() {
-  m_steps.push_back(Step{Step::kReadLine, {}, {}});
-  return *this;
-}
-
-SmtpScript& SmtpScript::ReadData() {
-  m_steps.push_back(Step{Step::kReadData, {}, {}});
-  return *this;
-}
+SmtpScript& SmtpScript::ReadLine() { return Add(Step{Step::kReadLine, {}, {}}); }
+SmtpScript& SmtpScript::ReadData() { return Add(Step{Step::kReadData, {}, {}}); }
 
 SmtpScript& SmtpScript::ReadChunk() {
   // No chunk is answered: the one read is the last the step waits for.
-  m_steps.push_back(Step{Step::kReadChunks, {}, {0}});
-  return *this;
+  return Add(Step{Step::kReadChunks, {}, {0}});
 }
 
 SmtpScript& SmtpScript::AnswerChunks(std::string reply) {
-  m_steps.push_back(Step{Step::kReadChunks, std::move(reply), {}});
-  return *this;
+  return Add(Step{Step::kReadChunks, std::move(reply), {}});
 }
 
-SmtpScript& SmtpScript::Close() {
-  m_steps.push_back(Step{Step::kClose, {}, {}});
-  return *this;
-}
-
-SmtpScript& SmtpScript::Reset() {
-  m_steps.push_back(Step{Step::kReset, {}, {}});
-  return *this;
-}
-
-SmtpScript& SmtpScript::Silent() {
-  m_steps.push_back(Step{Step::kSilent, {}, {}});
-  return *this;
-}
-
-SmtpScript& SmtpScript::Stall() {
-  m_steps.push_back(Step{Step::kStall, {}, {}});
-  return *this;
-}
+SmtpScript& SmtpScript::Close() { return Add(Step{Step::kClose, {}, {}}); }
+SmtpScript& SmtpScript::Reset() { return Add(Step{Step::kReset, {}, {}}); }
+SmtpScript& SmtpScript::Silent() { return Add(Step{Step::kSilent, {}, {}}); }
+SmtpScript& SmtpScript::Stall() { return Add(Step{Step::kStall, {}, {}}); }
 
 ScriptedSmtpServer::ScriptedSmtpServer(std::vector<SmtpScript> sessions) : m_scripts(std::move(sessions)) {
   m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

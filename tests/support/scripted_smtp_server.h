@@ -60,6 +60,8 @@ public:
   const std::vector<Step>& steps() const { return m_steps; }
 
 private:
+  SmtpScript& Add(Step step);
+
   std::vector<Step> m_steps;
 };
 

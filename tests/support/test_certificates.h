@@ -7,6 +7,7 @@
 #include "tests/support/test_paths.h"
 
 #include <string>
+#include <vector>
 
 namespace tarvenkel::test {
 
@@ -29,7 +30,8 @@ private:
   void make_ca(const std::string& stem, const std::string& name);
   // A server certificate signed by the CA ca, for the subjectAltName list.
   void make_server(const std::string& stem, const std::string& ca, const std::string& altNames);
-  void run(const std::string& command);
+  // Runs openssl with the arguments in the certificates' folder.
+  void run(const std::vector<std::string>& args);
 
   TempDir m_dir;
 };

@@ -1,9 +1,11 @@
 #include "tests/support/test_paths.h"
 
-#include <cstdio>
+#include "tests/support/process_runner.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -18,16 +20,11 @@ std::string BinaryPath(const std::string& relative) {
 }
 
 std::string RunPythonScript(const std::string& script, const std::vector<std::string>& args) {
-  std::string command = std::string(SystemPython()) + " '" + SourcePath(script) + "'";
-  for (const std::string& arg : args) command += " '" + arg + "'";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
-  std::string text;
-  char buf[65536];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
-  if (::pclose(pipe) != 0) throw std::runtime_error(command + " failed");
-  return text;
+  std::vector<std::string> command = {SystemPython(), SourcePath(script)};
+  command.insert(command.end(), args.begin(), args.end());
+  const ProcessResult run = RunProcess(command);
+  if (run.status != 0) throw std::runtime_error(script + " failed: " + run.Describe());
+  return run.out;
 }
 
 TempDir::TempDir() {
@@ -57,6 +54,13 @@ std::string ReadFile(const std::string& path) {
   std::ostringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+std::string RandomBytes(std::size_t n, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(n, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
 }
 
 }  // namespace tarvenkel::test

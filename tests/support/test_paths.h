@@ -1,6 +1,7 @@
 // Paths and scratch folders for tests.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -38,5 +39,7 @@ private:
 void WriteFile(const std::string& path, const std::string& bytes);
 // Reads a whole file; throws std::runtime_error on failure.
 std::string ReadFile(const std::string& path);
+// n bytes of every value, the same for the same seed.
+std::string RandomBytes(std::size_t n, unsigned seed);
 
 }  // namespace tarvenkel::test

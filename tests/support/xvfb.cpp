@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/support/process_runner.h"
 #include "tests/support/test_paths.h"
 
 extern char** environ;
@@ -67,18 +68,12 @@ XvfbServer::~XvfbServer() {
   ::waitpid(m_pid, &status, 0);
 }
 
-namespace {
-
-int Run(const std::string& command) { return std::system(command.c_str()); }
-
-}  // namespace
-
 bool TakeScreenshot(const std::string& display, Screenshot& shot, const std::string& pngPath) {
   TempDir dir;
   std::string xwd = dir.file("shot.xwd"), ppm = dir.file("shot.ppm");
-  if (Run("xwd -root -silent -display " + display + " -out " + xwd) != 0) return false;
-  if (Run("convert xwd:" + xwd + " ppm:" + ppm) != 0) return false;
-  if (!pngPath.empty() && Run("convert xwd:" + xwd + " png:" + pngPath) != 0) return false;
+  if (RunProcess({"xwd", "-root", "-silent", "-display", display, "-out", xwd}).status != 0) return false;
+  if (RunProcess({"convert", "xwd:" + xwd, "ppm:" + ppm}).status != 0) return false;
+  if (!pngPath.empty() && RunProcess({"convert", "xwd:" + xwd, "png:" + pngPath}).status != 0) return false;
   std::string bytes = ReadFile(ppm);
   // Binary PPM: "P6", width, height, maximum value (each possibly after
   // comment lines), one whitespace, then RGB bytes.

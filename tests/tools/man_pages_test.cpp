@@ -1,6 +1,8 @@
 // The manual pages cannot drift from the programs: every option that --help
-// prints, and every usage line, appears in the page's source.
+// prints, and every usage line, appears in the page's source; the sender's
+// exit codes and configuration keys are in its page and in the README.
 #include "tests/support/test_paths.h"
+#include "tools/send/send_config.h"
 
 #include <gtest/gtest.h>
 
@@ -71,6 +73,30 @@ TEST(ManPages, EveryOptionAndUsageLineOfHelpIsInThePage) {
       const std::string usage = help.substr(start, help.find('\n', start) - start);
       EXPECT_NE(page.find(usage), std::string::npos) << tool << ": the usage '" << usage << "' is not in the page";
     }
+  }
+}
+
+TEST(ManPages, TheSendersExitCodesAndKeysAreInThePageAndTheReadme) {
+  const std::string help = Output(BinaryPath("tools/tarvenkel-send") + " --help");
+  const std::string page = PlainText(ReadFile(SourcePath("tools/man/tarvenkel-send.1.scd")));
+  const std::string readme = ReadFile(SourcePath("README.md"));
+  // The codes are the lines of the help's table: blanks, a number, two blanks.
+  std::set<std::string> codes;
+  for (size_t at = help.find("\nExit status"); at != std::string::npos; at = help.find('\n', at + 1)) {
+    size_t digit = help.find_first_not_of(' ', at + 1);
+    size_t end = digit == std::string::npos ? digit : help.find_first_not_of("0123456789", digit);
+    if (end != std::string::npos && end > digit && help.compare(end, 2, "  ") == 0)
+      codes.insert(help.substr(digit, end - digit));
+  }
+  EXPECT_EQ(codes.size(), 10u) << help;
+  for (const std::string& code : codes) {
+    EXPECT_TRUE(page.find("\n" + code + " (EX_") != std::string::npos || page.find("\n" + code + "\n") != std::string::npos)
+        << "exit code " << code << " is not in the page";
+    EXPECT_NE(readme.find("| " + code + " |"), std::string::npos) << "exit code " << code << " is not in the README";
+  }
+  for (const std::string& key : SendConfigKeys()) {
+    EXPECT_TRUE(HasWord(page, key + " =") || page.find(key + " = ") != std::string::npos) << key << " is not in the page";
+    EXPECT_NE(readme.find("`" + key + "`"), std::string::npos) << key << " is not in the README";
   }
 }
 

@@ -1,6 +1,6 @@
 // The sender's configuration file: what each key takes, the line number of
-// every mistake, the refusal of a password file named in a file others may
-// read, and where the file is looked for.
+// every mistake, the refusal of a secret that every user may read, and where
+// the file is looked for.
 #include "tests/support/test_paths.h"
 #include "tools/send/send_config.h"
 
@@ -16,10 +16,10 @@ namespace {
 TEST(SendConfig, EveryKeyWithCommentsBlanksAndCrLf) {
   SendConfig config;
   std::string error;
-  ASSERT_TRUE(ParseSendConfig("# alarms\n\n  server = mail.example.org:2525 \r\nport=587\n"
+  ASSERT_TRUE(ParseSendConfig("\xEF\xBB\xBF# alarms\n\n  server = mail.example.org:2525 \r\nport=587\n"
                               "security = starttls\nca-file = /etc/ca.pem\nuser = ops\n\t# indented comment\n"
                               "password-file = /home/ops/pw=1\nfrom = alarms@example.org\ntimeout = 0\n"
-                              "charset = GBK\nshort-dialogue = no",
+                              "charset = GBK\nshort-dialogue = no\nplaintext-login = yes\npassword = pw",
                               config, error))
       << error;
   EXPECT_EQ(config.server, "mail.example.org:2525");
@@ -32,6 +32,14 @@ TEST(SendConfig, EveryKeyWithCommentsBlanksAndCrLf) {
   EXPECT_EQ(config.timeout, 0u);
   EXPECT_EQ(config.charset, "GBK");
   EXPECT_EQ(config.shortDialogue, false);
+  EXPECT_EQ(config.plaintextLogin, true);
+  EXPECT_EQ(config.password, "pw");
+  // Each key has its option's name; the old spelling stays an alias.
+  for (const char* text : {"\xEF\xBB\xBF" "cafile = /a.pem\n", "ca-file = /a.pem\n"}) {
+    SendConfig aliased;
+    EXPECT_TRUE(ParseSendConfig(text, aliased, error)) << error;
+    EXPECT_EQ(aliased.caFile, "/a.pem");
+  }
 
   SendConfig empty;
   EXPECT_TRUE(ParseSendConfig("# nothing set\n", empty, error));
@@ -43,7 +51,10 @@ TEST(SendConfig, EachMistakeNamesItsLine) {
     const char* text;
     const char* error;
   } cases[] = {
-      {"server = a\nservr = b\n", "line 2: unknown key 'servr'"},
+      {"server = a\nservr = b\n", "line 2: unknown key 'servr' (did you mean 'server'?)"},
+      {"pasword_file = /pw\n", "line 1: unknown key 'pasword_file' (did you mean 'password-file'?)"},
+      {"cafile = /a\nca-file = /b\n", "line 2: given twice"},
+      {"\xEF\xBB\xBF\xEF\xBB\xBFserver = a\n", "line 1: unknown key '\xEF\xBB\xBFserver'"},
       {"# c\n\nserver mail\n", "line 3: expected 'key = value'"},
       {"port = 0\n", "line 1: '0' is not a number from 1 to 65535"},
       {"port = 65536\n", "line 1: '65536' is not a number from 1 to 65535"},
@@ -61,31 +72,56 @@ TEST(SendConfig, EachMistakeNamesItsLine) {
   }
 }
 
-TEST(SendConfig, AFileNamingAPasswordMustBePrivate) {
+TEST(SendConfig, TheNearestKeyIsSuggestedOnlyWhenItIsNear) {
+  const std::vector<std::string> keys = SendConfigKeys();
+  EXPECT_EQ(NearestName("sever", keys), "server");
+  EXPECT_EQ(NearestName("CAfile", keys), "cafile");
+  EXPECT_EQ(NearestName("short_dialog", keys), "short-dialogue");
+  EXPECT_EQ(NearestName("colour", keys), "");
+  EXPECT_EQ(NearestName("x", keys), "");
+}
+
+TEST(SendConfig, OnlyAFileHoldingASecretMustBeKeptFromOtherUsers) {
   TempDir dir;
-  const std::string withPassword = dir.file("send.conf");
-  WriteFile(withPassword, "user = ops\npassword-file = /home/ops/pw\n");
-  const std::string withoutPassword = dir.file("open.conf");
-  WriteFile(withoutPassword, "server = mail\n");
+  const std::string withPassword = dir.file("secret.conf");
+  WriteFile(withPassword, "user = ops\npassword = pump-3\n");
+  const std::string namingAFile = dir.file("shared.conf");
+  WriteFile(namingAFile, "user = ops\npassword-file = /etc/tarvenkel/password\n");
+  const std::string passwordFile = dir.file("password");
+  WriteFile(passwordFile, "pump-3\nsecond line\n");
   const struct {
     std::string path;
     mode_t mode;
     std::string error;  // empty: accepted
   } cases[] = {
       {withPassword, 0600, ""},
-      {withPassword, 0400, ""},
-      {withPassword, 0644, withPassword + ": names a password file but others than its owner may read it (mode 0644)"},
-      {withPassword, 0640, "(mode 0640)"},
+      {withPassword, 0640, ""},  // shared with one group
+      {withPassword, 0644,
+       withPassword + ": holds a secret but every user of this machine may read it (mode 0644); make it private "
+                      "with chmod 600 " + withPassword},
       {withPassword, 0604, "(mode 0604)"},
-      {withoutPassword, 0644, ""},
+      {namingAFile, 0644, ""},
+      {passwordFile, 0600, ""},
+      {passwordFile, 0640, ""},
+      {passwordFile, 0644, passwordFile + ": holds a secret but every user of this machine may read it (mode 0644)"},
   };
   for (const auto& c : cases) {
     chmod(c.path.c_str(), c.mode);
+    std::string error, password;
+    bool exposed = false;
     SendConfig config;
-    std::string error;
-    EXPECT_EQ(ReadSendConfig(c.path, config, error), c.error.empty()) << c.path << " " << c.mode << ": " << error;
+    const bool ok = c.path == passwordFile ? ReadPasswordFile(c.path, password, error, &exposed)
+                                           : ReadSendConfig(c.path, config, error);
+    EXPECT_EQ(ok, c.error.empty()) << c.path << " " << c.mode << ": " << error;
     EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    if (c.path == passwordFile) {
+      EXPECT_EQ(exposed, !ok);
+      EXPECT_EQ(password, ok ? "pump-3" : "");
+    }
   }
+  std::string password, error;
+  EXPECT_FALSE(ReadPasswordFile(dir.file("none"), password, error));
+  EXPECT_EQ(error, dir.file("none") + ": No such file or directory");
 }
 
 TEST(SendConfig, TheUsersFileIsFoundThroughXdgConfigHomeOrHome) {

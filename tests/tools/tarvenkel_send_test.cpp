@@ -1,6 +1,7 @@
 // tarvenkel-send run as a script would run it: its exit status and messages
 // for every kind of bad usage, --dry-run output read by Python's email
-// package, and real sends to aiosmtpd and to a scripted server.
+// package, and real sends to aiosmtpd and to scripted servers, with one
+// table of exit codes for both ways of calling it.
 #include "mail/base64.h"
 #include "module/version.h"
 #include "tests/support/local_smtp_server.h"
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -163,9 +165,11 @@ protected:
   TempDir m_dir;
 };
 
-TEST_F(TarvenkelSendUsage, EveryMistakeExitsWithTwoAndSaysWhatIsWrong) {
+TEST_F(TarvenkelSendUsage, EveryMistakeExitsWithItsCodeAndSaysWhatIsWrong) {
   WriteFile(m_dir.file("log.txt"), "pump 3\n");
   mkdir(m_dir.file("folder").c_str(), 0755);
+  WriteFile(m_dir.file("open-password"), "pump-3\n");
+  chmod(m_dir.file("open-password").c_str(), 0644);
   const std::vector<std::string> good = {"--server", "127.0.0.1", "--from", "a@example.org", "--to",
                                          "b@example.org", "--body", "x"};
   auto with = [&](std::vector<std::string> extra) {
@@ -176,12 +180,15 @@ TEST_F(TarvenkelSendUsage, EveryMistakeExitsWithTwoAndSaysWhatIsWrong) {
   struct Case {
     std::vector<std::string> args;
     std::string message;
+    int status = EX_USAGE;
   };
   const std::vector<Case> cases = {
       {with({"--frobnicate"}), "unknown option '--frobnicate'"},
+      {with({"--plaintext-logn"}), "unknown option '--plaintext-logn' (did you mean '--plaintext-login'?)"},
       {with({"--starttls", "--tls"}), "give either --starttls or --tls, not both"},
-      {with({"--cafile", "/etc/hostname"}), "--cafile needs --starttls or --tls"},
-      {with({"--tls", "--cafile", "/nonexistent/ca.pem"}), "--cafile '/nonexistent/ca.pem'"},
+      {with({"--cafile", "/etc/hostname"}), "--cafile needs --starttls, --tls or a login (--user)"},
+      {with({"--tls", "--cafile", "/nonexistent/ca.pem"}), "--cafile '/nonexistent/ca.pem': No such file"},
+      {with({"--tls", "--ca-file", "/nonexistent/ca.pem"}), "--cafile '/nonexistent/ca.pem': No such file"},
       {with({"stray"}), "unexpected argument 'stray'"},
       {with({"--subject"}), "option '--subject' needs a value"},
       {with({"--verbose=yes"}), "option '--verbose' takes no value"},
@@ -189,11 +196,15 @@ TEST_F(TarvenkelSendUsage, EveryMistakeExitsWithTwoAndSaysWhatIsWrong) {
       {{"--from", "a@example.org", "--to", "b@example.org", "--body", "x"}, "missing --server"},
       {{"--server", "127.0.0.1", "--to", "b@example.org", "--body", "x"}, "missing --from"},
       {{"--server", "127.0.0.1", "--from", "a@example.org", "--body", "x"}, "missing --to"},
-      {{"--server", "127.0.0.1", "--from", "Alarms <a@x>", "--to", "b@x"}, "give the bare address"},
-      {{"--server", "127.0.0.1", "--from", "a@example.org", "--to", " ; ;", "--body", "x"}, "missing --to"},
+      {{"--server", "127.0.0.1", "--from", "a@x, b@x", "--to", "b@x"}, "--from 'a@x, b@x': expected one address"},
+      {{"--server", "127.0.0.1", "--from", "a@example.org", "--to", " ; ,", "--body", "x"}, "missing --to"},
       {{"--server", "127.0.0.1", "--from", "a@example.org", "--cc", "c@example.org", "--body", "x"}, "missing --to"},
       {with({"--to", "Ops <ops@example.org"}), "--to 'Ops <ops@example.org': expected 'Name <address>'"},
       {with({"--cc", "Ops <>"}), "--cc 'Ops <>': empty address"},
+      {with({"--to", "a@x b@x"}), "--to 'a@x b@x': not one address"},
+      {with({"--bcc", "\"Doe, John <j@x>"}), "--bcc '\"Doe, John <j@x>': unclosed quote"},
+      {with({"--charset", "klingon"}), "--charset 'klingon': not a charset this system knows"},
+      {with({"--charset", "GB K"}), "--charset 'GB K': not a charset this system knows"},
       {with({"--server", "x"}), "option '--server' given twice"},
       {{"--server", "mail:0", "--from", "a@x", "--to", "b@x"}, "bad port '0'"},
       {{"--server", "mail:65536", "--from", "a@x", "--to", "b@x"}, "bad port '65536'"},
@@ -205,19 +216,22 @@ TEST_F(TarvenkelSendUsage, EveryMistakeExitsWithTwoAndSaysWhatIsWrong) {
       {with({"--timeout", "-1"}), "--timeout '-1': expected a whole number of seconds"},
       {with({"--timeout", "1.5"}), "--timeout '1.5'"},
       {with({"--timeout", "99999999999"}), "--timeout '99999999999'"},
-      {with({"--attach", m_dir.file("missing.txt")}), "missing.txt': No such file or directory"},
-      {with({"--attach", m_dir.file("folder")}), "folder': not a regular file"},
-      {with({"--attach", m_dir.file("log.txt"), "--attach", "/dev/null"}), "'/dev/null': not a regular file"},
-      {with({"--user", "ops", "--password-file", m_dir.file("nope")}), "--password-file '" + m_dir.file("nope") + "'"},
-      {with({"--user", "ops", "--password-file", m_dir.file("folder")}), "--password-file '" + m_dir.file("folder")},
+      {with({"--user", "ops", "--password-file", m_dir.file("nope")}),
+       "--password-file " + m_dir.file("nope") + ": No such file or directory"},
+      {with({"--user", "ops", "--password-file", m_dir.file("folder")}),
+       "--password-file " + m_dir.file("folder") + ": not a regular file"},
       {with({"--password-file", m_dir.file("log.txt")}), "--password-file needs --user"},
       {with({"--user", "ops"}), "--user needs a password: set TARVENKEL_PASSWORD or give --password-file"},
+      // A secret that every user may read is a bad configuration, named with its mode.
+      {with({"--user", "ops", "--password-file", m_dir.file("open-password")}),
+       m_dir.file("open-password") + ": holds a secret but every user of this machine may read it (mode 0644)",
+       EX_CONFIG},
   };
   for (const Case& c : cases) {
     std::string shown;
     for (const std::string& a : c.args) shown += a + " ";
     Outcome outcome = Send(c.args);
-    EXPECT_EQ(outcome.status, 2) << shown;
+    EXPECT_EQ(outcome.status, c.status) << shown;
     EXPECT_NE(outcome.err.find(c.message), std::string::npos) << shown << "\n" << outcome.err;
     EXPECT_EQ(outcome.out, "") << shown;
   }
@@ -228,7 +242,7 @@ TEST_F(TarvenkelSendUsage, PasswordOnTheCommandLineIsRefusedWithTheReason) {
                                         std::vector<std::string>{"--password=s3cret"}}) {
     args.insert(args.end(), {"--server", "127.0.0.1", "--from", "a@x", "--to", "b@x", "--user", "ops"});
     Outcome outcome = Send(args, "", {"TARVENKEL_PASSWORD=s3cret"});
-    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.status, EX_USAGE);
     EXPECT_NE(outcome.err.find("refusing '--password'"), std::string::npos) << outcome.err;
     EXPECT_NE(outcome.err.find("ps"), std::string::npos);
     EXPECT_NE(outcome.err.find("TARVENKEL_PASSWORD"), std::string::npos);
@@ -238,9 +252,9 @@ TEST_F(TarvenkelSendUsage, PasswordOnTheCommandLineIsRefusedWithTheReason) {
 
 TEST_F(TarvenkelSendUsage, UsageErrorsSendNothing) {
   LocalSmtpServer server;
-  Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--attach",
-                          m_dir.file("missing.bin"), "--body", "x"});
-  EXPECT_EQ(outcome.status, 2);
+  Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--cc", "Ops <c@x",
+                          "--body", "x"});
+  EXPECT_EQ(outcome.status, EX_USAGE);
   EXPECT_TRUE(server.Messages(1, 300).empty());
 }
 
@@ -315,7 +329,7 @@ TEST_F(TarvenkelSendDryRun, OutputThatCannotBeWrittenFails) {
   // device fails the run with a message, not silently.
   Outcome outcome = RunProgram({"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", Tool(), "--dry-run", "--from", "a@x",
                                 "--to", "b@x", "--body", "x", "--attach", log});
-  EXPECT_EQ(outcome.status, 1) << outcome.err;
+  EXPECT_EQ(outcome.status, EX_IOERR) << outcome.err;
   EXPECT_EQ(outcome.err, "tarvenkel-send: cannot write the message to standard output\n");
 }
 
@@ -377,9 +391,40 @@ TEST_F(TarvenkelSendToServer, ChineseTypedInAUtf8OrCLocaleArrivesReadable) {
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_NE(outcome.out.find("Subject: =?GBK?B?sai+rw==?=\r\n"), std::string::npos) << outcome.out;
   EXPECT_NE(outcome.out.find("Content-Type: text/plain; charset=GBK\r\n"), std::string::npos) << outcome.out;
-  outcome = Send({"--dry-run", "--charset", "GB K", "--from", "a@plant.example", "--to", "b@plant.example"});
-  EXPECT_EQ(outcome.status, 2);
-  EXPECT_NE(outcome.err.find("--charset 'GB K': not a charset name"), std::string::npos) << outcome.err;
+}
+
+TEST_F(TarvenkelSendDryRun, TextsAreCheckedAgainstTheirCharset) {
+  const std::string gbk = "\xB1\xA8\xBE\xAF";  // "报警" in GBK, not valid UTF-8
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    std::string label;  // the charset= of the text part
+    std::string note;   // on standard error; empty: nothing
+  } cases[] = {
+      // Under the C locale text that is not UTF-8 is taken for the library's GBK, and the user is told.
+      {"GBK in the C locale", {"--subject", gbk, "--body", gbk}, {"LC_ALL=C"}, "GBK",
+       "note: the texts are not valid UTF-8 and the locale names no charset: labelled GBK"},
+      {"UTF-8 in the C locale", {"--subject", "报警", "--body", "报警"}, {"LC_ALL=C"}, "UTF-8", ""},
+      // --charset always wins, and a text not valid in it is named.
+      {"GBK named UTF-8", {"--charset", "UTF-8", "--subject", gbk, "--body", "ok \xE6\x8A"}, {"LC_ALL=C"}, "UTF-8",
+       "warning: the subject is not valid UTF-8 text; it is sent as it is, labelled UTF-8\n"
+       "tarvenkel-send: warning: the body is not valid UTF-8 text"},
+      {"a name", {"--charset", "UTF-8", "--to", gbk + " <c@x>", "--body", "\xE6\x8A\xA5"}, {}, "UTF-8",
+       "warning: the name of <c@x> is not valid UTF-8 text"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args = {"--dry-run", "--from", "a@x", "--to", "b@x"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Outcome outcome = Send(args, "", c.env);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_NE(outcome.out.find("charset=" + c.label + "\r\n"), std::string::npos) << outcome.out;
+    if (c.note.empty())
+      EXPECT_EQ(outcome.err, "");
+    else
+      EXPECT_NE(outcome.err.find(c.note), std::string::npos) << outcome.err;
+  }
 }
 
 TEST_F(TarvenkelSendToServer, OnlyToRecipientsGoThroughTheOneCallSend) {
@@ -402,11 +447,12 @@ TEST_F(TarvenkelSendToServer, OnlyToRecipientsGoThroughTheOneCallSend) {
 TEST_F(TarvenkelSendToServer, LogsInWithThePasswordFromTheEnvironmentOrAFile) {
   LocalSmtpServer server("ops:pump-3-secret");
   std::vector<std::string> args = {"--server", Server(server.port()), "--from", "a@plant.example", "--to",
-                                   "b@plant.example", "--body", "x", "--user", "ops"};
+                                   "b@plant.example", "--body", "x", "--user", "ops", "--plaintext-login"};
   Outcome fromEnvironment = Send(args, "", {"TARVENKEL_PASSWORD=pump-3-secret"});
   EXPECT_EQ(fromEnvironment.status, 0) << fromEnvironment.err;
 
   WriteFile(m_dir.file("password"), "pump-3-secret\n");
+  chmod(m_dir.file("password").c_str(), 0640);
   args.insert(args.end(), {"--password-file", m_dir.file("password")});
   Outcome fromFile = Send(args, "", {"TARVENKEL_PASSWORD=wrong"});
   EXPECT_EQ(fromFile.status, 0) << fromFile.err;
@@ -417,12 +463,12 @@ TEST_F(TarvenkelSendToServer, LogsInWithThePasswordFromTheEnvironmentOrAFile) {
     EXPECT_NE(ReadFile(m.substr(0, m.size() - 4) + ".json").find("\"authenticated\": true"), std::string::npos);
 }
 
-TEST_F(TarvenkelSendToServer, WrongPasswordExitsWithOneAndTheServersRefusal) {
+TEST_F(TarvenkelSendToServer, WrongPasswordExitsWith77AndTheServersRefusal) {
   LocalSmtpServer server("ops:pump-3-secret");
   Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--body", "x",
-                          "--user", "ops"},
+                          "--user", "ops", "--plaintext-login"},
                          "", {"TARVENKEL_PASSWORD=guess"});
-  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.status, EX_NOPERM);
   EXPECT_NE(outcome.err.find("535"), std::string::npos) << outcome.err;
   EXPECT_EQ(outcome.out, "");
   EXPECT_TRUE(server.Messages(1, 300).empty());
@@ -440,7 +486,7 @@ TEST_F(TarvenkelSendToServer, VerboseShowsTheDialogueWithThePasswordMasked) {
     const bool full = mode != 0;
     SCOPED_TRACE(mode == 0 ? "default" : mode == 1 ? "--no-short-dialogue" : "short-dialogue = no");
     std::vector<std::string> args = {"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--cc", "c@x",
-                                     "--user", "ops", "--verbose"};
+                                     "--user", "ops", "--verbose", "--plaintext-login"};
     if (mode == 1) args.push_back("--no-short-dialogue");
     std::vector<std::string> env = {"TARVENKEL_PASSWORD=pump-3-secret"};
     if (mode == 2) env.push_back(fullByFile);
@@ -517,10 +563,11 @@ TEST_F(TarvenkelSendToServer, VerboseFollowsCommandsSentTogether) {
   }
 }
 
-TEST_F(TarvenkelSendToServer, ServerThatCannotBeReachedExitsWithOne) {
-  Outcome outcome = Send({"--server", Server(ClosedPort()), "--from", "a@x", "--to", "b@x", "--body", "x"});
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_NE(outcome.err.find("Unable to connect to server"), std::string::npos) << outcome.err;
+TEST_F(TarvenkelSendToServer, ServerThatCannotBeReachedIsNamed) {
+  const std::string server = Server(ClosedPort());
+  Outcome outcome = Send({"--server", server, "--from", "a@x", "--to", "b@x", "--body", "x"});
+  EXPECT_EQ(outcome.status, EX_TEMPFAIL);
+  EXPECT_EQ(outcome.err, "tarvenkel-send: not sent: cannot connect to " + server + ": Connection refused\n");
 }
 
 TEST_F(TarvenkelSendToServer, RejectedRecipientIsAWarningWhenTheMessageIsAccepted) {
@@ -538,11 +585,12 @@ TEST_F(TarvenkelSendToServer, RejectedRecipientIsAWarningWhenTheMessageIsAccepte
   Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--cc", "gone@x",
                           "--body", "x"});
   EXPECT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_NE(outcome.err.find("warning: 550"), std::string::npos) << outcome.err;
+  EXPECT_EQ(outcome.err,
+            "tarvenkel-send: warning: recipient refused: gone@x\ntarvenkel-send: server said: 550 no such user\n");
   EXPECT_NE(server.Received().find("RCPT TO: <gone@x>\r\n"), std::string::npos);
 }
 
-TEST_F(TarvenkelSendToServer, RefusedMessageExitsWithOne) {
+TEST_F(TarvenkelSendToServer, RefusedMessageSaysWhatTheServerSaid) {
   ScriptedSmtpServer server(SmtpScript()
                                 .Send("220 scripted\r\n")
                                 .Reply("250 hello\r\n")
@@ -554,8 +602,9 @@ TEST_F(TarvenkelSendToServer, RefusedMessageExitsWithOne) {
                                 .Reply("221 bye\r\n")
                                 .Close());
   Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--body", "x"});
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_NE(outcome.err.find("not sent: 554"), std::string::npos) << outcome.err;
+  EXPECT_EQ(outcome.status, EX_DATAERR);
+  EXPECT_NE(outcome.err.find("not sent: 554:SMTP server error (" + Server(server.port()) + ")\n"), std::string::npos)
+      << outcome.err;
   EXPECT_NE(outcome.err.find("server said: 554 content rejected\n"), std::string::npos) << outcome.err;
 }
 
@@ -563,7 +612,7 @@ TEST_F(TarvenkelSendToServer, SilentServerEndsAtTheTimeout) {
   ScriptedSmtpServer server(SmtpScript().Silent());
   Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--body", "x",
                           "--timeout", "1"});
-  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.status, EX_TEMPFAIL);
   EXPECT_NE(outcome.err.find("Server didn't respond."), std::string::npos) << outcome.err;
   EXPECT_NE(outcome.err.find("reason: Connection timed out\n"), std::string::npos) << outcome.err;
 }
@@ -578,7 +627,7 @@ TEST_F(TarvenkelSendToServer, StartTlsAndImplicitTlsLogInOverAVerifiedConnection
     std::vector<std::string> args = {"--server", Server(server.port()), "--from", "a@plant.example", "--to",
                                      "b@plant.example", "--body", "over TLS", "--user", "ops", mode};
     Outcome untrusted = Send(args, "", {"TARVENKEL_PASSWORD=pump-3-secret"});
-    EXPECT_EQ(untrusted.status, 1) << mode;
+    EXPECT_EQ(untrusted.status, EX_TEMPFAIL) << mode;
     EXPECT_NE(untrusted.err.find("Server certificate rejected"), std::string::npos) << mode << untrusted.err;
 
     args.insert(args.end(), {"--cafile", certs.CAFile()});
@@ -601,8 +650,8 @@ TEST_F(TarvenkelSendConfig, TheFileGivesDefaultsAndTheFlagsWin) {
                                                  "\nfrom = file@plant.example\ntimeout = 20\n");
   const std::vector<std::string> message = {"--to", "ops@plant.example", "--body", "x"};
   Outcome fromFile = Send(message, "", {xdg});
-  EXPECT_EQ(fromFile.status, 1);
-  EXPECT_NE(fromFile.err.find("Unable to connect to server"), std::string::npos) << fromFile.err;
+  EXPECT_EQ(fromFile.status, EX_TEMPFAIL);
+  EXPECT_NE(fromFile.err.find("cannot connect to 127.0.0.1:"), std::string::npos) << fromFile.err;
 
   std::vector<std::string> args = message;
   args.insert(args.end(), {"--server", Server(server.port())});
@@ -617,29 +666,62 @@ TEST_F(TarvenkelSendConfig, TheFileGivesDefaultsAndTheFlagsWin) {
   EXPECT_NE(Envelope(messages[1]).find("\"mail_from\": \"flag@plant.example\""), std::string::npos);
 }
 
-TEST_F(TarvenkelSendConfig, ABadFileIsRefusedBeforeAnythingIsSent) {
+TEST_F(TarvenkelSendConfig, ABadFileIsRefusedBeforeAnythingIsSentWith78) {
   const std::string conf = m_dir.file("tarvenkel/send.conf");
   const struct {
     std::string text;
     mode_t mode;
     std::string message;
   } cases[] = {
-      {"user = ops\npassword-file = /etc/hostname\n", 0644,
-       conf + ": names a password file but others than its owner may read it (mode 0644)"},
-      {"server = mail\nsever = mail\n", 0600, conf + ": line 2: unknown key 'sever'"},
+      {"user = ops\npassword = pump-3\n", 0644,
+       conf + ": holds a secret but every user of this machine may read it (mode 0644)"},
+      {"server = mail\nsever = mail\n", 0600, conf + ": line 2: unknown key 'sever' (did you mean 'server'?)"},
       {"server = mail:x\n", 0600, "server in " + conf + " 'mail:x': bad port 'x'"},
+      {"server = mail\nsecurity = starttls\ncafile = /nonexistent/ca.pem\n", 0644,
+       "cafile in " + conf + " '/nonexistent/ca.pem': No such file or directory"},
+      {"server = mail\ncharset = klingon\n", 0644, "charset in " + conf + ": 'klingon' is not a charset"},
+      {"server = mail\nuser = ops\npassword-file = /nonexistent/pw\n", 0644,
+       "password-file in " + conf + ": /nonexistent/pw: No such file or directory"},
   };
   for (const auto& c : cases) {
     const std::string xdg = WriteConfig(m_dir, c.text, c.mode);
     Outcome normal = Send({"--to", "b@x", "--from", "a@x", "--body", "x"}, "", {xdg});
-    EXPECT_EQ(normal.status, 2) << c.text;
+    EXPECT_EQ(normal.status, EX_CONFIG) << c.text;
     EXPECT_NE(normal.err.find(c.message), std::string::npos) << normal.err;
     Outcome sendmail = Sendmail(m_dir, {"-t"}, "To: b@x\n\nx\n", {xdg});
-    EXPECT_EQ(sendmail.status, 78) << c.text << sendmail.err;
+    EXPECT_EQ(sendmail.status, EX_CONFIG) << c.text << sendmail.err;
+    EXPECT_NE(sendmail.err.find(c.message), std::string::npos) << sendmail.err;
   }
   Outcome missing = Send({"--config", m_dir.file("none.conf"), "--to", "b@x", "--from", "a@x", "--body", "x"});
-  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.status, EX_CONFIG);
   EXPECT_NE(missing.err.find(m_dir.file("none.conf") + ": No such file or directory"), std::string::npos);
+}
+
+TEST_F(TarvenkelSendConfig, AFileReadableByAllThatNamesAPrivatePasswordFileServesEveryUser) {
+  // The layout of a machine whose every cron job sends through one login:
+  // the configuration readable by all, the password in a file of its own.
+  LocalSmtpServer server("ops:pump-3-secret");
+  WriteFile(m_dir.file("password"), "pump-3-secret\n");
+  chmod(m_dir.file("password").c_str(), 0640);
+  const std::string xdg =
+      WriteConfig(m_dir,
+                  "\xEF\xBB\xBFserver = 127.0.0.1:" + std::to_string(server.port()) +
+                      "\nfrom = Station 7 <cron@plant.example>\nuser = ops\npassword-file = " + m_dir.file("password") +
+                      "\nplaintext-login = yes\n",
+                  0644);
+  Outcome normal = Send({"--to", "ops@plant.example", "--body", "x"}, "", {xdg});
+  EXPECT_EQ(normal.status, 0) << normal.err;
+  Outcome sendmail = Sendmail(m_dir, {"-t"}, "To: ops@plant.example\nSubject: s\n\nx\n", {xdg});
+  EXPECT_EQ(sendmail.status, 0) << sendmail.err;
+  auto messages = server.Messages(2);
+  ASSERT_EQ(messages.size(), 2u);
+  for (const std::string& m : messages) {
+    EXPECT_NE(Envelope(m).find("\"mail_from\": \"cron@plant.example\""), std::string::npos) << Envelope(m);
+    EXPECT_NE(Envelope(m).find("\"authenticated\": true"), std::string::npos) << Envelope(m);
+    const std::string wire = ReadFile(m);
+    const size_t from = wire.find("\r\nFrom: ") == std::string::npos ? wire.find("From: ") : wire.find("\r\nFrom: ") + 2;
+    EXPECT_NE(wire.substr(from, wire.find('\n', from) - from).find("Station 7"), std::string::npos) << wire;
+  }
 }
 
 class TarvenkelSendAsSendmail : public ::testing::Test {
@@ -693,6 +775,42 @@ TEST_F(TarvenkelSendAsSendmail, ACronMessageGoesToItsHeaderRecipientsWithoutItsB
       << ReadFile(messages[1]);
 }
 
+// A message many times the size of the reading and spooling buffers, with
+// every line end there is and a Bcc line hidden behind a bare CR, arrives
+// whole; a NUL byte stops the message before any connection is made.
+TEST_F(TarvenkelSendAsSendmail, ALargeMessageArrivesWholeAndANulSendsNothing) {
+  LocalSmtpServer server;
+  std::string body, expected;
+  for (int i = 0; body.size() < 5 * 1024 * 1024; ++i) {
+    const std::string line = (i % 7 == 0 ? ".line " : "line ") + std::to_string(i) + std::string(i % 150, 'x');
+    const char* end = i % 3 == 0 ? "\n" : i % 3 == 1 ? "\r\n" : "\r";
+    body += line + end;
+    expected += line + "\r\n";
+  }
+  const std::string input = "To: \"john smith\"@plant.example\nSubject: nightly\rbcc : audit@plant.example\n"
+                            "Date: Thu, 10 Dec 2026 10:00:00 +0000\nMessage-ID: <1@plant.example>\n\n" + body;
+  Outcome outcome = Sendmail(m_dir, {"--server", Server(server.port()), "-f", "a@plant.example", "-t"}, input);
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  auto messages = server.Messages(1, 20000);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(Envelope(messages[0]).find("\"rcpt_tos\": [\"\\\"john smith\\\"@plant.example\", "
+                                       "\"audit@plant.example\"]"),
+            std::string::npos)
+      << Envelope(messages[0]);
+  const std::string wire = ReadFile(messages[0]);
+  const std::string header = "To: \"john smith\"@plant.example\r\nSubject: nightly\r\n"
+                             "Date: Thu, 10 Dec 2026 10:00:00 +0000\r\nMessage-ID: <1@plant.example>\r\n"
+                             "From: a@plant.example\r\n\r\n";
+  EXPECT_EQ(wire.substr(0, header.size()), header);
+  EXPECT_EQ(wire.size(), header.size() + expected.size());
+  EXPECT_TRUE(wire.compare(header.size(), std::string::npos, expected) == 0) << "the body differs";
+
+  Outcome refused = Sendmail(m_dir, {"--server", Server(ClosedPort()), "-f", "a@x", "-t"},
+                             std::string("To: b@x\nBcc: c@x\n\nline\0 4\n", 26));
+  EXPECT_EQ(refused.status, EX_DATAERR) << refused.err;
+  EXPECT_NE(refused.err.find("line 4 of the message holds a NUL byte"), std::string::npos) << refused.err;
+}
+
 TEST_F(TarvenkelSendAsSendmail, ExitCodesSayWhatTheServerDid) {
   auto opened = [] { return SmtpScript().Send("220 scripted\r\n").Reply("250 hello\r\n").Reply("250 sender ok\r\n"); };
   auto ended = [](SmtpScript script) { return script.Reply("250 reset\r\n").Reply("221 bye\r\n").Close(); };
@@ -727,6 +845,211 @@ TEST_F(TarvenkelSendAsSendmail, ExitCodesSayWhatTheServerDid) {
     Outcome outcome = Sendmail(m_dir, usage, "Subject: s\n\nx\n");
     EXPECT_EQ(outcome.status, EX_USAGE) << usage[0] << "\n" << outcome.err;
   }
+}
+
+// One table of exit codes for both ways of calling, in the full dialogue
+// and in the short one, where the commands of a message go out together
+// (PIPELINING) and the replies come back in order.
+class TarvenkelSendExitCodes : public ::testing::Test {
+protected:
+  // The dialogue up to MAIL FROM: greeting, the hello (with PIPELINING and
+  // the login mechanisms offered in the short dialogue), and a login's
+  // replies where one is asked for.
+  static SmtpScript Opened(bool shortDialogue, const std::vector<std::string>& login = {}) {
+    SmtpScript script;
+    script.Send("220 scripted\r\n").Reply(shortDialogue ? "250-hello\r\n250-AUTH LOGIN PLAIN\r\n250 PIPELINING\r\n"
+                                                        : "250-hello\r\n250 AUTH LOGIN PLAIN\r\n");
+    for (const std::string& reply : login) script.Reply(reply);
+    return script;
+  }
+  // The replies to MAIL FROM, the two RCPT TOs and DATA, one command each.
+  static SmtpScript& Envelope(SmtpScript& script, const char* rcpt1, const char* rcpt2, const char* data) {
+    return script.Reply("250 sender ok\r\n").Reply(rcpt1).Reply(rcpt2).Reply(data);
+  }
+  // What ends a failed transaction: RSET or QUIT, each answered 221, which
+  // leaves the client nothing more to say.
+  static SmtpScript& Ended(SmtpScript& script) { return script.Reply("221 bye\r\n").Close(); }
+
+  TempDir m_dir;
+};
+
+TEST_F(TarvenkelSendExitCodes, BothWaysAndBothDialoguesTellRetryFromGiveUp) {
+  struct Row {
+    const char* what;
+    std::function<SmtpScript(bool shortDialogue)> script;
+    int status;
+    const char* said;  // on standard error; may be empty
+    bool login = false;
+    const char* unsaid = nullptr;  // what standard error must not hold
+  };
+  const Row rows[] = {
+      {"sent", [](bool s) { auto o = Opened(s); return Ended(Envelope(o, "250 ok\r\n", "250 ok\r\n", "354 go\r\n").ReadData().Send("250 queued\r\n")); },
+       EX_OK, ""},
+      {"451 after the data",
+       [](bool s) { auto o = Opened(s); return Ended(Envelope(o, "250 ok\r\n", "250 ok\r\n", "354 go\r\n").ReadData().Send("451 4.3.0 later\r\n")); },
+       EX_TEMPFAIL, "server said: 451 4.3.0 later"},
+      {"554 after the data",
+       [](bool s) { auto o = Opened(s); return Ended(Envelope(o, "250 ok\r\n", "250 ok\r\n", "354 go\r\n").ReadData().Send("554 5.7.1 spam\r\n")); },
+       EX_DATAERR, "server said: 554 5.7.1 spam"},
+      {"every recipient refused",
+       [](bool s) { auto o = Opened(s); return Ended(Envelope(o, "550 5.1.1 no such user\r\n", "550 5.1.1 no such user\r\n", "554 no recipients\r\n")); },
+       EX_NOUSER, "server said: 550 5.1.1 no such user\ntarvenkel-send: error: recipient refused: b@x\n"
+                  "tarvenkel-send: server said: 550 5.1.1 no such user\ntarvenkel-send: not sent: every recipient was refused\n",
+       false, "554 no recipients"},
+      {"every recipient refused, one for now",
+       [](bool s) { auto o = Opened(s); return Ended(Envelope(o, "450 4.2.1 busy\r\n", "550 5.1.1 no such user\r\n", "554 no recipients\r\n")); },
+       EX_TEMPFAIL, "not sent: every recipient was refused"},
+      {"the sender refused",
+       [](bool s) {
+         auto o = Opened(s);
+         o.Reply("553 5.1.8 no\r\n");
+         if (s) o.Reply("503 no sender\r\n").Reply("503 no sender\r\n").Reply("503 no sender\r\n");
+         return Ended(o);
+       },
+       EX_DATAERR, "server said: 553 5.1.8 no"},
+      {"a time-out after a refused recipient",
+       [](bool s) { auto o = Opened(s); return o.Reply("250 sender ok\r\n").Reply("550 5.1.1 no such user\r\n").Reply("250 ok\r\n").Silent(); },
+       EX_TEMPFAIL, "not sent: Timed out"},
+      {"the connection lost after a refused recipient",
+       [](bool s) { auto o = Opened(s); return o.Reply("250 sender ok\r\n").Reply("550 5.1.1 no such user\r\n").Reply("250 ok\r\n").ReadLine().Close(); },
+       EX_TEMPFAIL, "reason: "},
+      {"a 554 greeting", [](bool) { return SmtpScript().Send("554 no service\r\n").Close(); }, EX_UNAVAILABLE,
+       "server said: 554 no service"},
+      {"a 421 greeting", [](bool) { return SmtpScript().Send("421 too busy\r\n").Close(); }, EX_TEMPFAIL,
+       "server said: 421 too busy"},
+      {"the login refused",
+       [](bool s) {
+         return Opened(s, s ? std::vector<std::string>{"535 5.7.8 bad credentials\r\n"}
+                            : std::vector<std::string>{"334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
+                                                       "535 5.7.8 bad credentials\r\n"})
+             .Close();
+       },
+       EX_NOPERM, "server said: 535 5.7.8 bad credentials", true},
+      {"the login refused for now",
+       [](bool s) {
+         return Opened(s, s ? std::vector<std::string>{"454 4.7.0 try later\r\n"}
+                            : std::vector<std::string>{"334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
+                                                       "454 4.7.0 try later\r\n"})
+             .Close();
+       },
+       EX_TEMPFAIL, "server said: 454 4.7.0 try later", true},
+  };
+  for (const Row& row : rows) {
+    for (bool shortDialogue : {false, true}) {
+      for (bool sendmail : {false, true}) {
+        SCOPED_TRACE(std::string(row.what) + (shortDialogue ? ", short dialogue" : ", full dialogue") +
+                     (sendmail ? ", sendmail entry" : ", normal"));
+        ScriptedSmtpServer server(row.script(shortDialogue));
+        std::vector<std::string> args = {"--server", Server(server.port()), "--timeout", "1"};
+        if (!shortDialogue) args.push_back("--no-short-dialogue");
+        if (row.login) args.insert(args.end(), {"--user", "ops", "--plaintext-login"});
+        const std::vector<std::string> env = {"TARVENKEL_PASSWORD=pump-3"};
+        Outcome outcome;
+        if (sendmail) {
+          args.insert(args.end(), {"-f", "a@x", "gone@x", "b@x"});
+          outcome = Sendmail(m_dir, args, "Subject: s\n\nx\n", env);
+        } else {
+          // The full dialogue goes through the one-call send, the short one with a whole message.
+          args.insert(args.end(), {"--from", "a@x", "--to", "gone@x", shortDialogue ? "--cc" : "--to", "b@x", "--body", "x"});
+          outcome = Send(args, "", env);
+        }
+        EXPECT_EQ(outcome.status, row.status) << outcome.err;
+        EXPECT_NE(outcome.err.find(row.said), std::string::npos) << outcome.err;
+        if (row.unsaid) {
+          EXPECT_EQ(outcome.err.find(row.unsaid), std::string::npos) << outcome.err;
+        }
+      }
+    }
+  }
+}
+
+class TarvenkelSendMessages : public ::testing::Test {
+protected:
+  TempDir m_dir;
+};
+
+TEST_F(TarvenkelSendMessages, AddressListsAndASendersName) {
+  LocalSmtpServer server;
+  Outcome outcome = Send({"--server", Server(server.port()), "--from", "Station 7 <alarm@plant.example>", "--to",
+                          "\"Doe, John\" <john@plant.example>, desk@plant.example; \"night shift\"@plant.example",
+                          "--bcc", "audit: a1@plant.example, a2@plant.example;", "--body", "x"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  auto messages = server.Messages(1);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(Envelope(messages[0]).find("\"mail_from\": \"alarm@plant.example\", \"rcpt_tos\": [\"john@plant.example\", "
+                                       "\"desk@plant.example\", \"\\\"night shift\\\"@plant.example\", "
+                                       "\"a1@plant.example\", \"a2@plant.example\"]"),
+            std::string::npos)
+      << Envelope(messages[0]);
+  EXPECT_NE(ReadFile(messages[0]).find("From: Station 7 <alarm@plant.example>\r\n"), std::string::npos)
+      << ReadFile(messages[0]);
+}
+
+TEST_F(TarvenkelSendMessages, AMissingAttachmentIsLeftOutAndTheAlarmStillGoes) {
+  LocalSmtpServer server;
+  const std::string log = m_dir.file("log.txt");
+  WriteFile(log, "pump 3\n");
+  const std::string missing = m_dir.file("gone.log");
+  Outcome outcome = Send({"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--subject", "Pump 3",
+                          "--attach", missing, "--attach", log, "--attach", "/dev/null"},
+                         "pressure high\n");
+  EXPECT_EQ(outcome.status, EX_NOINPUT) << outcome.err;
+  EXPECT_EQ(outcome.err, "tarvenkel-send: warning: --attach '" + missing +
+                             "': No such file or directory; the message goes without it\n"
+                             "tarvenkel-send: warning: --attach '/dev/null': not a regular file; the message goes "
+                             "without it\n");
+  auto messages = server.Messages(1);
+  ASSERT_EQ(messages.size(), 1u);
+  const std::string described = Describe(messages[0], {log});
+  EXPECT_NE(described.find("text=\"pressure high\"\npart application/octet-stream filename=log.txt same\n"),
+            std::string::npos)
+      << described;
+  EXPECT_EQ(described.find("gone.log"), std::string::npos) << described;
+}
+
+TEST_F(TarvenkelSendMessages, ALoginUpgradesWhereItCanAndGoesInClearOnlyWhenAllowed) {
+  TestCertificates certs;
+  LocalSmtpServer startTlsOnly("ops:pump-3-secret", {"--tls-cert", certs.ServerCert(), "--tls-key", certs.ServerKey()});
+  LocalSmtpServer plain("ops:pump-3-secret");
+  const std::vector<std::string> env = {"TARVENKEL_PASSWORD=pump-3-secret"};
+  auto args = [&](const LocalSmtpServer& server, std::vector<std::string> extra) {
+    std::vector<std::string> all = {"--server", Server(server.port()), "--from", "a@x", "--to", "b@x", "--body", "x",
+                                    "--user", "ops", "--cafile", certs.CAFile()};
+    all.insert(all.end(), extra.begin(), extra.end());
+    return all;
+  };
+  // A server that takes a login only after STARTTLS gets it over TLS, with
+  // or without leave to log in unencrypted.
+  for (std::vector<std::string> extra : {std::vector<std::string>{}, {"--plaintext-login"}}) {
+    Outcome outcome = Send(args(startTlsOnly, extra), "", env);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+  }
+  EXPECT_EQ(startTlsOnly.AuthLog(), "PLAIN tls ok\nPLAIN tls ok\n");
+  // The upgrade checks the certificate as --starttls does, and says what to give.
+  std::vector<std::string> untrusted = args(startTlsOnly, {});
+  untrusted.resize(untrusted.size() - 2);
+  Outcome rejected = Send(untrusted, "", env);
+  EXPECT_EQ(rejected.status, EX_TEMPFAIL);
+  EXPECT_NE(rejected.err.find("Server certificate rejected"), std::string::npos) << rejected.err;
+  EXPECT_NE(rejected.err.find("hint: a login upgrades with STARTTLS where the server offers it: give --cafile"),
+            std::string::npos)
+      << rejected.err;
+  EXPECT_EQ(startTlsOnly.AuthLog(), "PLAIN tls ok\nPLAIN tls ok\n");
+  // A server without STARTTLS gets the password only with leave.
+  Outcome refused = Send(args(plain, {}), "", env);
+  EXPECT_EQ(refused.status, EX_CONFIG);
+  EXPECT_NE(refused.err.find("Login refused: the connection is not encrypted"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("add --plaintext-login (plaintext-login = yes)"), std::string::npos) << refused.err;
+  EXPECT_EQ(plain.AuthLog(), "");
+  Outcome allowed = Send(args(plain, {"--plaintext-login"}), "", env);
+  EXPECT_EQ(allowed.status, 0) << allowed.err;
+  EXPECT_EQ(plain.AuthLog(), "PLAIN plain ok\n");
+  // TLS from the first byte against a plain port says what fits instead.
+  Outcome wrongPort = Send({"--server", Server(plain.port()), "--from", "a@x", "--to", "b@x", "--body", "x", "--tls"});
+  EXPECT_EQ(wrongPort.status, EX_TEMPFAIL);
+  EXPECT_NE(wrongPort.err.find("hint: the port does not speak TLS from the first byte: use --starttls"),
+            std::string::npos)
+      << wrongPort.err;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "module/version.h"
 #include "smtp/smtp.h"
 #include "tests/support/scripted_smtp_server.h"
+#include "tests/support/smtp_client.h"
 #include "tests/support/window_fixture.h"
 #include "ui/resources/connect_clip.h"
 
@@ -238,7 +239,7 @@ TEST(NetConnectBlocking, ClipRunsWhileConnectBlocksAndATimerCancelsIt) {
   HWND anim = ::GetDlgItem(dlg.m_hWnd, IDC_ANIMATE);
   tarvenkel::test::ScriptedSmtpServer server(tarvenkel::test::SmtpScript().Silent());
   CSMTP smtp;
-  smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+  tarvenkel::test::Configure(smtp, {.port = server.port(), .timeout = -1});
   g_pConnecting = &smtp;
   ASSERT_NE(::SetTimer(nullptr, 0, 300, CancelConnect), 0u);
   int before = AfxGetAnimateFrame(anim);

@@ -11,6 +11,7 @@
 #include "framework/gdi/surface.h"
 #include "smtp/smtp.h"
 #include "tests/support/scripted_smtp_server.h"
+#include "tests/support/smtp_client.h"
 #include "tests/support/test_paths.h"
 #include "tests/support/window_fixture.h"
 #include "tests/support/xvfb.h"
@@ -229,7 +230,7 @@ TEST_F(NetConnectX11Test, StaysAliveDuringABlockingConnectThatATimerCancels) {
   Show("Connecting ...");
   tarvenkel::test::ScriptedSmtpServer server(tarvenkel::test::SmtpScript().Silent());
   CSMTP smtp;
-  smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+  tarvenkel::test::Configure(smtp, {.port = server.port(), .timeout = -1});
   g_pBlocked = &smtp;
   HWND anim = ::GetDlgItem(m_dlg.m_hWnd, IDC_ANIMATE);
   int framesSeen = 0, last = AfxGetAnimateFrame(anim);

@@ -1,10 +1,15 @@
 // The configuration file of tarvenkel-send: one "key = value" setting a
-// line, "#" at the start of a comment line, blank lines ignored. Each key is
-// the default of one command-line option; the caller lets the options win.
+// line, "#" at the start of a comment line, blank lines ignored, a UTF-8
+// byte-order mark at the start skipped. Each key is named after the
+// command-line option it gives the default of; the caller lets the options
+// win.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <vector>
+
+#include <sys/types.h>
 
 struct SendConfig {
   enum Security { kNone, kStartTls, kTls };
@@ -12,27 +17,51 @@ struct SendConfig {
   std::optional<std::string> server;        // HOST[:PORT], as --server takes it
   std::optional<unsigned> port;             // 1 to 65535
   std::optional<Security> security;         // none, starttls or tls
-  std::optional<std::string> caFile;        // ca-file
+  std::optional<std::string> caFile;        // cafile (old spelling ca-file)
   std::optional<std::string> user;
+  std::optional<std::string> password;      // the secret itself: the file must be private
   std::optional<std::string> passwordFile;  // password-file
   std::optional<std::string> from;
   std::optional<unsigned> timeout;          // seconds, 0 for no limit
   std::optional<std::string> charset;
   std::optional<bool> shortDialogue;        // short-dialogue = yes|no
+  std::optional<bool> plaintextLogin;       // plaintext-login = yes|no
 };
+
+// The keys a configuration file may hold, old spellings included.
+const std::vector<std::string>& SendConfigKeys();
+
+// Of the names, the one nearest to word (fewest letters added, removed or
+// changed), when it is near enough to be a likely typing mistake; empty
+// otherwise.
+std::string NearestName(const std::string& word, const std::vector<std::string>& names);
 
 // Reads a decimal number without sign or blanks into value, up to limit.
 bool ParseDecimal(const std::string& text, unsigned long limit, unsigned long& value);
 
 // Reads the settings of a configuration text into config; false with the
 // line number and the reason in error at the first line that is not a known
-// key with a valid value, or a key given twice.
+// key with a valid value, or a key given twice (under either spelling). An
+// unknown key is named with the nearest known one.
 bool ParseSendConfig(const std::string& text, SendConfig& config, std::string& error);
 
+// Whether a file that holds a secret may keep it: false, with an error that
+// names the path and its mode and says how to fix it, when every user of the
+// machine may read it (the "other" read bit). The owner and the file's
+// group may read it: a group is how several accounts share one secret.
+bool SecretFileModeIsSafe(const std::string& path, mode_t mode, std::string& error);
+
 // Reads and parses the file at path; false with an error that starts with
-// the path. A file that names a password file and that others than its owner
-// may read (a group or other read bit) is refused, naming its mode.
+// the path. A file that holds a password itself must be safe as
+// SecretFileModeIsSafe says; one that only names a password file may be
+// readable by all.
 bool ReadSendConfig(const std::string& path, SendConfig& config, std::string& error);
+
+// Reads the secret of a password file: its first line, without the line
+// end. False with an error that names the path: the file is missing,
+// unreadable or not a regular file, or every user may read it (then
+// *pExposed is set, where given).
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error, bool* pExposed = nullptr);
 
 // The configuration file used when none is named: the first that exists of
 // $XDG_CONFIG_HOME/tarvenkel/send.conf (~/.config when the variable is unset

@@ -3,21 +3,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "tests/support/process_runner.h"
 #include "tests/support/test_paths.h"
 #include "ui/resources/connect_clip.h"
 
 namespace {
 
-using tarvenkel::test::BinaryPath;
-using tarvenkel::test::ReadFile;
-using tarvenkel::test::SourcePath;
-using tarvenkel::test::TempDir;
+using namespace tarvenkel::test;
 
 std::vector<BYTE> Clip() { return {g_connectClip, g_connectClip + g_connectClipSize}; }
 
@@ -129,10 +126,7 @@ TEST(AviReader, CorruptedBytesNeverCrash) {
 }
 
 TEST(ConnectClip, GeneratedSourceIsUpToDate) {
-  TempDir dir;
-  std::string cmd = BinaryPath("tools/make-connect-clip") + " " + dir.file("clip.cpp");
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-  EXPECT_EQ(ReadFile(dir.file("clip.cpp")), ReadFile(SourcePath("ui/resources/connect_clip.cpp")));
+  EXPECT_EQ(GeneratedFile("tools/make-connect-clip"), ReadFile(SourcePath("ui/resources/connect_clip.cpp")));
 }
 
 }  // namespace

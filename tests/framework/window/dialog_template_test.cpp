@@ -4,17 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
+#include "tests/support/process_runner.h"
 #include "tests/support/test_paths.h"
 #include "ui/resources/net_connect_template.h"
 
 namespace {
 
-using tarvenkel::test::BinaryPath;
-using tarvenkel::test::ReadFile;
-using tarvenkel::test::SourcePath;
-using tarvenkel::test::TempDir;
+using namespace tarvenkel::test;
 
 TEST(NetConnectTemplate, HoldsTheDialogAndItsTwoControls) {
   CDialogTemplate t;
@@ -104,10 +100,8 @@ TEST(DialogTemplate, TextsConvertToTheAnsiCodePage) {
 }
 
 TEST(NetConnectTemplate, GeneratedSourceIsUpToDate) {
-  TempDir dir;
-  std::string cmd = BinaryPath("tools/make-net-connect-template") + " " + dir.file("t.cpp");
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-  EXPECT_EQ(ReadFile(dir.file("t.cpp")), ReadFile(SourcePath("ui/resources/net_connect_template.cpp")));
+  EXPECT_EQ(GeneratedFile("tools/make-net-connect-template"),
+            ReadFile(SourcePath("ui/resources/net_connect_template.cpp")));
 }
 
 }  // namespace
