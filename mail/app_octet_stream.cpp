@@ -5,6 +5,7 @@
 #include "framework/io/stdio_file.h"
 #include "mail/base64.h"
 #include "mail/encoded_word.h"
+#include "mail/header_text.h"
 #include "mail/mime_output.h"
 
 #include <algorithm>
@@ -121,21 +122,26 @@ CString CAppOctetStream::build_sub_header(LPCTSTR szContent, LPCTSTR szParameter
   char ext[_MAX_EXT];
   _splitpath(szContent, nullptr, nullptr, fname, ext);
   const std::string name = std::string(fname) + ext;
-  if (tarvenkel::HasEightBit(name)) return eight_bit_sub_header(name, szParameters, bPath);
+  // A name a reader would decode, or one whose run of characters no fold can
+  // bring within a line, goes the way of 8-bit names.
+  if (tarvenkel::NeedsEncodedWords(name)) return eight_bit_sub_header(name, szParameters, bPath);
   const CString value = parameter_value(name);
   CString typeParameter;
   if (bPath) typeParameter.Format("; file=%s", value.GetString());
   CString header;
-  header.Format("Content-Type: %s%s\r\n", GetContentTypeString().GetString(), typeParameter.GetString());
-  header += "Content-Transfer-Encoding: base64\r\n";
-  header.AppendFormat("Content-Disposition: attachment; filename=%s\r\n", value.GetString());
+  header.Format("Content-Type: %s%s", GetContentTypeString().GetString(), typeParameter.GetString());
+  header = CString(std::string_view(tarvenkel::FoldedHeaderLine(header.str())));
+  header += "\r\nContent-Transfer-Encoding: base64\r\n";
+  const std::string disposition = "Content-Disposition: attachment; filename=" + value.str();
+  header += CString(std::string_view(tarvenkel::FoldedHeaderLine(disposition)));
+  header += "\r\n";
   header += "\r\n";
   return header;
 }
 
 CString CAppOctetStream::eight_bit_sub_header(const std::string& sName, LPCTSTR szParameters, BOOL bPath) {
   std::string charset = tarvenkel::CharsetParameter(szParameters ? szParameters : "");
-  if (charset.empty()) charset = AfxGetCodePageCharset(AfxGetAnsiCodePage());
+  if (charset.empty()) charset = tarvenkel::HasEightBit(sName) ? AfxGetCodePageCharset(AfxGetAnsiCodePage()) : "US-ASCII";
   const UINT nCodePage = AfxGetCharsetCodePage(charset.c_str());
   const std::string name = tarvenkel::WithoutLineBreaks(sName);
   CString header = "Content-Type: " + GetContentTypeString();

@@ -3,6 +3,9 @@
 #include "framework/core/code_page.h"
 #include "mail/base64.h"
 
+#include <iconv.h>
+
+#include <cerrno>
 #include <cstring>
 
 namespace tarvenkel {
@@ -35,6 +38,67 @@ std::string percent_encoded(std::string_view bytes) {
 }
 
 }  // namespace
+
+std::string QEncoded(std::string_view bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
+    const bool literal = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                         (c != 0 && std::strchr("!*+-/", c) != nullptr);
+    if (literal) {
+      out += ch;
+    } else if (c == ' ') {
+      out += '_';
+    } else {
+      out += '=';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  const auto* u = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char c = u[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) length = 2;
+    else if (c >= 0xE0 && c <= 0xEF) length = 3, low = c == 0xE0 ? 0xA0 : 0x80, high = c == 0xED ? 0x9F : 0xBF;
+    else if (c >= 0xF0 && c <= 0xF4) length = 4, low = c == 0xF0 ? 0x90 : 0x80, high = c == 0xF4 ? 0x8F : 0xBF;
+    else return false;
+    if (i + length > n || u[i + 1] < low || u[i + 1] > high) return false;
+    for (std::size_t k = 2; k < length; ++k)
+      if (u[i + k] < 0x80 || u[i + k] > 0xBF) return false;
+    i += length;
+  }
+  return true;
+}
+
+bool IsValidInCharset(std::string_view text, const char* szCharset) {
+  if (!HasEightBit(text)) return true;
+  if (AfxGetCharsetCodePage(szCharset) == CP_UTF8) return IsValidUtf8(text);
+  iconv_t cd = iconv_open("UTF-8", szCharset);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return true;
+  char* in = const_cast<char*>(text.data());
+  std::size_t inLeft = text.size();
+  bool valid = true;
+  while (inLeft > 0 && valid) {
+    char buffer[1024];
+    char* out = buffer;
+    std::size_t outLeft = sizeof buffer;
+    if (iconv(cd, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1)) valid = errno == E2BIG;
+  }
+  iconv_close(cd);
+  return valid;
+}
 
 bool HasEightBit(std::string_view text) {
   for (char c : text)
@@ -104,35 +168,70 @@ void HeaderFolder::AddEncoded(std::string_view text, const char* szCharset, UINT
     AddWord(std::string(lead) + std::string(trail), bBlankBefore);
     return;
   }
-  const std::string open = std::string("=?") + szCharset + "?B?";
-  const std::size_t overhead = open.size() + 2;
+  const std::string charset(szCharset);
+  const std::size_t overhead = charset.size() + 7;  // "=?", "?B?" and "?="
   CBase64 encoder;
   std::size_t pos = 0;
   bool first = true;
+  auto char_length = [&](std::size_t at) {
+    return static_cast<std::size_t>(AfxCharLength(nCodePage, text.data() + at, text.size() - at));
+  };
   while (pos < text.size()) {
     const bool blank = first ? bBlankBefore : true;
     const std::size_t extra = (first ? lead.size() : 0) + trail.size();
+    std::string payload;
+    char encoding = 'B';
     std::size_t take = 0;
+    // A rest that one word can hold is not split between two lines: some
+    // readers show a blank between the words of a display name.
+    const std::size_t whole = overhead + extra + (text.size() - pos + 2) / 3 * 4;
+    if (!m_bLineEmpty && whole <= kEncodedWordWidth &&
+        m_sText.size() - m_nLineStart + (blank && m_sText.back() != ' ' ? 1 : 0) + whole > m_nWidth)
+      fold();
     for (;;) {
       const std::size_t used =
           m_sText.size() - m_nLineStart + (blank && m_sText.back() != ' ' ? 1 : 0) + extra + overhead;
       const std::size_t room = used < m_nWidth ? std::min(m_nWidth - used, kEncodedWordWidth - overhead) : 0;
       const std::size_t capacity = room / 4 * 3;
-      take = 0;
-      while (pos + take < text.size()) {
-        const auto n = static_cast<std::size_t>(AfxCharLength(nCodePage, text.data() + pos + take, text.size() - pos - take));
-        if (take + n > capacity) break;
-        take += n;
+      // The most whole characters that fit, and the most that fit in whole
+      // groups of three bytes: a reader that joins the words of one charset
+      // before decoding them takes "=" padding inside a run for its end.
+      std::size_t fits = 0, aligned = 0;
+      while (pos + fits < text.size()) {
+        const std::size_t n = char_length(pos + fits);
+        if (fits + n > capacity) break;
+        fits += n;
+        if (fits % 3 == 0) aligned = fits;
       }
-      if (take > 0 || m_bLineEmpty) break;
+      if (fits > 0 && pos + fits == text.size()) {
+        take = fits;
+        break;
+      }
+      if (aligned > 0) {
+        take = aligned;
+        break;
+      }
+      // No cut of whole characters falls on a group of three bytes (one
+      // byte of ASCII among characters of three): one character goes as a
+      // Q word, which pads nothing, and the next B word starts after it.
+      if (fits > 0) {
+        take = char_length(pos);
+        payload = QEncoded(text.substr(pos, take));
+        if (used + payload.size() <= m_nWidth || m_bLineEmpty) {
+          encoding = 'Q';
+          break;
+        }
+        payload.clear();
+      } else if (m_bLineEmpty) {
+        // A line too narrow for a single character still carries one.
+        take = char_length(pos);
+        break;
+      }
       fold();
     }
-    // A line too narrow for a single character still carries one.
-    if (take == 0) take = static_cast<std::size_t>(AfxCharLength(nCodePage, text.data() + pos, text.size() - pos));
+    if (encoding == 'B') payload = encoder.Encode(text.data() + pos, static_cast<int>(take)).str();
     std::string word = first ? std::string(lead) : std::string();
-    word += open;
-    word += encoder.Encode(text.data() + pos, static_cast<int>(take)).str();
-    word += "?=";
+    word += "=?" + charset + "?" + encoding + "?" + payload + "?=";
     pos += take;
     if (pos == text.size()) word += trail;
     if (blank && m_sText.back() != ' ') m_sText += ' ';

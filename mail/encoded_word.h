@@ -21,6 +21,17 @@ constexpr std::size_t kAddressLineWidth = 78;
 // The longest line the wire takes, without its CR LF.
 constexpr std::size_t kWireLineLimit = 998;
 
+// The bytes as the text of a Q encoded-word ("=?GBK?Q?...?="): letters,
+// digits and "!*+-/" as they are, a blank as "_", every other byte "=XX",
+// so that the word may also stand in a display name.
+std::string QEncoded(std::string_view bytes);
+// True when the text is valid UTF-8 (no overlong forms, surrogates or code
+// points past U+10FFFF).
+bool IsValidUtf8(std::string_view text);
+// True when the text is valid in the charset: ASCII text always; UTF-8 as
+// IsValidUtf8, others as iconv reads them; a charset iconv does not know
+// passes.
+bool IsValidInCharset(std::string_view text, const char* szCharset);
 // True when the text holds a byte of 0x80 or above.
 bool HasEightBit(std::string_view text);
 // The value of the charset parameter in parameter text such as
@@ -48,7 +59,10 @@ public:
   // Appends text as B-encoded words of the charset, each at most
   // kEncodedWordWidth characters and holding whole characters of the code
   // page (see AfxCharLength), sized to fill the line and separated by
-  // blanks, which a reader drops between encoded-words. lead goes before the
+  // blanks, which a reader drops between encoded-words. Every word but the
+  // last holds whole groups of three bytes, so no "=" padding stands inside
+  // the run; where no cut of whole characters allows that, one character
+  // goes as a Q word instead. lead goes before the
   // first word and trail after the last, in the same piece (a parameter's
   // name and quotes). Empty text adds lead and trail alone.
   void AddEncoded(std::string_view text, const char* szCharset, UINT nCodePage, bool bBlankBefore,

@@ -5,10 +5,17 @@
 #include "mail/encoded_word.h"
 #include "mail/header_text.h"
 
+#include <strings.h>
+#include <sys/time.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -87,7 +94,43 @@ BOOL CMailMessage::SetCharset(LPCTSTR szCharset) {
 }
 
 CString CMailMessage::GetCharset() const {
-  return m_sCharset.IsEmpty() ? CString(AfxGetCodePageCharset(AfxGetAnsiCodePage())) : m_sCharset;
+  if (!m_sCharset.IsEmpty()) return m_sCharset;
+  if (AfxIsAnsiCodePageSet()) return CString(AfxGetCodePageCharset(AfxGetAnsiCodePage()));
+  const char* szLocale = AfxGetLocaleCharset();
+  return CString(szLocale != nullptr ? szLocale : AfxGetCodePageCharset(936));
+}
+
+bool CMailMessage::charset_from_locale() const { return m_sCharset.IsEmpty() && !AfxIsAnsiCodePageSet(); }
+
+CString CMailMessage::charset_for(std::string_view text) const {
+  const CString charset = GetCharset();
+  // A UTF-8 label that only the locale chose is not trusted with text that
+  // is not UTF-8: such text comes from a host made for GBK.
+  if (charset_from_locale() && AfxGetCharsetCodePage(charset) == CP_UTF8 && !tarvenkel::IsValidUtf8(text))
+    return CString(AfxGetCodePageCharset(936));
+  return charset;
+}
+
+BOOL CMailMessage::check_text(LPCTSTR szWhat, std::string_view text, CString& sText, CString& sCharset) const {
+  const CString charset = charset_for(text);
+  if (tarvenkel::IsValidInCharset(text, charset)) return TRUE;
+  sText = szWhat;
+  sCharset = charset;
+  return FALSE;
+}
+
+BOOL CMailMessage::CheckCharset(CString& sText, CString& sCharset) {
+  if (!check_text("the subject", m_sSubject.str(), sText, sCharset)) return FALSE;
+  if (!check_text("the sender", m_sFrom.str(), sText, sCharset)) return FALSE;
+  for (RECIPIENTS_TYPE type : {TO, CC, BCC}) {
+    CString address, name;
+    for (int i = 0; i < GetNumRecipients(type); ++i) {
+      GetRecipient(address, name, i, type);
+      if (!check_text("the name of " + address, name.str(), sText, sCharset)) return FALSE;
+    }
+  }
+  if (!check_text("the body", m_sBody.str(), sText, sCharset)) return FALSE;
+  return check_text("the mailer name", m_sMailer.str(), sText, sCharset);
 }
 
 void CMailMessage::FormatMessage() {
@@ -126,20 +169,69 @@ void CMailMessage::write_body(CFile& file) {
 
 void CMailMessage::start_header() { m_sHeader = ""; }
 
-void CMailMessage::end_header() { m_sHeader += "\r\n"; }
+void CMailMessage::end_header() {
+  if (!has_field("Message-ID")) add_header_line("Message-ID: " + new_message_id());
+  m_sHeader += "\r\n";
+}
 
-CString CMailMessage::recipient_list_text(RECIPIENTS_TYPE type) {
-  CString text;
-  CString address, name;
-  for (int i = 0; i < GetNumRecipients(type); ++i) {
-    GetRecipient(address, name, i, type);
-    if (i > 0) text += ",";
-    text += name;
-    text += "<";
-    text += address;
-    text += ">";
+bool CMailMessage::has_field(LPCTSTR szName) const {
+  const std::string& header = m_sHeader.str();
+  const std::size_t length = std::strlen(szName);
+  for (std::size_t at = 0; at < header.size();) {
+    if (header.size() - at > length && header[at + length] == ':' &&
+        strncasecmp(header.c_str() + at, szName, length) == 0)
+      return true;
+    const std::size_t end = header.find("\r\n", at);
+    if (end == std::string::npos) break;
+    at = end + 2;
   }
-  return text;
+  return false;
+}
+
+namespace {
+
+// True when the text may stand on the right of a Message-ID: atoms of
+// letters, digits and the other atom characters, joined by dots.
+bool is_dot_atom(std::string_view text) {
+  if (text.empty() || text.front() == '.' || text.back() == '.' || text.find("..") != std::string_view::npos)
+    return false;
+  for (char c : text) {
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (!letter && std::string_view("!#$%&'*+-/=?^_`{|}~.").find(c) == std::string_view::npos) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CString CMailMessage::new_message_id() const {
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+  std::string domain = host;
+  if (domain.find('.') == std::string::npos || !is_dot_atom(domain)) {
+    // The sender's domain: after the last "@" of the address, which may
+    // stand in angle brackets.
+    std::string_view from = m_sFrom.str();
+    if (const std::size_t lt = from.find('<'); lt != std::string_view::npos) {
+      from.remove_prefix(lt + 1);
+      from = from.substr(0, from.find('>'));
+    }
+    const std::size_t at = from.rfind('@');
+    const std::string sender = at == std::string_view::npos ? std::string() : tarvenkel::TrimmedName(from.substr(at + 1));
+    if (is_dot_atom(sender)) domain = sender;
+    else if (!is_dot_atom(domain)) domain = "localhost";
+  }
+  // The time to the microsecond, the process, a count of the messages of the
+  // process and 64 random bits: unique across processes and within one.
+  static std::atomic<unsigned long long> s_nCount{0};
+  struct timeval now {};
+  gettimeofday(&now, nullptr);
+  std::random_device random;
+  const unsigned long long bits = (static_cast<unsigned long long>(random()) << 32) ^ random();
+  CString id;
+  id.Format("<%lld.%06ld.%d.%llu.%016llx@%s>", static_cast<long long>(now.tv_sec), static_cast<long>(now.tv_usec),
+            static_cast<int>(getpid()), ++s_nCount, bits, domain.c_str());
+  return id;
 }
 
 CString CMailMessage::format_date(const CTime& t) {
@@ -157,51 +249,88 @@ CString CMailMessage::format_date(const CTime& t) {
   return text;
 }
 
+CString CMailMessage::display_name(const CString& sName, tarvenkel::NameForm form) {
+  // An atom name keeps its own blanks, the one before "<" included.
+  if (form != tarvenkel::NameForm::kQuoted) return sName;
+  return CString(std::string_view(tarvenkel::QuotedName(tarvenkel::WithoutLineBreaks(sName.str())) + " "));
+}
+
+tarvenkel::NameForm CMailMessage::name_form(const CString& sName, const CString& sAddress) {
+  using tarvenkel::NameForm;
+  const NameForm form = tarvenkel::DisplayNameForm(tarvenkel::WithoutLineBreaks(sName.str()));
+  if (form == NameForm::kEncoded) return form;
+  // A name folded inside itself keeps the fold for some readers (a line
+  // break in the name they show); encoded-words are joined without one.
+  const std::size_t entry = static_cast<std::size_t>(display_name(sName, form).GetLength() + sAddress.GetLength()) + 4;
+  return entry < tarvenkel::kAddressLineWidth ? form : NameForm::kEncoded;
+}
+
 CString CMailMessage::recipient_line(LPCTSTR szPrefix, RECIPIENTS_TYPE type) {
-  const CString text = recipient_list_text(type);
-  bool eightBit = false;
-  CString address, name;
-  for (int i = 0; i < GetNumRecipients(type); ++i) {
-    GetRecipient(address, name, i, type);
-    eightBit = eightBit || tarvenkel::HasEightBit(name.str());
-  }
-  if (!eightBit && std::strlen(szPrefix) + static_cast<std::size_t>(text.GetLength()) <= tarvenkel::kWireLineLimit)
-    return CString(szPrefix) + text;
-  const CString charset = GetCharset();
-  const UINT nCodePage = AfxGetCharsetCodePage(charset);
-  tarvenkel::HeaderFolder line(szPrefix, eightBit ? tarvenkel::kEncodedLineWidth : tarvenkel::kAddressLineWidth);
+  using tarvenkel::NameForm;
   const int count = GetNumRecipients(type);
+  CString address, name;
+  bool encoded = false;
+  CString plain = szPrefix;
   for (int i = 0; i < count; ++i) {
     GetRecipient(address, name, i, type);
-    const std::string comma = i + 1 < count ? "," : "";
-    const std::string angle = "<" + address.str() + ">" + comma;
-    if (!tarvenkel::HasEightBit(name.str())) {
-      line.AddWord(name.str() + angle, false);
+    const NameForm form = name_form(name, address);
+    encoded = encoded || form == NameForm::kEncoded;
+    if (i > 0) plain += ",";
+    plain += display_name(name, form) + "<" + address + ">";
+  }
+  if (!encoded && static_cast<std::size_t>(plain.GetLength()) <= tarvenkel::kHeaderLineWidth) return plain;
+  // Folded after commas; a name too long for a line is folded at its own
+  // blanks by add_header_line.
+  tarvenkel::HeaderFolder line(szPrefix, encoded ? tarvenkel::kEncodedLineWidth : tarvenkel::kAddressLineWidth);
+  for (int i = 0; i < count; ++i) {
+    GetRecipient(address, name, i, type);
+    const std::string angle = "<" + address.str() + ">" + (i + 1 < count ? "," : "");
+    const std::string text = tarvenkel::WithoutLineBreaks(name.str());
+    const NameForm form = name_form(name, address);
+    if (form != NameForm::kEncoded) {
+      line.AddWord(display_name(name, form).str() + angle, false);
       continue;
     }
     // The name's surrounding blanks are not part of it for a reader; an
     // encoded-word needs a blank between it and the "<".
-    std::string core = tarvenkel::WithoutLineBreaks(name.str());
-    core.erase(0, core.find_first_not_of(" \t"));
-    core.erase(core.find_last_not_of(" \t") + 1);
-    line.AddEncoded(core, charset, nCodePage, i > 0);
+    const std::string core = tarvenkel::TrimmedName(text);
+    const CString charset = charset_for(core);
+    line.AddEncoded(core, charset, AfxGetCharsetCodePage(charset), i > 0);
     line.AddWord(angle, true);
   }
   return CString(std::string_view(line.Text()));
 }
 
 CString CMailMessage::text_line(LPCTSTR szPrefix, const CString& sText) {
-  if (!tarvenkel::HasEightBit(sText.str())) return CString(szPrefix) + sText;
-  const CString charset = GetCharset();
+  if (!tarvenkel::NeedsEncodedWords(sText.str())) return CString(szPrefix) + sText;
+  const CString charset = charset_for(sText.str());
   tarvenkel::HeaderFolder line(szPrefix, tarvenkel::kEncodedLineWidth);
   line.AddEncoded(tarvenkel::WithoutLineBreaks(sText.str()), charset, AfxGetCharsetCodePage(charset), false);
   return CString(std::string_view(line.Text()));
 }
 
+CString CMailMessage::from_line() {
+  using tarvenkel::NameForm;
+  const std::string from = m_sFrom.str();
+  const std::size_t lt = from.find('<');
+  const std::size_t gt = lt == std::string::npos ? std::string::npos : from.find('>', lt);
+  const std::string name = tarvenkel::WithoutLineBreaks(from.substr(0, lt));
+  const NameForm form =
+      gt == std::string::npos ? NameForm::kPlain : name_form(CString(std::string_view(name)), CString(from.substr(lt)));
+  if (form == NameForm::kPlain) return "From: " + m_sFrom;
+  if (form == NameForm::kQuoted)
+    return CString(std::string_view("From: " + tarvenkel::QuotedName(name) + " " + from.substr(lt)));
+  const std::string core = tarvenkel::TrimmedName(name);
+  const CString charset = charset_for(core);
+  tarvenkel::HeaderFolder line("From: ", tarvenkel::kEncodedLineWidth);
+  line.AddEncoded(core, charset, AfxGetCharsetCodePage(charset), false);
+  line.AddWord(from.substr(lt), true);
+  return CString(std::string_view(line.Text()));
+}
+
 void CMailMessage::add_message_fields() {
   CString line;
-  line.Format("From: %s", m_sFrom.GetString());
-  add_header_line(line);
+  add_header_line(from_line());
   add_header_line(recipient_line("To: ", TO));
   add_header_line(recipient_line("Cc: ", CC));
   m_tDateTime = CTime::GetCurrentTime();
@@ -218,13 +347,14 @@ void CMailMessage::prepare_header() {
   if (!body_needs_encoding()) return;
   add_header_line("MIME-Version: 1.0");
   CString line = "Content-Type: text/plain";
-  if (tarvenkel::HasEightBit(m_sBody.str())) line += "; charset=" + GetCharset();
+  if (tarvenkel::HasEightBit(m_sBody.str())) line += "; charset=" + charset_for(m_sBody.str());
   add_header_line(line);
   add_header_line("Content-Transfer-Encoding: base64");
 }
 
 void CMailMessage::add_header_line(LPCTSTR szHeaderLine) {
-  m_sHeader += CString(std::string_view(tarvenkel::HeaderText(szHeaderLine ? szHeaderLine : "")));
+  m_sHeader +=
+      CString(std::string_view(tarvenkel::FoldedHeaderLine(tarvenkel::HeaderText(szHeaderLine ? szHeaderLine : ""))));
   m_sHeader += "\r\n";
 }
 

@@ -9,6 +9,12 @@
 #include "framework/core/win_types.h"
 #include "framework/io/file.h"
 
+#include <string_view>
+
+namespace tarvenkel {
+enum class NameForm;
+}
+
 class AFX_EXT_CLASS CMailMessage {
 public:
   // The three recipient lists: To and Cc appear in the header, Bcc only in
@@ -65,9 +71,20 @@ public:
   // with it and encoded. FALSE, changing nothing, for a name that cannot
   // stand in a header (blanks, quotes, "?", ...).
   BOOL SetCharset(LPCTSTR szCharset);
-  // The charset of SetCharset, or the one of the ANSI code page
-  // (AfxGetCodePageCharset) when none was set.
+  // The charset of SetCharset; when none was set, the one of the ANSI code
+  // page (AfxGetCodePageCharset) if the host set that code page; else the
+  // one of the process's locale when it is UTF-8 or a GB charset
+  // (AfxGetLocaleCharset), and GBK for any other. A text that is not valid
+  // UTF-8 is never labelled with a UTF-8 that only the locale chose: it is
+  // labelled GBK, the charset of the hosts this library was made for.
   CString GetCharset() const;
+  // Checks that the subject, the sender, the recipients' names, the body
+  // and the mailer name are valid in the charset each is labelled with (see
+  // GetCharset), so that a host or a command line can warn before a reader
+  // shows mojibake. TRUE when they are; FALSE at the first that is not, with
+  // sText naming it ("the subject", "the name of duty@example.test", ...)
+  // and sCharset the charset. CMIMEMessage's checks its parts too.
+  BOOL CheckCharset(CString& sText, CString& sCharset);
 
   CString m_sFrom;     // the sender's address, written as the From line
   CString m_sSubject;  // written as the Subject line
@@ -92,21 +109,29 @@ protected:
   // prepare_body is written as it formats; CMIMEMessage writes its parts as
   // it goes instead.
   virtual void write_body(CFile& file);
-  // Ends the header block with the empty line.
+  // Adds a Message-ID line unless the header holds one (a class that sets
+  // its own in prepare_header keeps it), then ends the header block with the
+  // empty line. The ID is "<time.microseconds.process.count.random@domain>",
+  // the domain the local host's name when it has a dot, else the sender's.
   virtual void end_header();
   // Empties m_sHeader.
   virtual void start_header();
   // Appends the line and CR LF to the header. A CR LF followed by a blank or
   // a tab and then by more than blanks on that line (a fold) is kept; every
   // other CR or LF becomes a blank, so that no value can start a header line
-  // of its own or end the header block early.
+  // of its own or end the header block early. A line longer than 78
+  // characters is folded before a blank, within 78 where its blanks allow.
   virtual void add_header_line(LPCTSTR szHeaderLine);
 
   // Adds the From, To, Cc, Date, Subject and X-Mailer lines (Bcc is never
   // written); stamps m_tDateTime with the current time. A subject, mailer
-  // name or display name with bytes of 0x80 and above is written as
-  // encoded-words of GetCharset on folded lines; a To or Cc line that holds
-  // such a name, or that is longer than 998 bytes, is folded after commas.
+  // name or display name with bytes of 0x80 and above, a word that a reader
+  // would decode as an encoded-word, or a run without blanks too long for a
+  // line, is written as encoded-words of GetCharset on folded lines. A
+  // display name of letters, digits, blanks and the other characters of an
+  // atom is written as it is, any other ASCII name as a quoted string; so is
+  // the name of a sender given as "name <address>". A To or Cc line longer
+  // than 78 characters, or holding encoded-words, is folded after commas.
   void add_message_fields();
 
   // The text after "Date: ": the current local time with English names and a
@@ -126,15 +151,31 @@ protected:
   CArray<CRecipient, const CRecipient&> m_CcRecipients;   // the CC list
   CArray<CRecipient, const CRecipient&> m_BccRecipients;  // the BCC list
 
+  // True when no charset was set and the host set no code page.
+  bool charset_from_locale() const;
+  // The charset the text is labelled with (see GetCharset).
+  CString charset_for(std::string_view text) const;
+  // CheckCharset for one text; szWhat names it.
+  BOOL check_text(LPCTSTR szWhat, std::string_view text, CString& sText, CString& sCharset) const;
+
 private:
   CArray<CRecipient, const CRecipient&>* list_of(RECIPIENTS_TYPE type);
-  // "name<address>" entries of the kind, joined by ",".
-  CString recipient_list_text(RECIPIENTS_TYPE type);
-  // The whole To or Cc line after szPrefix ("To: "): the entries as
-  // recipient_list_text joins them, or folded (see add_message_fields).
+  // The whole To or Cc line after szPrefix ("To: "): "name<address>"
+  // entries joined by ",", or folded (see add_message_fields).
   CString recipient_line(LPCTSTR szPrefix, RECIPIENTS_TYPE type);
-  // "Subject: " or "X-Mailer: " and the text, encoded when it is 8-bit.
+  // How the name is written before the address: as DisplayNameForm says,
+  // but as encoded-words when the name and its address do not fit a line.
+  static tarvenkel::NameForm name_form(const CString& sName, const CString& sAddress);
+  // A plain name as it is, a quoted one as a quoted string and a blank.
+  static CString display_name(const CString& sName, tarvenkel::NameForm form);
+  // "Subject: " or "X-Mailer: " and the text, encoded when it needs to be.
   CString text_line(LPCTSTR szPrefix, const CString& sText);
+  // The From line (see add_message_fields).
+  CString from_line();
+  // True when the header holds a line of the field (any case).
+  bool has_field(LPCTSTR szName) const;
+  // A new Message-ID with its angle brackets (see end_header).
+  CString new_message_id() const;
   // True when prepare_body encodes the body.
   bool body_needs_encoding() const;
 

@@ -5,7 +5,10 @@
 #include "mail/mime_output.h"
 #include "mail/text_plain.h"
 
+#include "framework/core/split_path.h"
+
 #include <cstdint>
+#include <string>
 
 CMIMEMessage::CMIMETypeManager::~CMIMETypeManager() {
   CSingleLock lock(&m_csAccess, TRUE);
@@ -156,7 +159,7 @@ void CMIMEMessage::add_parts(tarvenkel::detail::MimeOutput& out) {
     // charset unless the part's parameters name one.
     CString parameters = part.m_sParameters;
     if (tarvenkel::HasEightBit(part.m_sContent.str()) && tarvenkel::CharsetParameter(parameters.str()).empty())
-      parameters += "; charset=" + GetCharset();
+      parameters += "; charset=" + charset_for(part.m_sContent.str());
     if (out.AddPart(*pAgent, part.m_sContent, parameters, part.m_nEncoding, part.m_bPath)) continue;
     m_FailedParts.Add(part.m_sContent);
     if (out.Count() == nBefore) out.Append("\r\n", 2);
@@ -179,4 +182,33 @@ void CMIMEMessage::insert_boundary(CString& sText) {
 void CMIMEMessage::insert_message_end(CString& sText) {
   tarvenkel::detail::StringOutput out(sText);
   put_delimiter(out, true);
+}
+
+BOOL CMIMEMessage::CheckCharset(CString& sText, CString& sCharset) {
+  if (!CMailMessage::CheckCharset(sText, sCharset)) return FALSE;
+  int nText = 0;
+  for (POSITION pos = m_PartList.GetHeadPosition(); pos != nullptr;) {
+    const CMIMEPart& part = m_PartList.GetNext(pos);
+    if (!tarvenkel::HasEightBit(part.m_sContent.str())) continue;
+    // What a reader sees of an attachment is its file name; of a text part, all of it.
+    const std::string charset = tarvenkel::CharsetParameter(part.m_sParameters.str());
+    std::string text = part.m_sContent.str();
+    CString what;
+    if (part.m_nContentType == TEXT_PLAIN) {
+      what.Format("text part %d", ++nText);
+    } else {
+      char fname[_MAX_FNAME];
+      char ext[_MAX_EXT];
+      _splitpath(part.m_sContent, nullptr, nullptr, fname, ext);
+      text = std::string(fname) + ext;
+      what = "the file name of " + part.m_sContent;
+    }
+    const CString label = charset.empty() ? charset_for(text) : CString(std::string_view(charset));
+    if (!tarvenkel::IsValidInCharset(text, label)) {
+      sText = what;
+      sCharset = label;
+      return FALSE;
+    }
+  }
+  return TRUE;
 }

@@ -31,6 +31,12 @@ public:
   int AddMIMEPart(LPCTSTR szContent, int nContentType = APPLICATION_OCTETSTREAM, LPCTSTR szParameters = "",
                   int nEncoding = ENCODING_BASE64, BOOL bPath = TRUE);
 
+  // CMailMessage::CheckCharset, then each queued text part ("text part 1"
+  // for the first) and each attachment's file name ("the file name of"
+  // and the path), in the charset its parameters name or else the one it is
+  // labelled with. Hides the check of CMailMessage, which does not see the parts.
+  BOOL CheckCharset(CString& sText, CString& sCharset);
+
   // The content (for an attachment, the path) of each part that the last
   // FormatMessage or WriteMessage could not write whole, in the order of the parts: an
   // attachment that could not be opened (it is sent as an empty part) or

@@ -24,7 +24,9 @@ CString CTextPlain::build_sub_header(LPCTSTR szContent, LPCTSTR szParameters, in
     parameters += "; charset=";
     parameters += AfxGetCodePageCharset(AfxGetAnsiCodePage());
   }
-  header.Format("Content-Type: %s%s\r\n", GetContentTypeString().GetString(), parameters.c_str());
+  header.Format("Content-Type: %s%s", GetContentTypeString().GetString(), parameters.c_str());
+  header = CString(std::string_view(tarvenkel::FoldedHeaderLine(header.str())));
+  header += "\r\n";
   header += "Content-Transfer-Encoding: ";
   header += encoded ? "base64" : "7Bit";
   header += "\r\n\r\n";

@@ -9,17 +9,15 @@
 #include "framework/core/string.h"
 #include "framework/core/win_types.h"
 #include "framework/net/socket.h"
-#include "smtp/reply_reader.h"
 
-#include <cstdarg>
-#include <cstddef>
-#include <deque>
-#include <utility>
-#include <vector>
+#include <memory>
 
 class CMailMessage;
-class CMIMEMessage;
 class CStringArray;
+
+namespace tarvenkel::detail {
+struct CSMTPState;
+}
 
 class AFX_EXT_CLASS CSMTP {
 public:
@@ -31,7 +29,8 @@ public:
   // Recipients"); otherwise has it format itself and returns TRUE. A MIME
   // message with parts it could not write whole is still sent; GetLastError
   // then reads "Attachment could not be read: " and their paths, separated
-  // by ", ".
+  // by ", ". The message of the one-call send is checked only; it is
+  // formatted as it is sent.
   virtual BOOL FormatMailMessage(CMailMessage* msg);
   CSMTP(const CSMTP&) = delete;
   CSMTP& operator=(const CSMTP&) = delete;
@@ -160,9 +159,11 @@ public:
   // failing step in GetLastError. The message is formatted straight into the
   // data phase a piece at a time (CMailMessage::WriteMessage), so that an
   // attachment is never held whole in memory; the bytes sent are those
-  // FormatMessage would give. In a class derived from CSMTP the call formats
-  // and sends through FormatMailMessage and transmit_message instead, which
-  // the class may have replaced.
+  // FormatMessage would give. The call goes through FormatMailMessage and
+  // transmit_message, which a derived class may replace: for this message
+  // the base FormatMailMessage checks it but leaves it unformatted, and the
+  // base transmit_message formats it as it sends it. A replacement that
+  // needs the formatted text has the message format itself.
   BOOL SendMessage(CString sRecipients, CString sBody, CString sSubject, CStringArray* pAttachments);
   // The charset the one-call send labels its 8-bit texts with
   // (CMailMessage::SetCharset); FALSE, changing nothing, for a name that
@@ -173,7 +174,9 @@ protected:
   // Runs the mail transaction for a formatted message: MAIL From, one RCPT TO
   // per recipient (TO, CC, BCC; a refused recipient does not stop it), DATA,
   // the header block and the body made transparent, the end-of-data line.
-  // An address holding CR or LF fails it before anything is sent.
+  // An address holding CR or LF fails it before anything is sent. The
+  // message of the one-call send, left unformatted by FormatMailMessage, is
+  // formatted straight into the data phase.
   virtual BOOL transmit_message(CMailMessage* msg);
   // Runs the mail transaction as transmit_message does, but the data phase
   // is what the message's WriteMessage writes, handed to the server a piece
@@ -211,129 +214,12 @@ protected:
   static CString address_literal(const CString& sNumericAddress);
 
 private:
-  // How a connection stands: open, or failed in one of three ways that
-  // decide what every later reply read on it gives at once (code 0, "Timed
-  // out", "Socket Error"), so that the steps after the failure end as they
-  // would on the broken connection, without waiting.
-  enum LINK_STATE { LINK_OPEN, LINK_CLOSED, LINK_TIMED_OUT, LINK_FAILED };
+  // The session's own state and steps, which hosts never see.
+  friend struct tarvenkel::detail::CSMTPState;
 
-  // Reads one reply, waiting at most nSeconds (or the limit of SetTimeout),
-  // and compares its code with the table entry.
+  // Reads one reply, waiting at most the limit of SetTimeout, and compares
+  // its code with the table entry; records the failure when it differs.
   BOOL get_response(UINT response_expected);
-  BOOL get_response(UINT response_expected, UINT nSeconds);
-  // Whether the reply's code is the table entry's; records the failure when not.
-  BOOL check_reply(const CSMTPReply& reply, UINT response_expected);
-  // One dialogue step: sends the command formatted from szFormat and the
-  // values as printf does, then reads its reply and compares its code with
-  // the table entry. A send that fails has failed the connection: the reply
-  // is then what a read on it gives at once, as for a receive that failed.
-  BOOL command(UINT response_expected, const char* szFormat, ...) __attribute__((format(printf, 3, 4)));
-  // The same for a step that judges the reply itself: TRUE with the reply
-  // read, FALSE when it could not be read (see read_reply).
-  BOOL command(CSMTPReply& reply, const char* szFormat, ...) __attribute__((format(printf, 3, 4)));
-  // The body of both: formats and sends the command, then reads the reply.
-  BOOL vcommand(CSMTPReply& reply, const char* szFormat, va_list args) __attribute__((format(printf, 3, 0)));
-  // Sets GetLastError to "<code>:<szMessage>" and GetLastReply to the reply.
-  void reply_failed(const CSMTPReply& reply, const char* szMessage);
-  // The wait for the reply to the end of the message data, in seconds.
-  UINT end_of_data_timeout() const;
-  // A wait of nSeconds in milliseconds for the socket (0: no limit).
-  int timeout_ms(UINT nSeconds) const;
-  // Marks the connection failed after a send or receive that failed with the
-  // error (0: closed by the server), records the system's reason and closes
-  // the socket at once.
-  void link_lost(int nError, BOOL bReceiving);
-  // Ends a transaction that failed after MAIL From was accepted with RSET;
-  // the texts of the failure stay. A RSET that is not answered with 250
-  // leaves the connection failed.
-  void reset_transaction();
-  // Sends the message's header and body, each made safe for the data phase
-  // (see CDotStuffer), and the end-of-data line, or the same bytes in BDAT
-  // chunks.
-  void send_data(CMailMessage* msg);
-  // MAIL From, the RCPT TOs and DATA (no DATA with BDAT): TRUE when the
-  // server is ready for the data, so far as its replies have been read.
-  // Fails without a connection or on an unsafe address.
-  BOOL start_transaction(CMailMessage* msg);
-  // The replies a transaction awaits, in the order of their commands.
-  enum PENDING_REPLY { PENDING_MAIL, PENDING_RCPT, PENDING_DATA, PENDING_CHUNK, PENDING_LAST_CHUNK };
-  // Adds one command of the transaction to the commands not yet written;
-  // without PIPELINING it is written at once and its reply read. FALSE once
-  // the transaction has failed.
-  BOOL transaction_command(PENDING_REPLY nReply, const char* szFormat, ...) __attribute__((format(printf, 3, 4)));
-  // Writes the commands not yet written, then reads every awaited reply in
-  // order, each checked as its step expects. After a failed MAIL From, DATA
-  // or chunk the later replies are read without changing the texts of the
-  // failure. FALSE once the transaction has failed.
-  BOOL take_replies();
-  // Reads one reply after the transaction failed; the texts of the failure stay.
-  void skip_reply(PENDING_REPLY nReply);
-  // Writes one BDAT chunk of nLength bytes (the last with LAST, followed by
-  // szTrailer when not null) after the commands not yet written. Replies
-  // still awaited are read first unless PIPELINING lets them wait. FALSE,
-  // writing nothing, once the transaction has failed.
-  BOOL send_chunk(const char* pData, std::size_t nLength, BOOL bLast, const char* szTrailer);
-  // The reply to the end of the data: that to the end-of-data line, or those
-  // still awaited for the chunks.
-  BOOL end_of_data_reply();
-  // Whether the short dialogue may group commands (PIPELINING) and send the
-  // data in chunks (CHUNKING) on this connection.
-  BOOL pipelining() const;
-  BOOL chunking() const;
-  // Hands the data phase to the socket; defined with the transaction.
-  class CDataSender;
-  // The mail transaction for a message that is formatted while it is sent
-  // (WriteMessage into the data phase), with the checks of FormatMailMessage.
-  BOOL stream_message(CMIMEMessage* msg);
-  // Writes the message into the data phase with WriteMessage, and the end of
-  // the data (with QUIT when bQuitAfter). FALSE, having ended nothing, when
-  // WriteMessage failed while the connection could still take data.
-  BOOL stream_data(CMailMessage* msg, BOOL bQuitAfter);
-  // Sets GetLastError to the attachments a MIME message could not write whole.
-  void note_failed_parts(CMailMessage* msg);
-  // Reads one whole reply, waiting at most nSeconds; FALSE with "Socket
-  // Error" or "Timed out" when the receive fails. A connection closed before
-  // the reply ended, and a reply that is malformed or too long, give code 0.
-  // On a failed connection it returns at once (see LINK_STATE).
-  BOOL read_reply(CSMTPReply& reply);
-  BOOL read_reply(CSMTPReply& reply, UINT nSeconds);
-  // What a reply read on a failed connection gives at once.
-  BOOL failed_link_reply(CSMTPReply& reply);
-  // Sends a whole text; FALSE when it was not sent, because the connection
-  // had failed before or failed in this send.
-  BOOL send_text(const CString& sText);
-  BOOL send_bytes(const char* pData, std::size_t nLength);
-  // The name HELO and EHLO carry.
-  CString local_name() const;
-  // Introduces the client: EHLO when it is about to log in or the short
-  // dialogue is asked for (falling back to HELO when the server rejects
-  // EHLO), HELO otherwise.
-  BOOL introduce(const CString& sName, BOOL bExtended);
-  BOOL login();
-  // Runs the TLS handshake on the connected socket; FALSE with a text that
-  // names the step that failed.
-  BOOL start_tls();
-  // Upgrades the plain connection after EHLO: STARTTLS, the handshake, and
-  // EHLO again over TLS.
-  BOOL upgrade_with_starttls(const CString& sName);
-  // Whether the last EHLO reply lists the extension (in any case).
-  BOOL server_offers(const char* szKeyword) const;
-  // Whether Connect upgrades with STARTTLS after the first EHLO reply: always
-  // with SECURITY_STARTTLS, when the server offers it with
-  // SECURITY_STARTTLS_OFFERED.
-  BOOL wants_starttls() const;
-  // Whether the login may go over the connection as it stands; FALSE with
-  // the reason in GetLastError when SetPlaintextLogin(FALSE) forbids it.
-  BOOL login_allowed();
-  // Whether the login should be AUTH PLAIN: the server lists PLAIN among its
-  // mechanisms, and not LOGIN unless the short dialogue is asked for.
-  BOOL use_auth_plain() const;
-  // Logs in with AUTH PLAIN, the whole identity in one line.
-  BOOL login_plain();
-  // Closes the socket and releases the reply buffer after a failed Connect.
-  void abandon_connection();
-  // Records the system's reason for a failed Connect.
-  void note_connect_failure(int nError);
 
 protected:
   // The session's state; derived classes (and tests) may read it.
@@ -348,32 +234,8 @@ protected:
   char* m_pReplyBuffer;  // receive buffer while connected, else null
 
 private:
-  UINT m_nTimeout;
-  BOOL m_bTimeoutSet = FALSE;       // SetTimeout was called
-  LINK_STATE m_nLink = LINK_OPEN;   // how the connection stands
-  BOOL m_bInTransaction = FALSE;    // MAIL From accepted, transaction not ended
-  CString m_sLastReply;             // what GetLastReply returns
-  CString m_sSocketError;           // what GetLastSocketError returns
-  // The refused recipients of the latest transaction: address and reply.
-  std::vector<std::pair<CString, CString>> m_RefusedRecipients;
-  CReplyReader m_ReplyReader;
-
-  BOOL m_bShortDialogue = FALSE;          // see SetShortDialogue
-  CString m_sUnwritten;                   // commands of the transaction not yet written
-  std::deque<PENDING_REPLY> m_Pending;    // replies awaited, in order
-  std::deque<CString> m_PendingRecipients;  // the addresses of the RCPT replies awaited
-  BOOL m_bRefused = FALSE;                // the transaction failed at a reply
-  int m_nAccepted = 0;                    // recipients accepted so far
-  std::size_t m_nUnansweredBytes = 0;     // chunk bytes written whose replies are awaited
-  BOOL m_bChunkAnswered = FALSE;          // a chunk's reply has been read
-  BOOL m_bQuitSent = FALSE;               // QUIT went with the end of the data
-
-  CString m_sCharset;  // see SetCharset
-  SECURITY_MODE m_nSecurity = SECURITY_NONE;
-  CString m_sCAFile;
-  BOOL m_bVerifyPeer = TRUE;
-  BOOL m_bPlaintextLogin = TRUE;
-  // The extension lines of the last EHLO reply (after the greeting line);
-  // empty after HELO.
-  std::vector<CString> m_Extensions;
+  // Everything else: settings, the state of the connection and of the mail
+  // transaction, the last reply. Held by pointer, so that adding to it does
+  // not change the layout of this class.
+  std::unique_ptr<tarvenkel::detail::CSMTPState> m_pState;
 };

@@ -5,6 +5,10 @@
 #                     with the static build's archives beside them
 # Both use Debian's hardening flags (dpkg-buildflags) on top of the Release
 # build. Needs dpkg-dev (dpkg-shlibdeps) besides the build dependencies.
+#
+# STATIC_BUILD=DIR takes the archives from DIR, a static build configured
+# with the same flags (`build-debs.sh --flags` prints them, one a line), as
+# tools/run.sh's static test stage is, instead of building them again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -22,13 +26,37 @@ common=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr
   "-DCMAKE_EXE_LINKER_FLAGS=$(dpkg-buildflags --get LDFLAGS)"
   "-DCMAKE_SHARED_LINKER_FLAGS=$(dpkg-buildflags --get LDFLAGS)")
 
-echo "== building the archives"
-cmake -S "$top" -B "$out/static" "${common[@]}" -DBUILD_SHARED_LIBS=OFF >/dev/null
-cmake --build "$out/static" -j "$jobs" --target tarvenkel-framework tarvenkel-framework-gui tarvenkel tarvenkel-ui
+if [ "${1:-}" = --flags ]; then
+  printf '%s\n' "${common[@]}"
+  exit 0
+fi
 
+archives=(tarvenkel-framework tarvenkel-framework-gui tarvenkel tarvenkel-ui)
+static=$out/static
+if [ -n "${STATIC_BUILD:-}" ]; then
+  # The archives are those of that build only when it was made with these flags.
+  static=$STATIC_BUILD
+  for flag in "${common[@]}"; do
+    if [[ $flag == -DCMAKE_*_FLAGS=* ]] && ! grep -qxF "${flag#-D}" <(sed 's/:[A-Z]*=/=/' "$static/CMakeCache.txt"); then
+      echo "$static was not configured with $flag" >&2
+      exit 1
+    fi
+  done
+  echo "== the archives of $static"
+else
+  echo "== building the archives"
+  cmake -S "$top" -B "$static" "${common[@]}" -DBUILD_SHARED_LIBS=OFF >/dev/null
+fi
+cmake --build "$static" -j "$jobs" --target "${archives[@]}"
+
+# Only what the packages hold: the four libraries, the two installed tools
+# and their manual pages (when scdoc is there), not the demo programs.
 echo "== building the shared libraries and the tools"
-cmake -S "$top" -B "$out/shared" "${common[@]}" -DTARVENKEL_STATIC_ARCHIVES_FROM="$out/static" >/dev/null
-cmake --build "$out/shared" -j "$jobs"
+cmake -S "$top" -B "$out/shared" "${common[@]}" -DTARVENKEL_STATIC_ARCHIVES_FROM="$static" \
+  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+targets=(tarvenkel-framework tarvenkel-framework-gui tarvenkel tarvenkel-ui tarvenkel-send tarvenkel-archive-dump)
+if grep -q '^TARVENKEL_SCDOC:FILEPATH=/' "$out/shared/CMakeCache.txt"; then targets+=(man-pages); fi
+cmake --build "$out/shared" -j "$jobs" --target "${targets[@]}"
 
 echo "== packaging"
 rm -f "$out"/*.deb

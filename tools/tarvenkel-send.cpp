@@ -597,41 +597,10 @@ std::string choose_charset(const Options& options, const Prepared& prepared) {
   return charset;
 }
 
-// What a name may hold and still be written without quotes: letters, digits,
-// blanks and the characters of an atom.
-const char kAtomText[] =
-    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 \t!#$%&'*+-/=?^_`{|}~";
-
-// The From line's text for a sender with a name: the name as a quoted string
-// where it holds more than letters, digits, blanks and the characters an
-// atom allows, as encoded-words where it holds 8-bit bytes.
-std::string from_line(const std::string& name, const std::string& address, const std::string& charset) {
-  if (name.empty()) return address;
-  std::string shown;
-  if (has_eight_bit(name)) {
-    // Words of at most 45 bytes (60 encoded) of whole characters.
-    const UINT codePage = AfxGetCharsetCodePage(charset.c_str());
-    CBase64 base64;
-    for (size_t start = 0; start < name.size();) {
-      size_t end = start;
-      while (end < name.size()) {
-        const int length = std::max(1, AfxCharLength(codePage, name.data() + end, name.size() - end));
-        if (end > start && end + static_cast<size_t>(length) - start > 45) break;
-        end += static_cast<size_t>(length);
-      }
-      if (!shown.empty()) shown += ' ';
-      shown += "=?" + charset + "?B?" +
-               base64.Encode(name.data() + start, static_cast<int>(end - start)).str() + "?=";
-      start = end;
-    }
-  } else if (name.find_first_not_of(kAtomText) == std::string::npos) {
-    shown = name;
-  } else {
-    shown = "\"";
-    for (char c : name) shown += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
-    shown += "\"";
-  }
-  return shown + " <" + address + ">";
+// The From line's text for a sender with a name: "Name <address>", which
+// the message writes with the name quoted or encoded as it needs.
+std::string from_line(const std::string& name, const std::string& address) {
+  return name.empty() ? address : name + " <" + address + ">";
 }
 
 // A MIME message whose From line carries the sender's name, while MAIL FROM
@@ -659,7 +628,7 @@ CString name_of(const Mailbox& mailbox) { return mailbox.name.empty() ? "" : (ma
 void build_message(const Options& options, const Prepared& prepared, CNamedSenderMessage& message) {
   message.SetCharset(options.charset.c_str());
   message.m_sFrom = options.from.c_str();
-  if (!options.fromName.empty()) message.m_sFromLine = from_line(options.fromName, options.from, options.charset);
+  if (!options.fromName.empty()) message.m_sFromLine = from_line(options.fromName, options.from);
   message.m_sSubject = prepared.subject.c_str();
   message.m_sBody = prepared.body.c_str();
   for (const Mailbox& mailbox : prepared.to) message.AddRecipient(mailbox.address.c_str(), name_of(mailbox), CMailMessage::TO);

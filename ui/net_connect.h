@@ -17,8 +17,13 @@ public:
   enum { IDD = IDD_NETCONNECT };
 
   // Creates the window modeless; the template makes it visible at once. When
-  // the template cannot be found or used, no window is made (m_hWnd stays null).
+  // the template cannot be found or used, no window is made (m_hWnd stays
+  // null) and GetCreateError says why.
   void Create(CWnd* pParent);
+  // Why the latest Create on this thread made no window, e.g. that template
+  // 950 was not found because the module that holds it (libtarvenkel) is not
+  // loaded or has withdrawn its registration; empty when it made one.
+  static CString GetCreateError();
   // Replaces the status line and shows it at once. Before Create the text is
   // kept and shown when the window is created.
   void SetStatus(CString strStatus);

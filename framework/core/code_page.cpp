@@ -1,14 +1,21 @@
 #include "framework/core/code_page.h"
 
 #include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
 
 #include <atomic>
 #include <cerrno>
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 namespace {
 
 std::atomic<UINT> g_nAnsiCodePage{936};
+std::atomic<bool> g_bAnsiCodePageSet{false};
 
 // The iconv name of a Windows code page.
 std::string iconv_name(UINT nCodePage) {
@@ -51,15 +58,73 @@ thread_local ThreadDecoder t_decoder;
 }  // namespace
 
 BOOL AfxSetAnsiCodePage(UINT nCodePage) {
+  if (nCodePage == 0) {
+    g_nAnsiCodePage.store(936);
+    g_bAnsiCodePageSet.store(false);
+    return TRUE;
+  }
   iconv_t cd = iconv_open("UTF-32LE", iconv_name(nCodePage).c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) return FALSE;
   iconv_close(cd);
   g_nAnsiCodePage.store(nCodePage);
+  g_bAnsiCodePageSet.store(true);
   return TRUE;
 }
 
 UINT AfxGetAnsiCodePage() {
   return g_nAnsiCodePage.load();
+}
+
+BOOL AfxIsAnsiCodePageSet() { return g_bAnsiCodePageSet.load() ? TRUE : FALSE; }
+
+namespace {
+
+// The label of a codeset name as nl_langinfo or a locale name gives it
+// ("UTF-8", "utf8", "GB2312", "gbk", "GB18030"); nullptr for the others.
+const char* codeset_charset(std::string_view codeset) {
+  std::string name;
+  for (char c : codeset) {
+    if (c == '-' || c == '_') continue;
+    name += c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+  }
+  if (name == "UTF8") return "UTF-8";
+  if (name == "GBK" || name == "GB2312" || name == "EUCCN" || name == "CP936") return "GBK";
+  if (name == "GB18030") return "GB18030";
+  return nullptr;
+}
+
+bool is_c_locale(std::string_view name) { return name.empty() || name == "C" || name == "POSIX"; }
+
+// The charset of the locale setlocale(LC_ALL, "") would choose.
+const char* environment_charset() {
+  const char* name = nullptr;
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') {
+      name = value;
+      break;
+    }
+  }
+  if (name == nullptr || is_c_locale(name)) return nullptr;
+  // The locale's own codeset where it is installed ("zh_CN" is GB2312),
+  // else the one its name states after the dot.
+  if (locale_t locale = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(nullptr))) {
+    const char* charset = codeset_charset(nl_langinfo_l(CODESET, locale));
+    freelocale(locale);
+    return charset;
+  }
+  const std::string_view text(name);
+  const std::size_t dot = text.find('.');
+  if (dot == std::string_view::npos) return nullptr;
+  return codeset_charset(text.substr(dot + 1, text.find('@', dot) - dot - 1));
+}
+
+}  // namespace
+
+const char* AfxGetLocaleCharset() {
+  const char* current = std::setlocale(LC_CTYPE, nullptr);
+  if (current != nullptr && !is_c_locale(current)) return codeset_charset(nl_langinfo(CODESET));
+  return environment_charset();
 }
 
 namespace {

@@ -12,10 +12,20 @@ constexpr UINT CP_UTF8 = 65001;
 
 // Sets the code page that 8-bit text is decoded from (936, GBK, by default;
 // CP_UTF8 for hosts that hold UTF-8). Returns FALSE, changing nothing, when the
-// system cannot decode that code page.
+// system cannot decode that code page. 0 forgets the host's choice: the code
+// page is 936 again and AfxIsAnsiCodePageSet FALSE.
 AFX_API_EXPORT BOOL AfxSetAnsiCodePage(UINT nCodePage);
 // The code page in force.
 AFX_API_EXPORT UINT AfxGetAnsiCodePage();
+// TRUE once the host chose the code page with AfxSetAnsiCodePage.
+AFX_API_EXPORT BOOL AfxIsAnsiCodePageSet();
+// The MIME name of the charset the process's locale holds text in, when it
+// is UTF-8 or a GB charset: "UTF-8", "GBK" (for GBK and GB2312, whose text
+// GBK includes) or "GB18030"; nullptr for every other locale, C and POSIX
+// included. The locale is the one of LC_CTYPE; while that is C or POSIX (a
+// process that never called setlocale), it is the one setlocale(LC_ALL, "")
+// would choose from LC_ALL, LC_CTYPE and LANG.
+AFX_API_EXPORT const char* AfxGetLocaleCharset();
 
 // The name that labels text of the code page in mail (a MIME charset): "GBK"
 // for 936, "UTF-8" for 65001, the IANA name of the other code pages the

@@ -91,6 +91,20 @@ void ShowWaitCursor(int, int nWaitCount) {
   if (State().backend) State().backend->SetBusyCursor(nWaitCount > 0);
 }
 
+// The window layer takes part in the thread's blocking waits while it has
+// something to service there: windows (a backend) or timers, with or without
+// a window. So a timer fires inside a blocking socket call whether or not any
+// window exists.
+void UpdateWaitSource() {
+  WindowState& s = State();
+  if (s.backend || !s.timers.empty()) {
+    if (s.nWakeFd < 0) s.nWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    AfxAddWaitSource(&s.waitSource);
+  } else {
+    AfxRemoveWaitSource(&s.waitSource);
+  }
+}
+
 CWindowBackendImpl& Backend() {
   WindowState& s = State();
   if (!s.backend) {
@@ -99,8 +113,7 @@ CWindowBackendImpl& Backend() {
     if (!s.backend) s.backend = std::make_unique<HeadlessBackend>();
     s.pfnPreviousCursorHandler = AfxSetWaitCursorHandler(ShowWaitCursor);
     if (AfxGetApp()->GetWaitCursorCount() > 0) s.backend->SetBusyCursor(true);
-    if (s.nWakeFd < 0) s.nWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    AfxAddWaitSource(&s.waitSource);
+    UpdateWaitSource();
   }
   return *s.backend;
 }
@@ -349,10 +362,10 @@ void RemoveRecord(HWND h) {
   delete h;
   if (s.topLevels.empty() && s.backend) {
     // Every window is gone: the next one chooses its backend afresh.
-    AfxRemoveWaitSource(&s.waitSource);
     AFX_WAIT_CURSOR_HANDLER current = AfxSetWaitCursorHandler(s.pfnPreviousCursorHandler);
     if (current != ShowWaitCursor) AfxSetWaitCursorHandler(current);  // someone else's since: keep it
     s.backend.reset();
+    UpdateWaitSource();
   }
 }
 
@@ -647,6 +660,7 @@ UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerF
     nIDEvent = ++next;
   }
   s.timers.push_back(Timer{hWnd, nIDEvent, uElapse, due, lpTimerFunc});
+  UpdateWaitSource();
   Wake();
   return nIDEvent ? nIDEvent : 1;
 }
@@ -657,6 +671,7 @@ BOOL KillTimer(HWND hWnd, UINT_PTR nIDEvent) {
                          [&](const Timer& t) { return t.hWnd == hWnd && t.nID == nIDEvent; });
   if (it == timers.end()) return FALSE;
   timers.erase(it);
+  UpdateWaitSource();
   return TRUE;
 }
 

@@ -8,26 +8,45 @@
 # (tarvenkel) and with the mail-only part (Tarvenkel::mail, tarvenkel-mail);
 # each host must show the module's start-up, its dialog template found
 # through its registration, and its shut-down at exit, and a mail-only host
-# must have no drawing library mapped. A prefix that holds the archives beside
-# the shared libraries is built against both ways: the CMake package and
-# pkg-config link the shared libraries, and pkg-config --static the archives.
+# must have no drawing library mapped. A third host shows only the progress
+# dialog and is linked with the ui library alone (Tarvenkel::ui, pkg-config
+# tarvenkel): it must find the dialog's template, which the module holds.
+# Neither the CMake file nor the compiler line asks for C++20: the package
+# must. A prefix that holds the archives beside the shared libraries is built
+# against both ways: the CMake package and pkg-config link the shared
+# libraries, and pkg-config --static the archives.
+#
+# A prefix this script installs itself also gets the tools, which must run
+# from it without LD_LIBRARY_PATH (unless the build was made for /usr, which
+# sets no run path), and, for a shared build without sanitizers, the code
+# blocks of README.md are built against it (readme_snippets.py).
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d /tmp/tarvenkel-install-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-flags="" extra=() kinds=(shared)
+flags="" extra=() kinds=(shared) installed_here=no
 if [ "$1" = --prefix ]; then
   prefix=$2 consumer=$3 cxx=$4
   [ -n "$(find "$prefix" -name libtarvenkel.a -print -quit)" ] && kinds+=(static)
 else
-  build=$1 consumer=$2 cxx=$3 prefix=$work/prefix
-  # The libraries and what builds against them; the tools are not needed.
-  for component in runtime runtime-ui dev; do
-    cmake --install "$build" --prefix "$prefix" --component $component >/dev/null
+  build=$1 consumer=$2 cxx=$3 prefix=$work/prefix installed_here=yes
+  # The tools when this build made them (a stage may build only the libraries and some tests).
+  components=(runtime runtime-ui dev)
+  [ -x "$build/tools/tarvenkel-send" ] && [ -x "$build/tools/tarvenkel-archive-dump" ] && components+=(tools)
+  for component in "${components[@]}"; do
+    cmake --install "$build" --prefix "$prefix" --component "$component" >/dev/null
   done
   cache() { grep -E "^$1:" "$build/CMakeCache.txt" | cut -d= -f2-; }
   flags=$(cache CMAKE_CXX_FLAGS)
   [ "$(cache TARVENKEL_SANITIZE)" = ON ] && extra=("-fsanitize=address,undefined")
   [ "$(cache BUILD_SHARED_LIBS)" = OFF ] && kinds=(static)
+  [[ $(cache CMAKE_INSTALL_PREFIX) =~ ^/usr/?$ ]] && installed_here=for-usr
+fi
+if [ $installed_here != yes ]; then
+  # Files made for /usr carry no run path: there the loader finds the
+  # libraries itself. Here the folder they were put in stands in for it.
+  LD_LIBRARY_PATH=$(dirname "$(find "$prefix" -name 'libtarvenkel.so*' -print -quit)")
+  export LD_LIBRARY_PATH
 fi
 
 # What each host must print after its version line; the template's size is
@@ -60,6 +79,16 @@ check() {
   fi
 }
 
+# run_dialog NAME PROGRAM: runs a dialog host and checks that it showed the dialog.
+run_dialog() {
+  local out
+  out=$("$2") || { echo "$1: $out" >&2; return 1; }
+  echo "-- $1"
+  echo "$out"
+  [ "$out" = "dialog: shown, status Connecting" ] || { echo "$1: unexpected output" >&2; return 1; }
+  passed=$((passed + 1))
+}
+
 # run NAME PROGRAM MAIL_ONLY: runs one host, shows and checks what it printed;
 # the output is left in $out.
 passed=0
@@ -82,6 +111,7 @@ run "find_package host" "$work/cmake-build/host" no
 same_part() { sed '/^drawing libraries mapped:/d' <<<"$1"; }
 out_cmake=$(same_part "$out")
 run "find_package mail_host" "$work/cmake-build/mail_host" yes
+run_dialog "find_package dialog_host (Tarvenkel::ui)" "$work/cmake-build/dialog_host"
 
 PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name tarvenkel.pc -print -quit)")
 export PKG_CONFIG_PATH
@@ -100,12 +130,44 @@ for kind in "${kinds[@]}"; do
       rpath=("-Wl,-rpath,$(pkg-config --variable=libdir $pc)")
     fi
     # shellcheck disable=SC2046,SC2086
-    "$cxx" -std=c++20 "${extra[@]}" "$consumer/host.cpp" -o "$work/host-$kind-$pc" \
+    "$cxx" "${extra[@]}" "$consumer/host.cpp" -o "$work/host-$kind-$pc" \
       $(pkg-config --cflags $pc) $pc_libs "${rpath[@]}"
     run "pkg-config $kind $pc" "$work/host-$kind-$pc" "$([ $pc = tarvenkel-mail ] && echo yes || echo no)"
     if [ $pc = tarvenkel ]; then
       [ "$out_cmake" = "$(same_part "$out")" ] || { echo "the find_package and pkg-config $kind builds disagree" >&2; exit 1; }
+      # shellcheck disable=SC2046,SC2086
+      "$cxx" "${extra[@]}" "$consumer/dialog_host.cpp" -o "$work/dialog-host-$kind" \
+        $(pkg-config --cflags $pc) $pc_libs "${rpath[@]}"
+      run_dialog "pkg-config $kind dialog_host" "$work/dialog-host-$kind"
     fi
   done
 done
+
+if [ $installed_here = yes ] && [ -x "$prefix/bin/tarvenkel-send" ]; then
+  echo "== the tools run from the prefix without LD_LIBRARY_PATH"
+  for tool in tarvenkel-send tarvenkel-archive-dump; do
+    env -u LD_LIBRARY_PATH "$prefix/bin/$tool" --help >/dev/null || { echo "$prefix/bin/$tool --help failed" >&2; exit 1; }
+    echo "$tool --help: ok"
+    passed=$((passed + 1))
+  done
+fi
+
+if [ $installed_here != no ] && [ "${kinds[0]}" = shared ] && [ ${#extra[@]} = 0 ]; then
+  echo "== the code blocks of README.md"
+  for project in $(/usr/bin/python3 "$here/readme_snippets.py" "$here/../../README.md" "$work/readme"); do
+    if [ ! -f "$project/CMakeLists.txt" ]; then
+      # The fragments: a host that links the whole library, its CMake file
+      # no more than find_package and target_link_libraries.
+      printf '%s\n' 'cmake_minimum_required(VERSION 3.20)' 'project(ReadmeFragments CXX)' \
+        'find_package(Tarvenkel REQUIRED)' 'add_executable(fragments fragments.cpp)' \
+        'target_link_libraries(fragments PRIVATE Tarvenkel::tarvenkel)' >"$project/CMakeLists.txt"
+    fi
+    cmake -S "$project" -B "$project/build" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_COMPILER="$cxx" \
+      -DCMAKE_CXX_FLAGS="$flags" >/dev/null
+    cmake --build "$project/build" >"$project/build.log" 2>&1 ||
+      { cat "$project/build.log" >&2; echo "README: $(basename "$project") does not build" >&2; exit 1; }
+    echo "$(basename "$project"): built"
+    passed=$((passed + 1))
+  done
+fi
 echo "install consumer (${kinds[*]}): $passed passed, 0 failed"

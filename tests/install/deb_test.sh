@@ -62,6 +62,13 @@ for package in "${!holds[@]}"; do
     grep -Eq "(^|, )$other \(= $version\)" <<<"$depends" || fail "$package: no dependency on $other (= $version)"
   done
   dpkg-deb -x "$deb" "$work/root"
+  # The copyright file in Debian's machine-readable format, naming the licence.
+  copyright=$work/root/usr/share/doc/$package/copyright
+  if [ -f "$copyright" ] && ! { grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+    "$copyright" && grep -qx 'License: Apache-2.0' "$copyright" &&
+    grep -q '/usr/share/common-licenses/Apache-2.0' "$copyright"; }; then
+    fail "$package: the copyright file does not name Apache-2.0 in the machine-readable format"
+  fi
   [ $failed = "$before" ] && passed=$((passed + 1))
 done
 

@@ -3,8 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <regex>
+#include <set>
 #include <string>
 
 namespace {
@@ -25,6 +30,8 @@ std::vector<std::string> HeaderLines(const CString& header) {
 const char* kDatePattern =
     "Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-3][0-9] (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
     "[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [+-][0-9][0-9][0-5][0-9]";
+// The line every formatted message ends its header with.
+const char* kMessageIdPattern = "Message-ID: <[0-9]+\\.[0-9]{6}\\.[0-9]+\\.[0-9]+\\.[0-9a-f]{16}@[^ <>]+>";
 
 TEST(MailHeader, BlockIsByteForByteWithDateByPattern) {
   CMailMessage m;
@@ -33,14 +40,15 @@ TEST(MailHeader, BlockIsByteForByteWithDateByPattern) {
   m.AddRecipient("ops@plant.example", "", CMailMessage::TO);
   m.FormatMessage();
   const auto lines = HeaderLines(m.m_sHeader);
-  ASSERT_EQ(lines.size(), 7u);
+  ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[0], "From: alarm@plant.example");
   EXPECT_EQ(lines[1], "To: <ops@plant.example>");
   EXPECT_EQ(lines[2], "Cc: ");
   EXPECT_THAT(lines[3], MatchesRegex(kDatePattern));
   EXPECT_EQ(lines[4], "Subject: Pump 3 pressure");
   EXPECT_EQ(lines[5], "X-Mailer: Zolvane");
-  EXPECT_EQ(lines[6], "");
+  EXPECT_THAT(lines[6], MatchesRegex(kMessageIdPattern));
+  EXPECT_EQ(lines[7], "");
 }
 
 TEST(MailHeader, DateUsesNumericOffsetAndEnglishNamesInAnyZone) {
@@ -86,7 +94,7 @@ TEST(MailHeader, LineBreaksInValuesCannotStartNewHeaderLines) {
   m.AddRecipient("b@x>\r\nX-Evil: 1", "N", CMailMessage::TO);
   m.FormatMessage();
   const auto lines = HeaderLines(m.m_sHeader);
-  ASSERT_EQ(lines.size(), 9u);  // six lines, two kept fold continuations, the empty line
+  ASSERT_EQ(lines.size(), 10u);  // six lines, two kept fold continuations, the Message-ID, the empty line
   EXPECT_EQ(lines[0], "From: a@x  Bcc: victim@y");
   EXPECT_EQ(lines[1], "To: N<b@x>  X-Evil: 1>");
   EXPECT_EQ(lines[4], "Subject: one Injected: 1 Two");
@@ -108,7 +116,7 @@ TEST(MailHeader, FoldsLeavingBlankLinesBecomeBlanks) {
   m.m_sMailer = "M\r\n \t";
   m.FormatMessage();
   const auto lines = HeaderLines(m.m_sHeader);
-  ASSERT_EQ(lines.size(), 8u);  // six lines, one kept fold continuation, the empty line
+  ASSERT_EQ(lines.size(), 9u);  // six lines, one kept fold continuation, the Message-ID, the empty line
   EXPECT_EQ(lines[4], "Subject: a   ");
   EXPECT_EQ(lines[5], "\tBcc: v@y");
   EXPECT_EQ(lines[6], "X-Mailer: M   \t");
@@ -121,7 +129,7 @@ TEST(MailHeader, FormattingAgainRebuildsTheHeader) {
   m.m_sSubject = "second";
   m.FormatMessage();
   EXPECT_EQ(m.m_sHeader.Find("first"), -1);
-  EXPECT_EQ(HeaderLines(m.m_sHeader).size(), 7u);
+  EXPECT_EQ(HeaderLines(m.m_sHeader).size(), 8u);
 }
 
 TEST(MailBody, EndsInExactlyOneAddedCrLf) {
@@ -231,8 +239,60 @@ TEST(MailMessage, DerivedMessageOverridesTheSteps) {
   } m;
   m.FormatMessage();
   EXPECT_EQ(m.order, "speb");
-  EXPECT_EQ(m.m_sHeader.str(), "X-Only: 1\r\n\r\n");
+  EXPECT_THAT(m.m_sHeader.str(), MatchesRegex(std::string("X-Only: 1\r\n") + kMessageIdPattern + "\r\n\r\n"));
   EXPECT_EQ(m.m_sBody.str(), "custom");
+}
+
+// The value of the message's Message-ID line after formatting.
+std::string MessageId(CMailMessage& m) {
+  m.FormatMessage();
+  const std::string& h = m.m_sHeader.str();
+  const std::size_t at = h.find("\r\nMessage-ID: ");
+  return at == std::string::npos ? std::string() : h.substr(at + 14, h.find("\r\n", at + 2) - at - 14);
+}
+
+TEST(MessageId, EachMessageOfEachProcessGetsItsOwnAndAHostsOwnIsKept) {
+  std::set<std::string> ids;
+  for (int i = 0; i < 500; ++i) {
+    CMailMessage m;
+    m.m_sFrom = "Alarm desk <alarm@plant.example>";
+    ids.insert(MessageId(m));
+  }
+  EXPECT_EQ(ids.size(), 500u);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    CMailMessage m;
+    m.m_sFrom = "alarm@plant.example";
+    const std::string id = MessageId(m);
+    _exit(write(fds[1], id.data(), id.size()) == static_cast<ssize_t>(id.size()) ? 0 : 1);
+  }
+  close(fds[1]);
+  char buf[512];
+  const ssize_t n = read(fds[0], buf, sizeof buf);
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_GT(n, 0);
+  const std::string childId(buf, static_cast<std::size_t>(n));
+  EXPECT_EQ(ids.count(childId), 0u) << childId;
+  // The local host's name when it is a domain, else the sender's domain.
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  const std::string domain = std::strchr(host, '.') != nullptr ? host : "plant.example";
+  EXPECT_EQ(childId.substr(childId.size() - domain.size() - 2), "@" + domain + ">");
+
+  struct Own : CMailMessage {
+    void prepare_header() override {
+      CMailMessage::prepare_header();
+      add_header_line("Message-Id: <mine@plant.example>");
+    }
+  } own;
+  own.FormatMessage();
+  const std::string& h = own.m_sHeader.str();
+  EXPECT_NE(h.find("\r\nMessage-Id: <mine@plant.example>\r\n\r\n"), std::string::npos) << h;
+  EXPECT_EQ(h.find("Message-ID"), std::string::npos) << h;
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <sstream>
@@ -222,7 +224,7 @@ TEST(PlainMessageBody, EncodedOnlyWhenEightBitOrOverLong) {
     }
     std::string lines = "MIME-Version: 1.0\r\n";
     lines += c.contentType;
-    lines += "\r\nContent-Transfer-Encoding: base64\r\n\r\n";
+    lines += "\r\nContent-Transfer-Encoding: base64\r\n";
     EXPECT_NE(header.find(lines), std::string::npos) << header;
     std::string encoded = m.m_sBody.str();
     for (const std::string& line : Lines(encoded)) EXPECT_LE(line.size(), 77u);
@@ -258,8 +260,8 @@ TEST(MessageCharset, TheHostsLabelWinsAndBadNamesAreRefused) {
   EXPECT_EQ(m.m_sBody.Find("Big5\"; charset"), -1);
 }
 
-TEST(AddressLines, OnlyLinesOver998BytesAreFoldedAfterCommas) {
-  for (int count : {10, 40}) {
+TEST(AddressLines, OnlyLinesOver78AreFoldedAfterCommas) {
+  for (int count : {1, 10, 40}) {
     CMailMessage m;
     std::string list;
     for (int i = 0; i < count; ++i) {
@@ -275,7 +277,7 @@ TEST(AddressLines, OnlyLinesOver998BytesAreFoldedAfterCommas) {
     }
     const std::string line = Field(m.m_sHeader.str(), "Cc");
     const std::string plain = "Cc: " + joined.str();
-    if (plain.size() <= 998) {
+    if (plain.size() <= 78) {
       EXPECT_EQ(line, plain);
       continue;
     }
@@ -283,6 +285,101 @@ TEST(AddressLines, OnlyLinesOver998BytesAreFoldedAfterCommas) {
     for (std::size_t pos; (pos = unfolded.find(",\r\n ")) != std::string::npos;) unfolded.erase(pos + 1, 3);
     EXPECT_EQ(unfolded, plain);
     for (const std::string& physical : Lines(line)) EXPECT_LE(physical.size(), 79u) << physical;  // with its CR
+  }
+}
+
+// Sets LC_ALL and forgets the host's code page for a test's length.
+class LocaleEnvironment {
+public:
+  LocaleEnvironment() : m_bHad(std::getenv("LC_ALL") != nullptr), m_sSaved(m_bHad ? std::getenv("LC_ALL") : "") {
+    AfxSetAnsiCodePage(0);
+  }
+  ~LocaleEnvironment() {
+    if (m_bHad) setenv("LC_ALL", m_sSaved.c_str(), 1);
+    else unsetenv("LC_ALL");
+    AfxSetAnsiCodePage(0);
+  }
+  void Set(const char* szLocale) { setenv("LC_ALL", szLocale, 1); }
+
+private:
+  bool m_bHad;
+  std::string m_sSaved;
+};
+
+TEST(DefaultCharset, FollowsTheLocaleUnlessTheHostChoseOne) {
+  LocaleEnvironment environment;
+  const std::pair<const char*, const char*> cases[] = {
+      {"C.UTF-8", "UTF-8"},         {"C", "GBK"},           {"POSIX", "GBK"},
+      {"zh_CN.GB18030", "GB18030"}, {"zh_CN.gbk", "GBK"},
+      {"zh_CN.GB2312", "GBK"},      {"en_US.ISO-8859-1", "GBK"},  {"de_DE.utf8@euro", "UTF-8"},
+  };
+  for (const auto& [locale, charset] : cases) {
+    environment.Set(locale);
+    CMailMessage m;
+    EXPECT_EQ(m.GetCharset(), charset) << locale;
+  }
+  // A locale the process set wins over the environment's.
+  environment.Set("C");
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  EXPECT_EQ(CMailMessage().GetCharset(), "UTF-8");
+  std::setlocale(LC_CTYPE, "C");
+  // SetCharset and a code page the host set win over the locale.
+  environment.Set("C.UTF-8");
+  CMailMessage m;
+  ASSERT_TRUE(m.SetCharset("GB18030"));
+  EXPECT_EQ(m.GetCharset(), "GB18030");
+  AfxSetAnsiCodePage(936);
+  EXPECT_EQ(CMailMessage().GetCharset(), "GBK");
+}
+
+TEST(DefaultCharset, TextNotValidInItsLabelIsNamedByTheCheck) {
+  LocaleEnvironment environment;
+  environment.Set("C.UTF-8");
+  TempDir dir;
+  const std::string gbkName = "\xD6\xB5\xB0\xE0";  // 值班 in GBK: not UTF-8
+  const std::string attachment = dir.file("\xB1\xA8.txt");
+  WriteFile(attachment, "log");
+  {
+    // Under a UTF-8 locale, text that is not UTF-8 is labelled GBK, and so is valid.
+    CMIMEMessage m;
+    m.m_sSubject = "报警";
+    m.AddRecipient("duty@example.test", gbkName.c_str());
+    m.m_sBody = "压力过高";
+    m.FormatMessage();
+    EXPECT_NE(m.m_sHeader.Find("Subject: =?UTF-8?B?"), -1) << m.m_sHeader.str();
+    EXPECT_NE(m.m_sHeader.Find("To: =?GBK?B?1rWw4A==?= <duty@example.test>"), -1) << m.m_sHeader.str();
+    CString text, charset;
+    EXPECT_TRUE(m.CheckCharset(text, charset)) << text.str();
+  }
+  // A charset the host set is used for every text; the check names the first that is not valid in it.
+  struct Case {
+    const char* field;
+    const char* named;
+  };
+  const Case cases[] = {
+      {"", ""},
+      {"subject", "the subject"},
+      {"name", "the name of duty@example.test"},
+      {"body", "the body"},
+      {"text", "text part 1"},
+      {"file", nullptr},
+  };
+  for (const Case& c : cases) {
+    CMIMEMessage m;
+    ASSERT_TRUE(m.SetCharset("UTF-8"));
+    const std::string field = c.field;
+    m.m_sSubject = field == "subject" ? gbkName.c_str() : "报警";
+    m.AddRecipient("duty@example.test", field == "name" ? gbkName.c_str() : "值班员");
+    m.m_sBody = field == "body" ? gbkName.c_str() : "压力过高";
+    m.AddMIMEPart(field == "text" ? gbkName.c_str() : "正文", TEXT_PLAIN, "", ENCODING_7BIT, FALSE);
+    if (field == "file") m.AddMIMEPart(attachment.c_str());
+    CString text("unchanged"), charset;
+    const std::string expected = c.named != nullptr ? c.named : "the file name of " + attachment;
+    EXPECT_EQ(m.CheckCharset(text, charset), field.empty() ? TRUE : FALSE) << field;
+    EXPECT_EQ(text.str(), field.empty() ? "unchanged" : expected);
+    if (!field.empty()) {
+      EXPECT_EQ(charset, "UTF-8");
+    }
   }
 }
 

@@ -14,6 +14,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -29,10 +30,15 @@ const std::string kBoundary = "--ZOLVANE_PaRt_BoUnDaRy_05151998";
 
 // The Date line's value blanked: the clock may tick between two formattings.
 std::string WithoutDate(std::string text) {
-  const std::size_t at = text.find("\r\nDate: ");
-  if (at == std::string::npos) return text;
-  const std::size_t end = text.find("\r\n", at + 2);
-  return text.replace(at + 8, end - at - 8, "<date>");
+  // The Date and Message-ID lines differ from one formatting to the next.
+  for (const std::string_view field : {std::string_view("\r\nDate: "), std::string_view("\r\nMessage-ID: ")}) {
+    const std::size_t at = text.find(field);
+    if (at == std::string::npos) continue;
+    const std::size_t start = at + field.size();
+    const std::size_t end = text.find("\r\n", start);
+    text.replace(start, end == std::string::npos ? std::string::npos : end - start, "<varies>");
+  }
+  return text;
 }
 
 std::string RandomBytes(std::size_t n, unsigned seed) {

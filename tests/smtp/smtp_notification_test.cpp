@@ -3,6 +3,7 @@
 // aiosmtpd and parsed back with Python's email package.
 #include "framework/core/cmd_target.h"
 #include "framework/core/string_array.h"
+#include "mail/mail_message.h"
 #include "smtp/smtp.h"
 
 #include "tests/support/local_smtp_server.h"
@@ -101,6 +102,28 @@ TEST(SmtpNotification, EndsClosedOnEveryPath) {
     EXPECT_FALSE(smtp.SendMessage("to@example.com", "text", "subject", nullptr));
     EXPECT_EQ(smtp.GetLastError().str(), "Unable to connect to server");
   }
+}
+
+// A derived class that formats the message itself, without the base
+// FormatMailMessage, has its formatted text sent as it left it.
+class CStampingSMTP : public CSMTP {
+public:
+  BOOL FormatMailMessage(CMailMessage* msg) override {
+    msg->FormatMessage();
+    msg->m_sHeader = "X-Site: hall 3\r\n" + msg->m_sHeader;
+    return TRUE;
+  }
+};
+
+TEST(SmtpNotification, ADerivedClassThatFormatsItselfSendsItsText) {
+  ScriptedSmtpServer server(OneRecipient("221 bye\r\n"));
+  CStampingSMTP smtp;
+  smtp.SetParams("127.0.0.1", "alarm@example.com", server.port(), "", "");
+  smtp.SetTimeout(10);
+  EXPECT_TRUE(smtp.SendMessage("to@example.com", "text", "subject", nullptr)) << smtp.GetLastError();
+  const std::string received = server.Received();
+  EXPECT_NE(received.find("DATA\r\nX-Site: hall 3\r\n"), std::string::npos) << received;
+  EXPECT_NE(received.find("\r\n.\r\nQUIT\r\n"), std::string::npos) << received;
 }
 
 // A notification with attachments of awkward sizes and names, sent to

@@ -57,8 +57,11 @@ std::string Payload(const std::string& transcript) {
     }
     data = stuffed;
   }
-  const std::size_t date = data.find("Date: ");
-  if (date != std::string::npos) data.erase(date, data.find("\r\n", date) + 2 - date);
+  // The lines that differ from one formatting to the next.
+  for (const char* field : {"Date: ", "Message-ID: "}) {
+    const std::size_t at = data.find(field);
+    if (at != std::string::npos) data.erase(at, data.find("\r\n", at) + 2 - at);
+  }
   return data;
 }
 
@@ -236,7 +239,8 @@ std::string WithoutRunLines(const std::string& message) {
     at = end;
     const bool continued = !line.empty() && (line[0] == ' ' || line[0] == '\t');
     received = line.starts_with("Received: ") || (received && continued);
-    if (received || line.starts_with("Date: ") || line.starts_with("Message-Id: ")) continue;
+    if (received || line.starts_with("Date: ") || line.starts_with("Message-Id: ") || line.starts_with("Message-ID: "))
+      continue;
     kept += line;
   }
   return kept;

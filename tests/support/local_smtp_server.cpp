@@ -1,4 +1,5 @@
 #include "tests/support/local_smtp_server.h"
+#include "tests/support/time_scale.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -59,7 +60,7 @@ LocalSmtpServer::LocalSmtpServer(const std::string& auth, const std::vector<std:
   }
 
   std::string line;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(SlackMs(kStartTimeoutMs));
   while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
     pollfd p{out[0], POLLIN, 0};
     if (::poll(&p, 1, 200) <= 0) continue;
@@ -99,7 +100,7 @@ void LocalSmtpServer::Stop() {
 
 std::vector<std::string> LocalSmtpServer::Messages(std::size_t count, int timeoutMs) const {
   namespace fs = std::filesystem;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(SlackMs(timeoutMs));
   std::vector<std::string> found;
   for (;;) {
     found.clear();

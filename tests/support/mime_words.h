@@ -45,15 +45,35 @@ inline std::string Unfold(std::string_view text) {
   return out;
 }
 
-// Decodes one "=?charset?B?data?=" word; false when it is not one.
+// Decodes one "=?charset?B?data?=" or "=?charset?Q?data?=" word; false
+// when it is not one.
 inline bool DecodeWord(std::string_view word, EncodedWord& out) {
   if (word.size() < 8 || word.substr(0, 2) != "=?" || word.substr(word.size() - 2) != "?=") return false;
   const std::size_t q1 = word.find('?', 2);
-  if (q1 == std::string_view::npos || q1 + 3 > word.size() || word.substr(q1, 3) != "?B?") return false;
+  if (q1 == std::string_view::npos || q1 + 3 > word.size()) return false;
+  const std::string_view kind = word.substr(q1, 3);
+  if (kind != "?B?" && kind != "?Q?") return false;
   const std::string data(word.substr(q1 + 3, word.size() - q1 - 5));
-  if (data.size() % 4 != 0 || data.find_first_of("? ") != std::string::npos) return false;
+  if (data.find_first_of("? ") != std::string::npos) return false;
   out.text = std::string(word);
   out.charset = std::string(word.substr(2, q1 - 2));
+  out.bytes.clear();
+  if (kind == "?Q?") {
+    auto hex = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1; };
+    for (std::size_t i = 0; i < data.size(); ++i) {
+      if (data[i] == '_') {
+        out.bytes += ' ';
+      } else if (data[i] != '=') {
+        out.bytes += data[i];
+      } else {
+        if (i + 2 >= data.size() || hex(data[i + 1]) < 0 || hex(data[i + 2]) < 0) return false;
+        out.bytes += static_cast<char>(hex(data[i + 1]) * 16 + hex(data[i + 2]));
+        i += 2;
+      }
+    }
+    return !out.bytes.empty();
+  }
+  if (data.size() % 4 != 0) return false;
   std::string bytes(data.size() + 1, '\0');
   CBase64 decoder;
   const int n = decoder.Decode(data.c_str(), bytes.data());

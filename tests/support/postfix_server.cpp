@@ -1,4 +1,5 @@
 #include "tests/support/postfix_server.h"
+#include "tests/support/time_scale.h"
 
 #include "tests/support/process_runner.h"
 
@@ -94,7 +95,7 @@ PostfixServer::PostfixServer() {
             "postlog unix-dgram n - n - 1 postlogd\n");
   if (postfix("start") != 0) throw std::runtime_error("postfix did not start; see " + m_dir.file("maillog"));
   m_started = true;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(SlackMs(kStartTimeoutMs));
   while (!Accepts(m_port)) {
     if (std::chrono::steady_clock::now() >= deadline) {
       Stop();

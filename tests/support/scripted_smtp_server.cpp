@@ -1,4 +1,5 @@
 #include "tests/support/scripted_smtp_server.h"
+#include "tests/support/time_scale.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -86,7 +87,7 @@ ScriptedSmtpServer::ScriptedSmtpServer(std::vector<SmtpScript> sessions) : m_scr
 
 ScriptedSmtpServer::~ScriptedSmtpServer() {
   std::uint64_t one = 1;
-  (void)::write(m_stopFd, &one, sizeof one);
+  [[maybe_unused]] const ssize_t written = ::write(m_stopFd, &one, sizeof one);
   m_thread.join();
   ::close(m_listenFd);
   ::close(m_stopFd);
@@ -94,7 +95,7 @@ ScriptedSmtpServer::~ScriptedSmtpServer() {
 
 std::string ScriptedSmtpServer::Received(std::size_t session, int timeoutMs) {
   std::unique_lock<std::mutex> lock(m_mutex);
-  m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_sessions.at(session).ended; });
+  m_changed.wait_for(lock, std::chrono::milliseconds(SlackMs(timeoutMs)), [&] { return m_sessions.at(session).ended; });
   return m_sessions.at(session).received;
 }
 
@@ -107,7 +108,7 @@ std::size_t ScriptedSmtpServer::Accepted() {
 
 bool ScriptedSmtpServer::WaitUntilSilent(std::size_t session, int timeoutMs) {
   std::unique_lock<std::mutex> lock(m_mutex);
-  return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_sessions.at(session).silent; });
+  return m_changed.wait_for(lock, std::chrono::milliseconds(SlackMs(timeoutMs)), [&] { return m_sessions.at(session).silent; });
 }
 
 void ScriptedSmtpServer::run() {

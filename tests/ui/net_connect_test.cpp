@@ -13,6 +13,7 @@
 #include "smtp/smtp.h"
 #include "tests/support/scripted_smtp_server.h"
 #include "tests/support/smtp_client.h"
+#include "tests/support/time_scale.h"
 #include "tests/support/window_fixture.h"
 #include "ui/resources/connect_clip.h"
 
@@ -210,6 +211,28 @@ TEST_F(NetConnectTest, AClosedClipStopsAndAReopenedOneStartsOver) {
   m_dlg.DestroyWindow();
 }
 
+// With the module's registration withdrawn Create makes no window and says
+// why; registered again, Create works and the reason is gone.
+TEST_F(NetConnectTest, CreateWithoutTheTemplateMakesNoWindowAndSaysWhy) {
+  const BYTE* dialog = nullptr;
+  const BYTE* clip = nullptr;
+  DWORD dialogSize = 0, clipSize = 0;
+  HINSTANCE module = nullptr;
+  ASSERT_TRUE(AfxFindResource(RT_DIALOG_TYPE, IDD_NETCONNECT, &dialog, &dialogSize, &module));
+  ASSERT_TRUE(AfxFindResource(RT_AVI_TYPE, IDR_CONNECT_AVI, &clip, &clipSize));
+  AfxUnregisterResources(module);
+  m_dlg.Create(nullptr);
+  EXPECT_EQ(m_dlg.m_hWnd, nullptr);
+  EXPECT_STREQ(CNetConnect::GetCreateError(), "dialog template 950 not found: the module that holds it (libtarvenkel) "
+                                              "is not loaded or not registered");
+  AfxRegisterResource(module, RT_DIALOG_TYPE, IDD_NETCONNECT, dialog, dialogSize);
+  AfxRegisterResource(module, RT_AVI_TYPE, IDR_CONNECT_AVI, clip, clipSize);
+  m_dlg.Create(nullptr);
+  EXPECT_TRUE(::IsWindow(m_dlg.m_hWnd));
+  EXPECT_STREQ(CNetConnect::GetCreateError(), "");
+  m_dlg.DestroyWindow();
+}
+
 TEST(NetConnectResources, TemplateAndClipAreFoundThroughTheModuleChain) {
   const BYTE* data = nullptr;
   DWORD size = 0;
@@ -247,7 +270,7 @@ TEST(NetConnectBlocking, ClipRunsWhileConnectBlocksAndATimerCancelsIt) {
   EXPECT_FALSE(smtp.Connect());
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
   EXPECT_GE(ms, 250);
-  EXPECT_LT(ms, 1000);
+  EXPECT_LT(ms, 300 + tarvenkel::test::SlackMs(700));
   EXPECT_NE(AfxGetAnimateFrame(anim), before);
   EXPECT_TRUE(::IsWindow(dlg.m_hWnd));
   dlg.DestroyWindow();

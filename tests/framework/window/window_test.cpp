@@ -4,9 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include "framework/net/blocking_wait.h"
+#include "framework/net/socket.h"
 #include "tests/support/window_fixture.h"
 
 namespace {
@@ -136,6 +142,43 @@ TEST_F(WindowTest, ObjectDestroyedWithItsWindowStillOpenTakesTheWindowAlong) {
     h = w.m_hWnd;
   }
   EXPECT_FALSE(IsWindow(h));
+}
+
+CSocket* g_pBlocked = nullptr;
+int g_nThreadTimerFired = 0;
+void CancelBlocked(HWND, UINT, UINT_PTR nID, DWORD) {
+  ++g_nThreadTimerFired;
+  ::KillTimer(nullptr, nID);
+  g_pBlocked->CancelBlockingCall();
+}
+
+// A timer without a window, on the real clock and with no window anywhere,
+// fires while a socket call blocks, as a window's timer does; its handler
+// cancels the call. Killed, it leaves the thread's socket calls to block in
+// the kernel again.
+TEST(ThreadTimer, FiresWhileASocketCallBlocks) {
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  CSocket socket;
+  ASSERT_TRUE(socket.Create());
+  ASSERT_TRUE(socket.Connect("127.0.0.1", ntohs(addr.sin_port)));
+  socket.SetTimeout(20000);  // ends the call should the timer never fire
+  g_pBlocked = &socket;
+  ASSERT_NE(::SetTimer(nullptr, 0, 50, CancelBlocked), 0u);
+  EXPECT_TRUE(AfxHasWaitSources());
+  char buf[4];
+  EXPECT_EQ(socket.Receive(buf, sizeof buf), SOCKET_ERROR);
+  EXPECT_EQ(CSocket::GetLastError(), ECANCELED);
+  EXPECT_EQ(g_nThreadTimerFired, 1);
+  EXPECT_FALSE(AfxHasWaitSources());
+  g_pBlocked = nullptr;
+  ::close(listener);
 }
 
 }  // namespace

@@ -14,6 +14,9 @@
 #include <string>
 #include <unistd.h>
 
+// The package's usage requirements (CMake target, pkg-config flags) ask for C++20.
+static_assert(__cplusplus >= 202002L, "not compiled as C++20");
+
 int main() {
   CString line;
   line.Format("version %s", TarvenkelVersion());

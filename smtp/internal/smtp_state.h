@@ -1,0 +1,226 @@
+// The state of a CSMTP object that hosts never see, and the steps of the
+// dialogue that work on it, shared by the client's source files: the link
+// (smtp_link.cpp), the session (smtp_session.cpp), the login (smtp_auth.cpp),
+// the mail transaction (smtp_transaction.cpp) and the data phase
+// (smtp_data.cpp). The object holds it by pointer, so that it may grow
+// without changing the layout of a host's class derived from CSMTP.
+#pragma once
+
+#include "framework/core/string.h"
+#include "framework/core/win_types.h"
+#include "smtp/reply_reader.h"
+#include "smtp/smtp.h"
+
+#include <cstdarg>
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+class CMailMessage;
+class CMIMEMessage;
+
+namespace tarvenkel::detail {
+
+// The bytes one receive of a reply may take; the reply buffer holds as many.
+inline constexpr int kReplyBufferSize = 1024;
+
+// Whether an EHLO line names the extension: the keyword, in any case,
+// followed by the end of the line, a space, or the '=' of the old
+// "AUTH=LOGIN" form. The rest of the line after that goes to pRest when it is
+// not null.
+bool NamesExtension(const CString& sLine, const char* szKeyword, std::string* pRest);
+
+// The state and the steps described above, for the one CSMTP object that
+// owns it (m_smtp), whose own members hold what the host may see.
+struct CSMTPState {
+  explicit CSMTPState(CSMTP& smtp);
+  CSMTPState(const CSMTPState&) = delete;
+  CSMTPState& operator=(const CSMTPState&) = delete;
+
+  // How a connection stands: open, or failed in one of three ways that
+  // decide what every later reply read on it gives at once (code 0, "Timed
+  // out", "Socket Error"), so that the steps after the failure end as they
+  // would on the broken connection, without waiting.
+  enum LINK_STATE { LINK_OPEN, LINK_CLOSED, LINK_TIMED_OUT, LINK_FAILED };
+  // The replies a transaction awaits, in the order of their commands.
+  enum PENDING_REPLY { PENDING_MAIL, PENDING_RCPT, PENDING_DATA, PENDING_CHUNK, PENDING_LAST_CHUNK };
+
+  // The link (smtp_link.cpp).
+
+  // Reads one reply, waiting at most nSeconds, and compares its code with the
+  // table entry.
+  BOOL get_response(UINT response_expected, UINT nSeconds);
+  // Whether the reply's code is the table entry's; records the failure when not.
+  BOOL check_reply(const CSMTPReply& reply, UINT response_expected);
+  // One dialogue step: sends the command formatted from szFormat and the
+  // values as printf does, then reads its reply and compares its code with
+  // the table entry. A send that fails has failed the connection: the reply
+  // is then what a read on it gives at once, as for a receive that failed.
+  BOOL command(UINT response_expected, const char* szFormat, ...) __attribute__((format(printf, 3, 4)));
+  // The same for a step that judges the reply itself: TRUE with the reply
+  // read, FALSE when it could not be read (see read_reply).
+  BOOL command(CSMTPReply& reply, const char* szFormat, ...) __attribute__((format(printf, 3, 4)));
+  // The body of both: formats and sends the command, then reads the reply.
+  BOOL vcommand(CSMTPReply& reply, const char* szFormat, va_list args) __attribute__((format(printf, 3, 0)));
+  // Sets GetLastError to "<code>:<szMessage>" and GetLastReply to the reply.
+  void reply_failed(const CSMTPReply& reply, const char* szMessage);
+  // The wait for the reply to the end of the message data, in seconds.
+  UINT end_of_data_timeout() const;
+  // A wait of nSeconds in milliseconds for the socket (0: no limit).
+  int timeout_ms(UINT nSeconds) const;
+  // Marks the connection failed after a send or receive that failed with the
+  // error (0: closed by the server), records the system's reason and closes
+  // the socket at once.
+  void link_lost(int nError, BOOL bReceiving);
+  // Reads one whole reply, waiting at most nSeconds; FALSE with "Socket
+  // Error" or "Timed out" when the receive fails. A connection closed before
+  // the reply ended, and a reply that is malformed or too long, give code 0.
+  // On a failed connection it returns at once (see LINK_STATE).
+  BOOL read_reply(CSMTPReply& reply);
+  BOOL read_reply(CSMTPReply& reply, UINT nSeconds);
+  // What a reply read on a failed connection gives at once.
+  BOOL failed_link_reply(CSMTPReply& reply);
+  // Sends a whole text; FALSE when it was not sent, because the connection
+  // had failed before or failed in this send.
+  BOOL send_text(const CString& sText);
+  BOOL send_bytes(const char* pData, std::size_t nLength);
+
+  // The session (smtp_session.cpp).
+
+  // The name HELO and EHLO carry.
+  CString local_name() const;
+  // Introduces the client: EHLO when it is about to log in or the short
+  // dialogue is asked for (falling back to HELO when the server rejects
+  // EHLO), HELO otherwise.
+  BOOL introduce(const CString& sName, BOOL bExtended);
+  // Runs the TLS handshake on the connected socket; FALSE with a text that
+  // names the step that failed.
+  BOOL start_tls();
+  // Upgrades the plain connection after EHLO: STARTTLS, the handshake, and
+  // EHLO again over TLS.
+  BOOL upgrade_with_starttls(const CString& sName);
+  // Whether the last EHLO reply lists the extension (in any case).
+  BOOL server_offers(const char* szKeyword) const;
+  // Whether Connect upgrades with STARTTLS after the first EHLO reply: always
+  // with SECURITY_STARTTLS, when the server offers it with
+  // SECURITY_STARTTLS_OFFERED.
+  BOOL wants_starttls() const;
+  // Closes the socket and releases the reply buffer after a failed Connect.
+  void abandon_connection();
+  // Records the system's reason for a failed Connect.
+  void note_connect_failure(int nError);
+
+  // The login (smtp_auth.cpp).
+
+  // Logs in with the mechanism use_auth_plain chooses.
+  BOOL login();
+  // Whether the login should be AUTH PLAIN: the server lists PLAIN among its
+  // mechanisms, and not LOGIN unless the short dialogue is asked for.
+  BOOL use_auth_plain() const;
+  // Logs in with AUTH PLAIN, the whole identity in one line.
+  BOOL login_plain();
+  // Whether the login may go over the connection as it stands; FALSE with
+  // the reason in GetLastError when SetPlaintextLogin(FALSE) forbids it.
+  BOOL login_allowed();
+
+  // The mail transaction (smtp_transaction.cpp).
+
+  // Ends a transaction that failed after MAIL From was accepted with RSET;
+  // the texts of the failure stay. A RSET that is not answered with 250
+  // leaves the connection failed.
+  void reset_transaction();
+  // MAIL From, the RCPT TOs and DATA (no DATA with BDAT): TRUE when the
+  // server is ready for the data, so far as its replies have been read.
+  // Fails without a connection or on an unsafe address.
+  BOOL start_transaction(CMailMessage* msg);
+  // Adds one command of the transaction to the commands not yet written;
+  // without PIPELINING it is written at once and its reply read. FALSE once
+  // the transaction has failed.
+  BOOL transaction_command(PENDING_REPLY nReply, const char* szFormat, ...) __attribute__((format(printf, 3, 4)));
+  // Writes the commands not yet written, then reads every awaited reply in
+  // order, each checked as its step expects. After a failed MAIL From, DATA
+  // or chunk the later replies are read without changing the texts of the
+  // failure. FALSE once the transaction has failed.
+  BOOL take_replies();
+  // Reads one reply after the transaction failed; the texts of the failure stay.
+  void skip_reply(PENDING_REPLY nReply);
+  // Whether the short dialogue may group commands (PIPELINING) and send the
+  // data in chunks (CHUNKING) on this connection.
+  BOOL pipelining() const;
+  BOOL chunking() const;
+  // Sets GetLastError to the attachments a MIME message could not write whole.
+  void note_failed_parts(CMailMessage* msg);
+
+  // The data phase (smtp_data.cpp).
+
+  // Sends the message's header and body, each made safe for the data phase
+  // (see CDotStuffer), and the end-of-data line, or the same bytes in BDAT
+  // chunks.
+  void send_data(CMailMessage* msg);
+  // Writes one BDAT chunk of nLength bytes (the last with LAST, followed by
+  // szTrailer when not null) after the commands not yet written. Replies
+  // still awaited are read first unless PIPELINING lets them wait. FALSE,
+  // writing nothing, once the transaction has failed.
+  BOOL send_chunk(const char* pData, std::size_t nLength, BOOL bLast, const char* szTrailer);
+  // The reply to the end of the data: that to the end-of-data line, or those
+  // still awaited for the chunks.
+  BOOL end_of_data_reply();
+  // The mail transaction for a message that is formatted while it is sent
+  // (WriteMessage into the data phase).
+  BOOL stream_message(CMIMEMessage* msg);
+  // Writes the message into the data phase with WriteMessage, and the end of
+  // the data (with QUIT when bQuitAfter). FALSE, having ended nothing, when
+  // WriteMessage failed while the connection could still take data.
+  BOOL stream_data(CMailMessage* msg, BOOL bQuitAfter);
+
+  // The one-call send (smtp_send.cpp).
+
+  // Ends the one-call send's hold on its message.
+  void forget_one_call_message();
+
+  CSMTP& m_smtp;  // the object this is the state of
+
+  UINT m_nTimeout;
+  BOOL m_bTimeoutSet = FALSE;       // SetTimeout was called
+  LINK_STATE m_nLink = LINK_OPEN;   // how the connection stands
+  CString m_sLastReply;             // what GetLastReply returns
+  CString m_sSocketError;           // what GetLastSocketError returns
+  CReplyReader m_ReplyReader;
+  BOOL m_bShortDialogue = FALSE;    // see SetShortDialogue
+  BOOL m_bQuitSent = FALSE;         // QUIT went with the end of the data
+
+  // The state of the latest mail transaction. start_transaction sets it back
+  // to these values, all at once, before the first command of each.
+  struct CTransaction {
+    BOOL bStarted = FALSE;                // MAIL From accepted, transaction not ended
+    CString sUnwritten;                   // commands not yet written
+    std::deque<PENDING_REPLY> pending;    // replies awaited, in order
+    std::deque<CString> pendingRecipients;  // the addresses of the RCPT replies awaited
+    BOOL bRefused = FALSE;                // the transaction failed at a reply
+    int nAccepted = 0;                    // recipients accepted so far
+    std::size_t nUnansweredBytes = 0;     // chunk bytes written whose replies are awaited
+    BOOL bChunkAnswered = FALSE;          // a chunk's reply has been read
+    // The refused recipients: address and reply.
+    std::vector<std::pair<CString, CString>> refusedRecipients;
+  };
+  CTransaction m_Transaction;
+
+  // The message of the one-call send while the call runs, else null; the base
+  // FormatMailMessage leaves it unformatted (m_bFormatDeferred) for the base
+  // transmit_message to format into the data phase.
+  CMIMEMessage* m_pOneCallMessage = nullptr;
+  BOOL m_bFormatDeferred = FALSE;
+
+  CString m_sCharset;  // see SetCharset
+  CSMTP::SECURITY_MODE m_nSecurity = CSMTP::SECURITY_NONE;
+  CString m_sCAFile;
+  BOOL m_bVerifyPeer = TRUE;
+  BOOL m_bPlaintextLogin = TRUE;  // see SetPlaintextLogin
+  // The extension lines of the last EHLO reply (after the greeting line);
+  // empty after HELO.
+  std::vector<CString> m_Extensions;
+};
+
+}  // namespace tarvenkel::detail
