@@ -140,7 +140,8 @@ TEST_F(MailAgent, CronsMailToRootIsQualifiedThroughAliasesAndTheDefaultDomain) {
   // sender stands in for one without a domain.
   Configure("aliases = " + m_dir.file("aliases") + "\ndefault-domain = host7.plant.example\n" +
             "from = Station 7 <alarms@plant.example>\n");
-  const ProcessResult dry = Run("tarvenkel-send", {"--dry-run", "--from", "root", "--to", "Admin <root>", "--body", "x"}, "");
+  const ProcessResult dry =
+      Run("tarvenkel-send", {"--dry-run", "--from", "root", "--to", "Admin <root>", "--body", "x"}, "");
   ASSERT_EQ(dry.status, 0) << dry.Describe();
   EXPECT_EQ(dry.out.rfind("From: alarms@plant.example\r\nTo: <ops@plant.example>,<desk@plant.example>\r\n", 0), 0u)
       << dry.out;

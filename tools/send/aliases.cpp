@@ -282,7 +282,8 @@ std::vector<Mailbox> Aliases::Recipients(const std::vector<Mailbox>& mailboxes,
   std::vector<Mailbox> resolved;
   for (const Mailbox& mailbox : mailboxes) {
     const std::vector<std::string> addresses = Recipient(mailbox.address, pWarnings);
-    for (const std::string& address : addresses) resolved.push_back({addresses.size() == 1 ? mailbox.name : "", address});
+    for (const std::string& address : addresses)
+      resolved.push_back({addresses.size() == 1 ? mailbox.name : "", address});
   }
   return resolved;
 }

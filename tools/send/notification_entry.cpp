@@ -173,10 +173,12 @@ int prepare(const SendSettings& settings, Prepared& prepared, bool& attachmentMi
     return ReportUsageError(error);
   // Names without a domain become the addresses of their aliases, or get the default domain.
   std::vector<std::string> warnings;
-  for (auto* list : {&prepared.to, &prepared.cc, &prepared.bcc}) *list = settings.addresses.Recipients(*list, &warnings);
+  for (auto* list : {&prepared.to, &prepared.cc, &prepared.bcc})
+    *list = settings.addresses.Recipients(*list, &warnings);
   for (const std::string& warning : warnings) std::fprintf(stderr, "%s: warning: %s\n", kSendProgram, warning.c_str());
   if (prepared.to.empty())
-    return ReportUsageError(mail ? "no recipients: give at least one ADDRESS" : "missing --to LIST (at least one recipient)");
+    return ReportUsageError(mail ? "no recipients: give at least one ADDRESS"
+                                 : "missing --to LIST (at least one recipient)");
   // A file that cannot be read is left out: the alarm text must still go.
   for (const std::string& path : settings.attachments) {
     std::string reason;

@@ -309,7 +309,7 @@ bool apply(const SendOption& option, const std::string& value, SendOptions& opti
 // getopt does ("-ti", "-fADDRESS", "-f ADDRESS", "-oi").
 bool parse_letters(int argc, char** argv, int& i, SendOptions& options, Given& given, std::string& error) {
   const std::string arg = argv[i];
-  const std::span<const LetterOption> letters = 
+  const std::span<const LetterOption> letters =
       options.mail ? std::span<const LetterOption>(kMailLetters) : std::span<const LetterOption>(kLetters);
   for (size_t k = 1; k < arg.size(); ++k) {
     const char letter = arg[k];

@@ -9,11 +9,11 @@
 #include "tools/send/spool_file.h"
 #include "tools/send/spooled_message.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
