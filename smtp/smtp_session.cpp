@@ -269,6 +269,35 @@ BOOL CSMTP::GetVerifyPeer() const {
   return m_pState->m_bVerifyPeer;
 }
 
+void CSMTP::SetTLSServerName(CString sName) {
+  m_pState->m_sTLSServerName = sName;
+}
+
+CString CSMTP::GetTLSServerName() const {
+  return m_pState->m_sTLSServerName;
+}
+
+void CSMTP::SetTLSFingerprint(CString sFingerprint) {
+  m_pState->m_sTLSFingerprint = sFingerprint;
+}
+
+CString CSMTP::GetTLSFingerprint() const {
+  return m_pState->m_sTLSFingerprint;
+}
+
+void CSMTP::SetClientCertificate(CString sCertFile, CString sKeyFile) {
+  m_pState->m_sClientCertFile = sCertFile;
+  m_pState->m_sClientKeyFile = sKeyFile;
+}
+
+CString CSMTP::GetClientCertificateFile() const {
+  return m_pState->m_sClientCertFile;
+}
+
+CString CSMTP::GetClientKeyFile() const {
+  return m_pState->m_sClientKeyFile;
+}
+
 void CSMTP::SetPlaintextLogin(BOOL bAllow) {
   m_pState->m_bPlaintextLogin = bAllow ? TRUE : FALSE;
 }
@@ -304,6 +333,10 @@ BOOL CSMTPState::start_tls() {
   settings.sServerName = m_smtp.GetServerHostName();
   settings.sCAFile = m_sCAFile;
   settings.bVerifyPeer = m_bVerifyPeer;
+  settings.sVerifyName = m_sTLSServerName;
+  settings.sFingerprint = m_sTLSFingerprint;
+  settings.sCertFile = m_sClientCertFile;
+  settings.sKeyFile = m_sClientKeyFile;
   m_smtp.m_Socket.SetTimeout(timeout_ms(m_nTimeout));
   if (m_smtp.m_Socket.StartTLS(settings)) return TRUE;
   CString reason;

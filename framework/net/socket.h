@@ -164,8 +164,12 @@ public:
   BOOL IsSecure() const;
   // The step the last StartTLS failed at (TLS_FAILURE_NONE after a success)
   // and, when it failed, the reason: OpenSSL's text for the handshake, the
-  // verifier's text for the certificate, "timed out" / "cancelled", or why
-  // OpenSSL could not be loaded (it is loaded when TLS first starts).
+  // verifier's text for the certificate (for a pinned fingerprint that
+  // differs, "fingerprint mismatch: " with both fingerprints), "timed out" /
+  // "cancelled", or why OpenSSL could not be loaded (it is loaded when TLS
+  // first starts). After a Receive or Send over TLS that failed with a TLS
+  // error, TLS_CONNECTION_FAILED and OpenSSL's text ("tlsv13 alert
+  // certificate required").
   TLS_FAILURE GetTLSFailure(CString* pReason = nullptr) const;
 
 protected:
@@ -192,6 +196,8 @@ private:
   int tls_send(tarvenkel::detail::SocketHandle& handle, const void* lpBuf, int nBufLen);
   // Records why StartTLS failed; always FALSE.
   BOOL tls_failed(TLS_FAILURE nFailure, const CString& sReason);
+  // Records OpenSSL's reason for a Receive or Send that broke the session.
+  void note_tls_break();
 
   std::atomic<int> m_nTimeoutMs{0};
   std::atomic<int> m_nBlocking{0};
