@@ -333,12 +333,13 @@ BOOL CSMTPState::start_tls() {
   settings.sServerName = m_smtp.GetServerHostName();
   settings.sCAFile = m_sCAFile;
   settings.bVerifyPeer = m_bVerifyPeer;
-  settings.sVerifyName = m_sTLSServerName;
-  settings.sFingerprint = m_sTLSFingerprint;
-  settings.sCertFile = m_sClientCertFile;
-  settings.sKeyFile = m_sClientKeyFile;
+  CTlsClientOptions options;
+  options.sVerifyName = m_sTLSServerName;
+  options.sFingerprint = m_sTLSFingerprint;
+  options.sCertFile = m_sClientCertFile;
+  options.sKeyFile = m_sClientKeyFile;
   m_smtp.m_Socket.SetTimeout(timeout_ms(m_nTimeout));
-  if (m_smtp.m_Socket.StartTLS(settings)) return TRUE;
+  if (m_smtp.m_Socket.StartTLS(settings, options)) return TRUE;
   CString reason;
   if (m_smtp.m_Socket.GetTLSFailure(&reason) == TLS_CERTIFICATE_REJECTED)
     m_smtp.m_sLastError = "Server certificate rejected: " + reason;

@@ -16,10 +16,18 @@ struct CTlsClientSettings {
   // FALSE accepts any certificate for any name: for a host that knows what it
   // is doing, never as a default.
   BOOL bVerifyPeer = TRUE;
+};
+
+// What a TLS client connection may add to CTlsClientSettings (a struct of its
+// own, so that the size of CTlsClientSettings stays that of earlier
+// releases): the name to check, a pinned certificate, the client's own
+// certificate.
+struct CTlsClientOptions {
   // The name to check the certificate against, and to send to the server,
-  // when sServerName is the address the socket connected to (a relay reached
-  // by its numeric address whose certificate names it). Empty: sServerName.
-  // A numeric address here is checked as an address and never sent.
+  // when CTlsClientSettings::sServerName is the address the socket
+  // connected to (a relay reached by its numeric address whose certificate
+  // names it). Empty: sServerName. A numeric address here is checked as an
+  // address and never sent.
   CString sVerifyName;
   // The SHA-256 fingerprint of the server's certificate, as hex digits in
   // either case, with or without colons between the bytes, as
@@ -27,7 +35,7 @@ struct CTlsClientSettings {
   // "sha256 Fingerprint=" prefix may stay). When set, a certificate with
   // this fingerprint is trusted whoever signed it and whatever name it bears
   // (self-signed included), and any other certificate is rejected, even
-  // with bVerifyPeer FALSE. Empty: no pin.
+  // with bVerifyPeer FALSE; no CA file or store is read. Empty: no pin.
   CString sFingerprint;
   // A PEM file with the client's certificate (and the chain after it) for a
   // server that asks for one; empty: none is offered.
@@ -37,10 +45,10 @@ struct CTlsClientSettings {
   CString sKeyFile;
 };
 
-// Reads a SHA-256 fingerprint as CTlsClientSettings::sFingerprint takes it
+// Reads a SHA-256 fingerprint as CTlsClientOptions::sFingerprint takes it
 // into the form openssl prints (upper-case byte pairs separated by colons);
 // FALSE, with sNormalized untouched, when it is not 32 bytes in hex.
-BOOL NormalizeTlsFingerprint(const CString& sFingerprint, CString& sNormalized);
+AFX_API_EXPORT BOOL NormalizeTlsFingerprint(const CString& sFingerprint, CString& sNormalized);
 
 // The step at which starting TLS failed.
 enum TLS_FAILURE {

@@ -8,6 +8,7 @@
 
 #include "framework/net/deadline.h"
 #include "framework/net/internal/socket_handle.h"
+#include "framework/net/internal/socket_state.h"
 #include "framework/net/socket_trace.h"
 
 #include <cctype>
@@ -47,7 +48,7 @@ public:
   TlsSession& operator=(const TlsSession&) = delete;
 
   // Makes the context and the session for the settings; FALSE with a reason.
-  bool Prepare(const CTlsClientSettings& settings, CString& sReason);
+  bool Prepare(const CTlsClientSettings& settings, const CTlsClientOptions& options, CString& sReason);
 
   SSL* ssl() const { return m_ssl; }
   const TlsTransport& transport() const { return m_transport; }
@@ -197,11 +198,11 @@ int CheckPinnedFingerprint(X509_STORE_CTX* store, void* arg) {
 int NoPassphrase(char*, int, int, void*) { return 0; }
 
 // Loads the client certificate and its key into the context; false with a reason.
-bool LoadClientCertificate(SSL_CTX* context, const CTlsClientSettings& settings, CString& sReason) {
-  const CString keyFile = settings.sKeyFile.IsEmpty() ? settings.sCertFile : settings.sKeyFile;
+bool LoadClientCertificate(SSL_CTX* context, const CTlsClientOptions& options, CString& sReason) {
+  const CString keyFile = options.sKeyFile.IsEmpty() ? options.sCertFile : options.sKeyFile;
   SSL_CTX_set_default_passwd_cb(context, NoPassphrase);
-  if (SSL_CTX_use_certificate_chain_file(context, settings.sCertFile.GetString()) != 1) {
-    sReason = "cannot load the client certificate " + settings.sCertFile + ": " + QueuedReason();
+  if (SSL_CTX_use_certificate_chain_file(context, options.sCertFile.GetString()) != 1) {
+    sReason = "cannot load the client certificate " + options.sCertFile + ": " + QueuedReason();
     return false;
   }
   if (SSL_CTX_use_PrivateKey_file(context, keyFile.GetString(), SSL_FILETYPE_PEM) == 1 &&
@@ -210,7 +211,7 @@ bool LoadClientCertificate(SSL_CTX* context, const CTlsClientSettings& settings,
   const unsigned long error = ERR_peek_error();
   if (ERR_GET_LIB(error) == ERR_LIB_X509 && ERR_GET_REASON(error) == X509_R_KEY_VALUES_MISMATCH) {
     ERR_clear_error();
-    sReason = "the client key " + keyFile + " does not belong to the certificate " + settings.sCertFile;
+    sReason = "the client key " + keyFile + " does not belong to the certificate " + options.sCertFile;
   } else {
     sReason = "cannot load the client key " + keyFile + " (an unencrypted PEM key): " + QueuedReason();
   }
@@ -238,7 +239,7 @@ TlsSession::~TlsSession() {
   SSL_free(m_ssl);
 }
 
-bool TlsSession::Prepare(const CTlsClientSettings& settings, CString& sReason) {
+bool TlsSession::Prepare(const CTlsClientSettings& settings, const CTlsClientOptions& options, CString& sReason) {
   ERR_clear_error();
   BIO_METHOD* method = TransportMethod();
   SSL_CTX* context = method != nullptr ? SSL_CTX_new(TLS_client_method()) : nullptr;
@@ -250,10 +251,10 @@ bool TlsSession::Prepare(const CTlsClientSettings& settings, CString& sReason) {
   // A server that drops the connection without a closing alert has simply
   // closed it, as on plain TCP; SMTP replies carry their own framing.
   SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
-  if (!settings.sFingerprint.IsEmpty()) {
+  if (!options.sFingerprint.IsEmpty()) {
     CString normalized;
-    if (!NormalizeTlsFingerprint(settings.sFingerprint, normalized)) {
-      sReason = "'" + settings.sFingerprint + "' is not a SHA-256 fingerprint (32 bytes in hex)";
+    if (!NormalizeTlsFingerprint(options.sFingerprint, normalized)) {
+      sReason = "'" + options.sFingerprint + "' is not a SHA-256 fingerprint (32 bytes in hex)";
       SSL_CTX_free(context);
       return false;
     }
@@ -271,7 +272,7 @@ bool TlsSession::Prepare(const CTlsClientSettings& settings, CString& sReason) {
       return false;
     }
   }
-  if (!settings.sCertFile.IsEmpty() && !LoadClientCertificate(context, settings, sReason)) {
+  if (!options.sCertFile.IsEmpty() && !LoadClientCertificate(context, options, sReason)) {
     SSL_CTX_free(context);
     return false;
   }
@@ -285,7 +286,7 @@ bool TlsSession::Prepare(const CTlsClientSettings& settings, CString& sReason) {
 
   // The name checked and sent: the one given for the check, else the host
   // connected to.
-  const std::string host = BareHost(settings.sVerifyName.IsEmpty() ? settings.sServerName : settings.sVerifyName);
+  const std::string host = BareHost(options.sVerifyName.IsEmpty() ? settings.sServerName : options.sVerifyName);
   const bool numeric = IsNumericAddress(host);
   if (!numeric && !host.empty() && SSL_set_tlsext_host_name(m_ssl, host.c_str()) != 1) {
     sReason = "cannot send the server name: " + QueuedReason();
@@ -345,8 +346,8 @@ BOOL NormalizeTlsFingerprint(const CString& sFingerprint, CString& sNormalized) 
 }
 
 BOOL CSocket::tls_failed(TLS_FAILURE nFailure, const CString& sReason) {
-  m_nTlsFailure = nFailure;
-  m_sTlsFailureReason = sReason;
+  m_pState->tlsFailure = nFailure;
+  m_pState->tlsFailureReason = sReason;
   return FALSE;
 }
 
@@ -358,8 +359,8 @@ void CSocket::note_tls_break() {
 }
 
 TLS_FAILURE CSocket::GetTLSFailure(CString* pReason) const {
-  if (pReason != nullptr) *pReason = m_sTlsFailureReason;
-  return m_nTlsFailure;
+  if (pReason != nullptr) *pReason = m_pState->tlsFailureReason;
+  return m_pState->tlsFailure;
 }
 
 BOOL CSocket::IsSecure() const {
@@ -368,8 +369,12 @@ BOOL CSocket::IsSecure() const {
 }
 
 BOOL CSocket::StartTLS(const CTlsClientSettings& settings) {
-  m_nTlsFailure = TLS_FAILURE_NONE;
-  m_sTlsFailureReason.Empty();
+  return StartTLS(settings, CTlsClientOptions());
+}
+
+BOOL CSocket::StartTLS(const CTlsClientSettings& settings, const CTlsClientOptions& options) {
+  m_pState->tlsFailure = TLS_FAILURE_NONE;
+  m_pState->tlsFailureReason.Empty();
   auto handle = GetHandle();
   if (!handle) {
     SetLastError(ENOTSOCK);
@@ -381,7 +386,7 @@ BOOL CSocket::StartTLS(const CTlsClientSettings& settings) {
   }
   auto session = std::make_shared<TlsSession>(handle->fd);
   CString reason;
-  if (!session->Prepare(settings, reason)) {
+  if (!session->Prepare(settings, options, reason)) {
     SetLastError(EPROTO);
     return tls_failed(TLS_SETUP_FAILED, reason);
   }

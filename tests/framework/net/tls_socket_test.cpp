@@ -241,13 +241,14 @@ struct Handshake {
   std::string sni;
 };
 
-Handshake StartTlsWith(const std::string& cert, const std::string& key, const CTlsClientSettings& settings) {
+Handshake StartTlsWith(const std::string& cert, const std::string& key, const CTlsClientSettings& settings,
+                       const CTlsClientOptions& options) {
   TlsPeer peer(cert, key, "sni");
   CSocket socket;
   EXPECT_TRUE(socket.Create());
   socket.SetTimeout(10000);
   EXPECT_TRUE(socket.Connect("127.0.0.1", static_cast<UINT>(peer.port())));
-  const BOOL started = socket.StartTLS(settings);
+  const BOOL started = socket.StartTLS(settings, options);
   CString reason;
   Handshake result{socket.GetTLSFailure(&reason), reason.str(), ""};
   EXPECT_EQ(socket.IsSecure(), started);
@@ -303,9 +304,10 @@ TEST_F(TlsSocket, PinnedFingerprintAloneDecides) {
     SCOPED_TRACE(c.what);
     CTlsClientSettings settings;
     settings.sServerName = "127.0.0.1";
-    settings.sFingerprint = c.pin.c_str();
     settings.bVerifyPeer = c.verify;
-    const Handshake result = StartTlsWith(c.cert, c.key, settings);
+    CTlsClientOptions options;
+    options.sFingerprint = c.pin.c_str();
+    const Handshake result = StartTlsWith(c.cert, c.key, settings, options);
     EXPECT_EQ(result.failure, c.failure);
     EXPECT_EQ(result.reason, c.reason);
   }
@@ -327,9 +329,10 @@ TEST_F(TlsSocket, NameToCheckDiffersFromTheAddress) {
     SCOPED_TRACE(c.verifyName);
     CTlsClientSettings settings;
     settings.sServerName = "127.0.0.1";
-    settings.sVerifyName = c.verifyName;
     settings.sCAFile = s_certs->CAFile().c_str();
-    const Handshake result = StartTlsWith(s_certs->OtherNameCert(), s_certs->OtherNameKey(), settings);
+    CTlsClientOptions options;
+    options.sVerifyName = c.verifyName;
+    const Handshake result = StartTlsWith(s_certs->OtherNameCert(), s_certs->OtherNameKey(), settings, options);
     EXPECT_EQ(result.failure, c.failure);
     EXPECT_EQ(result.reason, c.reason);
     EXPECT_EQ(result.sni, c.sni);
@@ -354,10 +357,11 @@ TEST_F(TlsSocket, ClientCertificateThatCannotBeUsedFailsTheSetup) {
     CTlsClientSettings settings;
     settings.sServerName = "127.0.0.1";
     settings.bVerifyPeer = FALSE;
-    settings.sCertFile = c.cert.c_str();
-    settings.sKeyFile = c.key.c_str();
+    CTlsClientOptions options;
+    options.sCertFile = c.cert.c_str();
+    options.sKeyFile = c.key.c_str();
     CString reason;
-    EXPECT_FALSE(socket.StartTLS(settings));
+    EXPECT_FALSE(socket.StartTLS(settings, options));
     EXPECT_EQ(socket.GetTLSFailure(&reason), TLS_SETUP_FAILED);
     EXPECT_EQ(reason.Left(static_cast<int>(c.reason.size())).str(), c.reason);
   }
@@ -374,11 +378,12 @@ TEST_F(TlsSocket, PeerThatRequiresAClientCertificate) {
     CTlsClientSettings settings;
     settings.sServerName = "127.0.0.1";
     settings.sCAFile = s_certs->CAFile().c_str();
-    if (withCertificate) settings.sCertFile = s_certs->ClientCert().c_str();
-    if (withCertificate) settings.sKeyFile = s_certs->ClientKey().c_str();
+    CTlsClientOptions options;
+    if (withCertificate) options.sCertFile = s_certs->ClientCert().c_str();
+    if (withCertificate) options.sKeyFile = s_certs->ClientKey().c_str();
     // Under TLS 1.3 the client's part of the handshake ends before the
     // server has checked its certificate: the refusal is read after it.
-    ASSERT_TRUE(socket.StartTLS(settings));
+    ASSERT_TRUE(socket.StartTLS(settings, options));
     char buf[16];
     const int got = socket.Receive(buf, sizeof buf);
     CString reason;
