@@ -122,6 +122,42 @@ public:
   void SetVerifyPeer(BOOL bVerify);
   // Whether the server certificate is checked (TRUE or FALSE).
   BOOL GetVerifyPeer() const;
+  // The name the server's certificate must be issued for, and that is sent
+  // to the server (SNI) unless it is a numeric address, when the host of
+  // SetParams is an address (a relay reached as "192.0.2.25" whose
+  // certificate names "relay.plant.example"). Empty (the default): the host
+  // of SetParams. The connection still goes to the host of SetParams.
+  void SetTLSServerName(CString sName);
+  // The name of SetTLSServerName; empty when the host of SetParams is checked.
+  CString GetTLSServerName() const;
+  // Pins the server's certificate by its SHA-256 fingerprint, in hex with or
+  // without colons, in any case, as "openssl x509 -noout -fingerprint
+  // -sha256" prints it: the certificate with that fingerprint is trusted
+  // without a CA, whoever signed it and whatever name it bears (a relay's
+  // self-signed certificate), and any other is rejected, also with
+  // SetVerifyPeer(FALSE). A different one fails Connect with GetLastError
+  // "Server certificate rejected: fingerprint mismatch: the certificate's
+  // SHA-256 fingerprint is <the server's>, expected <the pin>"; a text that
+  // is no fingerprint fails it with "TLS handshake failed: '<text>' is not a
+  // SHA-256 fingerprint (32 bytes in hex)". Empty (the default): no pin.
+  void SetTLSFingerprint(CString sFingerprint);
+  // The fingerprint of SetTLSFingerprint, as given; empty for none.
+  CString GetTLSFingerprint() const;
+  // The client certificate (a PEM file, the chain after it) and its
+  // unencrypted PEM private key, offered to a server that asks for one; an
+  // empty key file: the key is in the certificate file. A file that cannot
+  // be read, or a key that is not the certificate's, fails Connect with
+  // "TLS handshake failed: " and the reason ("cannot load the client
+  // certificate <file>: ...", "the client key <file> does not belong to the
+  // certificate <file>"). A server that refuses the certificate (or wanted
+  // one) ends the connection; GetLastSocketError then holds OpenSSL's text of
+  // its alert ("tlsv13 alert certificate required"). Empty (the default):
+  // none is offered.
+  void SetClientCertificate(CString sCertFile, CString sKeyFile);
+  // The certificate file of SetClientCertificate; empty for none.
+  CString GetClientCertificateFile() const;
+  // The key file of SetClientCertificate; empty when none was given.
+  CString GetClientKeyFile() const;
   // FALSE refuses to send the user name and password over a connection that
   // is not encrypted: Connect then fails before any AUTH command, with
   // GetLastError "Login refused: the connection is not encrypted". TRUE (the

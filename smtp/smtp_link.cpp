@@ -101,6 +101,11 @@ void CSMTPState::link_lost(int nError, BOOL bReceiving) {
               : nError == ECONNRESET || nError == EPIPE || !bReceiving ? LINK_CLOSED
                                                                        : LINK_FAILED;
     m_sSocketError = std::strerror(nError);
+    // A TLS alert says more than "Protocol error": a server that refused the
+    // client certificate says so only after the handshake under TLS 1.3.
+    CString reason;
+    if (m_smtp.m_Socket.IsSecure() && m_smtp.m_Socket.GetTLSFailure(&reason) == TLS_CONNECTION_FAILED)
+      m_sSocketError = reason;
   }
   m_smtp.m_Socket.Close();
   m_ReplyReader.Reset();

@@ -269,6 +269,35 @@ BOOL CSMTP::GetVerifyPeer() const {
   return m_pState->m_bVerifyPeer;
 }
 
+void CSMTP::SetTLSServerName(CString sName) {
+  m_pState->m_sTLSServerName = sName;
+}
+
+CString CSMTP::GetTLSServerName() const {
+  return m_pState->m_sTLSServerName;
+}
+
+void CSMTP::SetTLSFingerprint(CString sFingerprint) {
+  m_pState->m_sTLSFingerprint = sFingerprint;
+}
+
+CString CSMTP::GetTLSFingerprint() const {
+  return m_pState->m_sTLSFingerprint;
+}
+
+void CSMTP::SetClientCertificate(CString sCertFile, CString sKeyFile) {
+  m_pState->m_sClientCertFile = sCertFile;
+  m_pState->m_sClientKeyFile = sKeyFile;
+}
+
+CString CSMTP::GetClientCertificateFile() const {
+  return m_pState->m_sClientCertFile;
+}
+
+CString CSMTP::GetClientKeyFile() const {
+  return m_pState->m_sClientKeyFile;
+}
+
 void CSMTP::SetPlaintextLogin(BOOL bAllow) {
   m_pState->m_bPlaintextLogin = bAllow ? TRUE : FALSE;
 }
@@ -304,8 +333,13 @@ BOOL CSMTPState::start_tls() {
   settings.sServerName = m_smtp.GetServerHostName();
   settings.sCAFile = m_sCAFile;
   settings.bVerifyPeer = m_bVerifyPeer;
+  CTlsClientOptions options;
+  options.sVerifyName = m_sTLSServerName;
+  options.sFingerprint = m_sTLSFingerprint;
+  options.sCertFile = m_sClientCertFile;
+  options.sKeyFile = m_sClientKeyFile;
   m_smtp.m_Socket.SetTimeout(timeout_ms(m_nTimeout));
-  if (m_smtp.m_Socket.StartTLS(settings)) return TRUE;
+  if (m_smtp.m_Socket.StartTLS(settings, options)) return TRUE;
   CString reason;
   if (m_smtp.m_Socket.GetTLSFailure(&reason) == TLS_CERTIFICATE_REJECTED)
     m_smtp.m_sLastError = "Server certificate rejected: " + reason;

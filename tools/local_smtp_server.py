@@ -141,6 +141,8 @@ def main():
     parser.add_argument("--tls-cert", help="certificate for STARTTLS or implicit TLS")
     parser.add_argument("--tls-key", help="key of that certificate")
     parser.add_argument("--implicit-tls", action="store_true", help="TLS from the first byte")
+    parser.add_argument("--tls-client-ca", metavar="FILE",
+                        help="require a client certificate signed by a CA of FILE")
     parser.add_argument("--refuse", action="append", default=[], metavar="ADDRESS",
                         help="a recipient to refuse with 550; may be repeated")
     parser.add_argument("--oauth2", metavar="USER:TOKEN",
@@ -155,6 +157,9 @@ def main():
     if args.tls_cert:
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(args.tls_cert, args.tls_key or args.tls_cert)
+        if args.tls_client_ca:
+            context.verify_mode = ssl.CERT_REQUIRED
+            context.load_verify_locations(args.tls_client_ca)
     if context is not None and args.implicit_tls:
         kwargs["ssl_context"] = context
     elif context is not None:

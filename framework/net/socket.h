@@ -157,12 +157,19 @@ public:
   // On failure GetTLSFailure says which step failed and why; the socket
   // stays open but is of no further use.
   BOOL StartTLS(const CTlsClientSettings& settings);
+  // The same with a name to check, a pinned certificate or a client
+  // certificate (CTlsClientOptions).
+  BOOL StartTLS(const CTlsClientSettings& settings, const CTlsClientOptions& options);
   // Whether Receive and Send go through TLS.
   BOOL IsSecure() const;
   // The step the last StartTLS failed at (TLS_FAILURE_NONE after a success)
   // and, when it failed, the reason: OpenSSL's text for the handshake, the
-  // verifier's text for the certificate, "timed out" / "cancelled", or why
-  // OpenSSL could not be loaded (it is loaded when TLS first starts).
+  // verifier's text for the certificate (for a pinned fingerprint that
+  // differs, "fingerprint mismatch: " with both fingerprints), "timed out" /
+  // "cancelled", or why OpenSSL could not be loaded (it is loaded when TLS
+  // first starts). After a Receive or Send over TLS that failed with a TLS
+  // error, TLS_CONNECTION_FAILED and OpenSSL's text ("tlsv13 alert
+  // certificate required").
   TLS_FAILURE GetTLSFailure(CString* pReason = nullptr) const;
 
 protected:
@@ -189,4 +196,6 @@ private:
   int tls_send(tarvenkel::detail::SocketHandle& handle, const void* lpBuf, int nBufLen);
   // Records why StartTLS failed; always FALSE.
   BOOL tls_failed(TLS_FAILURE nFailure, const CString& sReason);
+  // Records OpenSSL's reason for a Receive or Send that broke the session.
+  void note_tls_break();
 };

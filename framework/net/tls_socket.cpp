@@ -11,7 +11,9 @@
 #include "framework/net/internal/socket_state.h"
 #include "framework/net/socket_trace.h"
 
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -21,7 +23,9 @@
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
@@ -44,7 +48,7 @@ public:
   TlsSession& operator=(const TlsSession&) = delete;
 
   // Makes the context and the session for the settings; FALSE with a reason.
-  bool Prepare(const CTlsClientSettings& settings, CString& sReason);
+  bool Prepare(const CTlsClientSettings& settings, const CTlsClientOptions& options, CString& sReason);
 
   SSL* ssl() const { return m_ssl; }
   const TlsTransport& transport() const { return m_transport; }
@@ -52,6 +56,11 @@ public:
   bool established = false;  // the handshake completed
   bool broken = false;       // a fatal error or an abandoned write: no more SSL calls
   bool peerClosed = false;   // the server ended the stream
+  // The pinned fingerprint (empty: none), the one the server's certificate
+  // has, once seen, and whether they differed.
+  std::string pin;
+  std::string seen;
+  bool pinMismatch = false;
 
 private:
   SSL* m_ssl = nullptr;
@@ -159,6 +168,56 @@ std::string BareHost(const CString& sHost) {
   return host;
 }
 
+// The SHA-256 fingerprint of a certificate as openssl prints it.
+std::string FingerprintOf(X509* certificate) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (certificate == nullptr || X509_digest(certificate, EVP_sha256(), digest, &length) != 1) return "(none)";
+  std::string text;
+  for (unsigned int i = 0; i < length; ++i) {
+    char pair[4];
+    std::snprintf(pair, sizeof pair, i == 0 ? "%02X" : ":%02X", digest[i]);
+    text += pair;
+  }
+  return text;
+}
+
+// Replaces the whole certificate check where a fingerprint is pinned: the
+// server's own certificate must have it; its chain, issuer and names do not
+// count.
+int CheckPinnedFingerprint(X509_STORE_CTX* store, void* arg) {
+  TlsSession* session = static_cast<TlsSession*>(arg);
+  session->seen = FingerprintOf(X509_STORE_CTX_get0_cert(store));
+  if (session->seen == session->pin) return 1;
+  session->pinMismatch = true;
+  X509_STORE_CTX_set_error(store, X509_V_ERR_CERT_REJECTED);
+  return 0;
+}
+
+// Never asks for the passphrase of an encrypted key: there is nobody to ask.
+int NoPassphrase(char*, int, int, void*) { return 0; }
+
+// Loads the client certificate and its key into the context; false with a reason.
+bool LoadClientCertificate(SSL_CTX* context, const CTlsClientOptions& options, CString& sReason) {
+  const CString keyFile = options.sKeyFile.IsEmpty() ? options.sCertFile : options.sKeyFile;
+  SSL_CTX_set_default_passwd_cb(context, NoPassphrase);
+  if (SSL_CTX_use_certificate_chain_file(context, options.sCertFile.GetString()) != 1) {
+    sReason = "cannot load the client certificate " + options.sCertFile + ": " + QueuedReason();
+    return false;
+  }
+  if (SSL_CTX_use_PrivateKey_file(context, keyFile.GetString(), SSL_FILETYPE_PEM) == 1 &&
+      SSL_CTX_check_private_key(context) == 1)
+    return true;
+  const unsigned long error = ERR_peek_error();
+  if (ERR_GET_LIB(error) == ERR_LIB_X509 && ERR_GET_REASON(error) == X509_R_KEY_VALUES_MISMATCH) {
+    ERR_clear_error();
+    sReason = "the client key " + keyFile + " does not belong to the certificate " + options.sCertFile;
+  } else {
+    sReason = "cannot load the client key " + keyFile + " (an unencrypted PEM key): " + QueuedReason();
+  }
+  return false;
+}
+
 bool IsNumericAddress(const std::string& host) {
   in6_addr v6;
   in_addr v4;
@@ -180,7 +239,7 @@ TlsSession::~TlsSession() {
   SSL_free(m_ssl);
 }
 
-bool TlsSession::Prepare(const CTlsClientSettings& settings, CString& sReason) {
+bool TlsSession::Prepare(const CTlsClientSettings& settings, const CTlsClientOptions& options, CString& sReason) {
   ERR_clear_error();
   BIO_METHOD* method = TransportMethod();
   SSL_CTX* context = method != nullptr ? SSL_CTX_new(TLS_client_method()) : nullptr;
@@ -192,7 +251,16 @@ bool TlsSession::Prepare(const CTlsClientSettings& settings, CString& sReason) {
   // A server that drops the connection without a closing alert has simply
   // closed it, as on plain TCP; SMTP replies carry their own framing.
   SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
-  if (settings.bVerifyPeer) {
+  if (!options.sFingerprint.IsEmpty()) {
+    CString normalized;
+    if (!NormalizeTlsFingerprint(options.sFingerprint, normalized)) {
+      sReason = "'" + options.sFingerprint + "' is not a SHA-256 fingerprint (32 bytes in hex)";
+      SSL_CTX_free(context);
+      return false;
+    }
+    pin = normalized.str();
+    SSL_CTX_set_cert_verify_callback(context, CheckPinnedFingerprint, this);
+  } else if (settings.bVerifyPeer) {
     int loaded = settings.sCAFile.IsEmpty()
                      ? SSL_CTX_set_default_verify_paths(context)
                      : SSL_CTX_load_verify_locations(context, settings.sCAFile.GetString(), nullptr);
@@ -204,6 +272,10 @@ bool TlsSession::Prepare(const CTlsClientSettings& settings, CString& sReason) {
       return false;
     }
   }
+  if (!options.sCertFile.IsEmpty() && !LoadClientCertificate(context, options, sReason)) {
+    SSL_CTX_free(context);
+    return false;
+  }
   m_ssl = SSL_new(context);
   SSL_CTX_free(context);  // the session holds its own reference
   if (m_ssl == nullptr) {
@@ -212,13 +284,17 @@ bool TlsSession::Prepare(const CTlsClientSettings& settings, CString& sReason) {
   }
   SSL_set_mode(m_ssl, SSL_MODE_ENABLE_PARTIAL_WRITE);
 
-  const std::string host = BareHost(settings.sServerName);
+  // The name checked and sent: the one given for the check, else the host
+  // connected to.
+  const std::string host = BareHost(options.sVerifyName.IsEmpty() ? settings.sServerName : options.sVerifyName);
   const bool numeric = IsNumericAddress(host);
   if (!numeric && !host.empty() && SSL_set_tlsext_host_name(m_ssl, host.c_str()) != 1) {
     sReason = "cannot send the server name: " + QueuedReason();
     return false;
   }
-  if (settings.bVerifyPeer) {
+  if (!pin.empty()) {
+    SSL_set_verify(m_ssl, SSL_VERIFY_PEER, nullptr);
+  } else if (settings.bVerifyPeer) {
     if (host.empty()) {
       sReason = "no server name to check the certificate against";
       return false;
@@ -249,10 +325,37 @@ bool TlsSession::Prepare(const CTlsClientSettings& settings, CString& sReason) {
 
 }  // namespace tarvenkel::detail
 
+BOOL NormalizeTlsFingerprint(const CString& sFingerprint, CString& sNormalized) {
+  std::string text = sFingerprint.str();
+  // "sha256 Fingerprint=AB:CD:..." as openssl prints it.
+  if (const std::size_t equals = text.find('='); equals != std::string::npos) text = text.substr(equals + 1);
+  std::string digits;
+  for (char c : text) {
+    if (c == ':' || c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return FALSE;
+    digits += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  if (digits.size() != 64) return FALSE;
+  std::string result;
+  for (std::size_t i = 0; i < digits.size(); i += 2) {
+    if (i > 0) result.push_back(':');
+    result.append(digits, i, 2);
+  }
+  sNormalized = result.c_str();
+  return TRUE;
+}
+
 BOOL CSocket::tls_failed(TLS_FAILURE nFailure, const CString& sReason) {
   m_pState->tlsFailure = nFailure;
   m_pState->tlsFailureReason = sReason;
   return FALSE;
+}
+
+void CSocket::note_tls_break() {
+  // A fatal alert from the server (one refusing the client's certificate
+  // arrives here under TLS 1.3) or a broken record: OpenSSL names it.
+  const CString reason = QueuedReason();
+  if (!reason.IsEmpty()) tls_failed(TLS_CONNECTION_FAILED, reason);
 }
 
 TLS_FAILURE CSocket::GetTLSFailure(CString* pReason) const {
@@ -266,6 +369,10 @@ BOOL CSocket::IsSecure() const {
 }
 
 BOOL CSocket::StartTLS(const CTlsClientSettings& settings) {
+  return StartTLS(settings, CTlsClientOptions());
+}
+
+BOOL CSocket::StartTLS(const CTlsClientSettings& settings, const CTlsClientOptions& options) {
   m_pState->tlsFailure = TLS_FAILURE_NONE;
   m_pState->tlsFailureReason.Empty();
   auto handle = GetHandle();
@@ -279,7 +386,7 @@ BOOL CSocket::StartTLS(const CTlsClientSettings& settings) {
   }
   auto session = std::make_shared<TlsSession>(handle->fd);
   CString reason;
-  if (!session->Prepare(settings, reason)) {
+  if (!session->Prepare(settings, options, reason)) {
     SetLastError(EPROTO);
     return tls_failed(TLS_SETUP_FAILED, reason);
   }
@@ -301,7 +408,14 @@ BOOL CSocket::StartTLS(const CTlsClientSettings& settings) {
     if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
       session->broken = true;
       long verified = SSL_get_verify_result(ssl);
-      if (settings.bVerifyPeer && verified != X509_V_OK) {
+      if (session->pinMismatch) {
+        ERR_clear_error();
+        SetLastError(EPROTO);
+        return tls_failed(TLS_CERTIFICATE_REJECTED, CString(("fingerprint mismatch: the certificate's SHA-256 "
+                                                            "fingerprint is " + session->seen + ", expected " +
+                                                            session->pin).c_str()));
+      }
+      if (settings.bVerifyPeer && session->pin.empty() && verified != X509_V_OK) {
         ERR_clear_error();
         SetLastError(EPROTO);
         return tls_failed(TLS_CERTIFICATE_REJECTED, X509_verify_cert_error_string(verified));
@@ -362,7 +476,7 @@ int CSocket::tls_receive(SocketHandle& handle, void* lpBuf, int nBufLen) {
     }
     if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
       session.broken = true;
-      ERR_clear_error();
+      note_tls_break();
       SetLastError(session.transport().error != 0 ? session.transport().error : EPROTO);
       return SOCKET_ERROR;
     }
@@ -399,7 +513,7 @@ int CSocket::tls_send(SocketHandle& handle, const void* lpBuf, int nBufLen) {
     int error = SSL_get_error(session.ssl(), rc);
     if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
       session.broken = true;
-      ERR_clear_error();
+      note_tls_break();
       SetLastError(session.transport().error != 0 ? session.transport().error : EPIPE);
       return SOCKET_ERROR;
     }

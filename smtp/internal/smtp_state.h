@@ -237,6 +237,10 @@ struct CSMTPState {
   CSMTP::SECURITY_MODE m_nSecurity = CSMTP::SECURITY_NONE;
   CString m_sCAFile;
   BOOL m_bVerifyPeer = TRUE;
+  CString m_sTLSServerName;  // see SetTLSServerName
+  CString m_sTLSFingerprint;  // see SetTLSFingerprint
+  CString m_sClientCertFile;  // see SetClientCertificate
+  CString m_sClientKeyFile;
   BOOL m_bPlaintextLogin = TRUE;  // see SetPlaintextLogin
   // The extension lines of the last EHLO reply (after the greeting line);
   // empty after HELO.

@@ -2,7 +2,9 @@
 // and server certificates made for the run: STARTTLS and implicit TLS, each
 // with AUTH LOGIN and AUTH PLAIN; certificates from an unknown CA or for
 // another name rejected; a server without STARTTLS; a notification with a
-// large attachment sent in one call over TLS.
+// large attachment sent in one call over TLS; a pinned self-signed
+// certificate, a name to check apart from the address, and a server that
+// requires a client certificate.
 #include "framework/core/string_array.h"
 #include "smtp/smtp.h"
 
@@ -33,18 +35,25 @@ protected:
     s_otherName = new LocalSmtpServer(
         "demo:secret", {"--tls-cert", s_certs->OtherNameCert(), "--tls-key", s_certs->OtherNameKey(), "--implicit-tls"});
     s_noTls = new LocalSmtpServer("demo:secret");
+    s_selfSigned = new LocalSmtpServer(
+        "demo:secret", {"--tls-cert", s_certs->SelfSignedCert(), "--tls-key", s_certs->SelfSignedKey(), "--implicit-tls"});
+    s_clientCert = new LocalSmtpServer("demo:secret", Join(tls, {"--tls-client-ca", s_certs->OtherCAFile()}));
   }
   static void TearDownTestSuite() {
-    for (LocalSmtpServer* server : {s_startTls, s_startTlsPlainOnly, s_implicit, s_implicitPlainOnly, s_otherName, s_noTls})
+    for (LocalSmtpServer* server : {s_startTls, s_startTlsPlainOnly, s_implicit, s_implicitPlainOnly, s_otherName, s_noTls,
+                                    s_selfSigned, s_clientCert})
       delete server;
     delete s_certs;
   }
 
   // Connects, logs in and disconnects with the test CA trusted; returns the
   // lines the server logged for that login.
-  static std::string LoginThrough(LocalSmtpServer& server, CSMTP::SECURITY_MODE mode, const char* host = "127.0.0.1") {
+  // A client given keeps its TLS settings.
+  static std::string LoginThrough(LocalSmtpServer& server, CSMTP::SECURITY_MODE mode, const char* host = "127.0.0.1",
+                                  CSMTP* client = nullptr) {
     const std::string before = server.AuthLog();
-    CSMTP smtp;
+    CSMTP own;
+    CSMTP& smtp = client != nullptr ? *client : own;
     Configure(smtp, {.port = server.port(), .user = "demo", .password = "secret", .security = mode,
                      .caFile = s_certs->CAFile(), .timeout = 20, .host = host});
     EXPECT_TRUE(smtp.Connect()) << smtp.GetLastError();
@@ -68,6 +77,8 @@ protected:
   inline static LocalSmtpServer* s_implicitPlainOnly = nullptr;
   inline static LocalSmtpServer* s_otherName = nullptr;
   inline static LocalSmtpServer* s_noTls = nullptr;
+  inline static LocalSmtpServer* s_selfSigned = nullptr;  // implicit TLS
+  inline static LocalSmtpServer* s_clientCert = nullptr;  // STARTTLS, a client certificate of the other CA required
 };
 
 }  // namespace
@@ -185,4 +196,55 @@ TEST_F(SmtpOverTls, NotificationWithALargeAttachmentInOneCall) {
     ASSERT_EQ(parsed.parts.size(), 2u);
     EXPECT_EQ(parsed.parts[1] == payload, true) << "attachment of " << parsed.parts[1].size() << " bytes differs";
   }
+}
+
+TEST_F(SmtpOverTls, PinnedFingerprintTrustsASelfSignedRelay) {
+  CSMTP smtp;
+  Configure(smtp, {.port = s_selfSigned->port(), .user = "demo", .password = "secret",
+                   .security = CSMTP::SECURITY_TLS, .timeout = 20});
+  ExpectRefused(smtp, "Server certificate rejected: self-signed certificate");
+  const std::string pin = TestCertificates::Fingerprint(s_certs->SelfSignedCert());
+  smtp.SetTLSFingerprint(pin.c_str());
+  EXPECT_EQ(smtp.GetTLSFingerprint().str(), pin);
+  ASSERT_TRUE(smtp.Connect()) << smtp.GetLastError();
+  EXPECT_TRUE(smtp.Disconnect()) << smtp.GetLastError();
+  EXPECT_EQ(s_selfSigned->AuthLog(), "LOGIN tls ok\n");
+  // The pin of another certificate: refused before the login, both named.
+  const std::string other = TestCertificates::Fingerprint(s_certs->ServerCert());
+  smtp.SetTLSFingerprint(other.c_str());
+  ExpectRefused(smtp, "Server certificate rejected: fingerprint mismatch: the certificate's SHA-256 fingerprint is " +
+                          pin.substr(pin.find('=') + 1) + ", expected " + other.substr(other.find('=') + 1));
+  EXPECT_EQ(s_selfSigned->AuthLog(), "LOGIN tls ok\n");
+}
+
+TEST_F(SmtpOverTls, ServerNameToCheckApartFromTheAddress) {
+  // Reached at 127.0.0.1 with a certificate for mail.example.com alone.
+  CSMTP smtp;
+  smtp.SetTLSServerName("mail.example.com");
+  EXPECT_EQ(smtp.GetTLSServerName().str(), "mail.example.com");
+  EXPECT_EQ(LoginThrough(*s_otherName, CSMTP::SECURITY_TLS, "127.0.0.1", &smtp), "LOGIN tls ok\n");
+  smtp.SetTLSServerName("localhost");
+  ExpectRefused(smtp, "Server certificate rejected: hostname mismatch");
+}
+
+TEST_F(SmtpOverTls, ClientCertificateForARelayThatRequiresOne) {
+  const ClientSettings settings = {.port = s_clientCert->port(), .user = "demo", .password = "secret",
+                                   .security = CSMTP::SECURITY_STARTTLS, .caFile = s_certs->CAFile(), .timeout = 20};
+  {
+    // Without one the server ends the connection after the handshake.
+    CSMTP smtp;
+    Configure(smtp, settings);
+    EXPECT_FALSE(smtp.Connect());
+    EXPECT_FALSE(smtp.GetLastSocketError().IsEmpty());
+    EXPECT_EQ(s_clientCert->AuthLog(), "");
+  }
+  CSMTP smtp;
+  smtp.SetClientCertificate(s_certs->ClientCert().c_str(), s_certs->ClientKey().c_str());
+  EXPECT_EQ(smtp.GetClientCertificateFile().str(), s_certs->ClientCert());
+  EXPECT_EQ(smtp.GetClientKeyFile().str(), s_certs->ClientKey());
+  EXPECT_EQ(LoginThrough(*s_clientCert, CSMTP::SECURITY_STARTTLS, "127.0.0.1", &smtp), "LOGIN tls ok\n");
+  // A key that is not the certificate's fails before the handshake.
+  smtp.SetClientCertificate(s_certs->ClientCert().c_str(), s_certs->ServerKey().c_str());
+  ExpectRefused(smtp, "TLS handshake failed: the client key " + s_certs->ServerKey() +
+                          " does not belong to the certificate " + s_certs->ClientCert());
 }

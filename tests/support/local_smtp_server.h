@@ -30,8 +30,8 @@ public:
   // std::runtime_error when the server does not come up within 20 s.
   explicit LocalSmtpServer(const std::string& auth = "") : LocalSmtpServer(auth, {}) {}
   // extraArgs: further options of the server script (--tls-cert FILE,
-  // --tls-key FILE, --implicit-tls, --auth-exclude MECHANISM, --refuse ADDRESS,
-  // --pipelining).
+  // --tls-key FILE, --implicit-tls, --tls-client-ca FILE, --auth-exclude
+  // MECHANISM, --refuse ADDRESS, --pipelining).
   LocalSmtpServer(const std::string& auth, const std::vector<std::string>& extraArgs);
   ~LocalSmtpServer();
   LocalSmtpServer(const LocalSmtpServer&) = delete;

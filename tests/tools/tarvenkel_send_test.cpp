@@ -6,6 +6,7 @@
 #include "module/version.h"
 #include "tests/support/local_smtp_server.h"
 #include "tests/support/scripted_smtp_server.h"
+#include "tests/support/process_runner.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/test_paths.h"
 
@@ -189,6 +190,13 @@ TEST_F(TarvenkelSendUsage, EveryMistakeExitsWithItsCodeAndSaysWhatIsWrong) {
       {with({"--cafile", "/etc/hostname"}), "--cafile needs --starttls, --tls or a login (--user)"},
       {with({"--tls", "--cafile", "/nonexistent/ca.pem"}), "--cafile '/nonexistent/ca.pem': No such file"},
       {with({"--tls", "--ca-file", "/nonexistent/ca.pem"}), "--cafile '/nonexistent/ca.pem': No such file"},
+      {with({"--tls", "--tls-fingerprint", "AB:CD"}), "--tls-fingerprint 'AB:CD': not a SHA-256 fingerprint"},
+      {with({"--tls-server-name", "relay.plant.example"}), "--tls-server-name needs --starttls, --tls or a login"},
+      {with({"--tls", "--tls-key-file", m_dir.file("log.txt")}), "--tls-key-file needs tls-cert-file"},
+      {with({"--tls", "--tls-cert-file", "/nonexistent/c.pem"}), "--tls-cert-file '/nonexistent/c.pem': No such file"},
+      // The key is a secret like the password.
+      {with({"--tls", "--tls-cert-file", m_dir.file("log.txt"), "--tls-key-file", m_dir.file("open-password")}),
+       "--tls-key-file " + m_dir.file("open-password") + ": holds a secret but every user", EX_CONFIG},
       {with({"stray"}), "unexpected argument 'stray'"},
       {with({"--subject"}), "option '--subject' needs a value"},
       {with({"--verbose=yes"}), "option '--verbose' takes no value"},
@@ -636,6 +644,64 @@ TEST_F(TarvenkelSendToServer, StartTlsAndImplicitTlsLogInOverAVerifiedConnection
     auto messages = server.Messages(1);
     ASSERT_EQ(messages.size(), 1u) << mode;
     EXPECT_NE(ReadFile(messages[0]).find("over TLS"), std::string::npos);
+  }
+}
+
+TEST_F(TarvenkelSendToServer, ARelayByAddressWithItsOwnCertificate) {
+  TestCertificates certs;
+  TempDir dir;
+  const std::vector<std::string> message = {"--from", "a@plant.example", "--to", "b@plant.example", "--body", "relay"};
+  auto send = [&](const LocalSmtpServer& server, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--server", Server(server.port())});
+    args.insert(args.end(), message.begin(), message.end());
+    return Send(args);
+  };
+  {
+    // A self-signed relay, pinned by what openssl prints for its certificate.
+    LocalSmtpServer relay("", {"--tls-cert", certs.SelfSignedCert(), "--tls-key", certs.SelfSignedKey(),
+                               "--implicit-tls"});
+    const std::string pin = TestCertificates::Fingerprint(certs.SelfSignedCert());
+    const std::string other = TestCertificates::Fingerprint(certs.ServerCert());
+    Outcome pinned = send(relay, {"--tls", "--tls-fingerprint", pin.substr(pin.find('=') + 1)});
+    EXPECT_EQ(pinned.status, 0) << pinned.err;
+    EXPECT_EQ(relay.Messages(1).size(), 1u);
+    // Another certificate than the pinned one is no passing failure.
+    Outcome mismatch = send(relay, {"--tls", "--tls-fingerprint", other});
+    EXPECT_EQ(mismatch.status, EX_CONFIG);
+    EXPECT_NE(mismatch.err.find("fingerprint is " + pin.substr(pin.find('=') + 1) + ", expected " +
+                                other.substr(other.find('=') + 1)),
+              std::string::npos)
+        << mismatch.err;
+    EXPECT_NE(mismatch.err.find("hint: the server's certificate is not the one --tls-fingerprint"), std::string::npos);
+    EXPECT_EQ(relay.Messages(1, 500).size(), 1u);
+  }
+  {
+    // Reached by address, checked as the name its certificate bears; from
+    // the configuration file.
+    LocalSmtpServer relay("", {"--tls-cert", certs.OtherNameCert(), "--tls-key", certs.OtherNameKey()});
+    Outcome named = Send(Join({"--server", Server(relay.port())}, message), "",
+                         {WriteConfig(dir, "security = starttls\ncafile = " + certs.CAFile() +
+                                               "\ntls-server-name = mail.example.com\n")});
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(relay.Messages(1).size(), 1u);
+  }
+  {
+    // A relay that requires a client certificate of the other CA.
+    LocalSmtpServer relay("", {"--tls-cert", certs.ServerCert(), "--tls-key", certs.ServerKey(), "--tls-client-ca",
+                               certs.OtherCAFile()});
+    const std::vector<std::string> tls = {"--starttls", "--cafile", certs.CAFile()};
+    Outcome without = send(relay, tls);
+    EXPECT_NE(without.status, 0);
+    chmod(certs.ClientKey().c_str(), 0600);
+    Outcome with = send(relay, Join(tls, {"--tls-cert-file", certs.ClientCert(), "--tls-key-file", certs.ClientKey()}));
+    EXPECT_EQ(with.status, 0) << with.err;
+    EXPECT_EQ(relay.Messages(1).size(), 1u);
+    // A key that is not the certificate's is a configuration to fix.
+    chmod(certs.ServerKey().c_str(), 0600);
+    Outcome wrongKey =
+        send(relay, Join(tls, {"--tls-cert-file", certs.ClientCert(), "--tls-key-file", certs.ServerKey()}));
+    EXPECT_EQ(wrongKey.status, EX_CONFIG);
+    EXPECT_NE(wrongKey.err.find("does not belong to the certificate"), std::string::npos) << wrongKey.err;
   }
 }
 

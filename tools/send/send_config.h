@@ -18,6 +18,10 @@ struct SendConfig {
   std::optional<unsigned> port;             // 1 to 65535
   std::optional<Security> security;         // none, starttls or tls
   std::optional<std::string> caFile;        // cafile (old spelling ca-file)
+  std::optional<std::string> tlsServerName;   // tls-server-name
+  std::optional<std::string> tlsFingerprint;  // tls-fingerprint, as given
+  std::optional<std::string> tlsCertFile;     // tls-cert-file
+  std::optional<std::string> tlsKeyFile;      // tls-key-file: a secret, the file must be private
   std::optional<std::string> user;
   std::optional<std::string> password;      // the secret itself: the file must be private
   std::optional<std::string> passwordFile;  // password-file

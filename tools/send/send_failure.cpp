@@ -14,10 +14,30 @@ const char kPlaintextLoginRefused[] = "Login refused: the connection is not encr
 
 bool starts_with(const CString& text, const char* prefix) { return text.str().rfind(prefix, 0) == 0; }
 bool ends_with(const CString& text, const char* suffix) { return text.str().ends_with(suffix); }
+bool contains(const CString& text, const char* part) { return text.str().find(part) != std::string::npos; }
+
+// OpenSSL's texts of the alerts a server sends about the client's
+// certificate (or its lack): "tlsv13 alert certificate required", "sslv3
+// alert bad certificate", "tlsv1 alert unknown ca", ...
+bool names_client_certificate_alert(const CString& text) {
+  if (!contains(text, "alert ")) return false;
+  for (const char* alert : {"alert certificate required", "alert bad certificate", "alert unknown ca",
+                            "alert certificate expired", "alert certificate revoked", "alert certificate unknown",
+                            "alert unsupported certificate", "alert access denied"})
+    if (contains(text, alert)) return true;
+  return false;
+}
 
 // A hint at the setting that likely caused the failure; nullptr for none.
 const char* hint_for(const SendFailure& failure, const SendSettings& settings) {
   const CString& text = failure.text;
+  if (starts_with(text, "Server certificate rejected: fingerprint mismatch"))
+    return "the server's certificate is not the one --tls-fingerprint (tls-fingerprint) names. If the relay's "
+           "certificate was renewed, check the new one and set its fingerprint (openssl x509 -noout -fingerprint "
+           "-sha256); otherwise the connection may be intercepted";
+  if (names_client_certificate_alert(text) || names_client_certificate_alert(failure.socketError))
+    return "the server refused the client certificate, or wanted one: check --tls-cert-file (tls-cert-file) and "
+           "--tls-key-file (tls-key-file)";
   if (text == kPlaintextLoginRefused)
     return "the server offers no STARTTLS: use --tls if it speaks TLS on another port, or add --plaintext-login "
            "(plaintext-login = yes) to send the password unencrypted";
@@ -48,6 +68,14 @@ bool SendFailure::LinkFailed() const {
          starts_with(text, "TLS handshake failed") || starts_with(text, "Server certificate rejected");
 }
 
+bool SendFailure::TlsConfigFailed() const {
+  return starts_with(text, "Server certificate rejected: fingerprint mismatch") ||
+         (starts_with(text, "TLS handshake failed: ") &&
+          (contains(text, ": cannot load the client ") || contains(text, ": the client key ") ||
+           contains(text, "is not a SHA-256 fingerprint"))) ||
+         names_client_certificate_alert(text) || names_client_certificate_alert(socketError);
+}
+
 char SendFailure::ReplyClass() const { return LinkFailed() || reply.IsEmpty() ? '\0' : reply[0]; }
 
 bool SendFailure::AtLogin() const {
@@ -68,7 +96,7 @@ void SendFailure::Print(const SendSettings& settings) const {
 }
 
 int SendFailure::ConnectStatus() const {
-  if (text == kPlaintextLoginRefused) return EX_CONFIG;
+  if (text == kPlaintextLoginRefused || TlsConfigFailed()) return EX_CONFIG;
   switch (ReplyClass()) {
     case '5':
       return AtLogin() ? EX_NOPERM : EX_UNAVAILABLE;
@@ -98,6 +126,7 @@ int SendFailureStatus(const SendSettings& settings, const SendFailure& failure, 
     return refused.forNow ? EX_TEMPFAIL : EX_NOUSER;
   }
   failure.Print(settings);
+  if (failure.TlsConfigFailed()) return EX_CONFIG;
   switch (failure.ReplyClass()) {
     case '5':
       return EX_DATAERR;

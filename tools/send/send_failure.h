@@ -23,6 +23,10 @@ struct SendFailure {
   // The first digit of the reply: '4' for a failure that is temporary, '5'
   // for a refusal; 0 when there was none.
   char ReplyClass() const;
+  // Whether TLS failed for a reason that waiting cannot cure: the server's
+  // certificate is not the pinned one, the client certificate could not be
+  // used, or the server refused it with an alert.
+  bool TlsConfigFailed() const;
   // Whether the failing reply answered a step of the login (AUTH and the
   // user name expect 334, the password 235).
   bool AtLogin() const;

@@ -1,5 +1,7 @@
 #include "tools/send/send_options.h"
 
+#include "framework/net/tls_settings.h"
+
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -93,6 +95,19 @@ bool security(SendOptions& options, const std::string& value, bool fromFile, std
   return true;
 }
 
+// A SHA-256 fingerprint in hex, colons and openssl's "sha256 Fingerprint="
+// allowed.
+bool fingerprint(SendOptions& options, const std::string& value, bool fromFile, std::string& error) {
+  CString normalized;
+  if (!NormalizeTlsFingerprint(value.c_str(), normalized)) {
+    error = std::string(fromFile ? "" : "--tls-fingerprint ") + "'" + value +
+            "': not a SHA-256 fingerprint (64 hex digits, colons allowed)";
+    return false;
+  }
+  options.tlsFingerprint = value;
+  return true;
+}
+
 bool check_server(const std::string& value, std::string& error) {
   std::string host;
   unsigned port = 0;
@@ -176,6 +191,19 @@ const std::vector<SendOption> kTable = {
     {"cafile", "ca-file", "cafile", O::kOnce, "FILE",
      "trust the certificate authorities in FILE instead of\nthe system's store (also --ca-file)", O::kEveryEntry,
      nullptr, text<&C::caFile>, taken<&C::caFile>},
+    {"tls-server-name", nullptr, "tls-server-name", O::kOnce, "NAME",
+     "the name the server's certificate must be issued\nfor (and sent to the server) when --server gives\nits address",
+     O::kEveryEntry, nullptr, text<&C::tlsServerName>, taken<&C::tlsServerName>},
+    {"tls-fingerprint", nullptr, "tls-fingerprint", O::kOnce, "SHA256",
+     "trust the server's certificate by its SHA-256\nfingerprint, as 'openssl x509 -noout -fingerprint\n-sha256' "
+     "prints it, whoever signed it and whatever\nname it bears; any other certificate is refused\n(exit status 78)",
+     O::kEveryEntry, nullptr, fingerprint, taken<&C::tlsFingerprint>},
+    {"tls-cert-file", nullptr, "tls-cert-file", O::kOnce, "FILE",
+     "a client certificate (PEM) for a server that asks\nfor one; its key in it or in --tls-key-file",
+     O::kEveryEntry, nullptr, text<&C::tlsCertFile>, taken<&C::tlsCertFile>},
+    {"tls-key-file", nullptr, "tls-key-file", O::kOnce, "FILE",
+     "the client certificate's private key (unencrypted\nPEM), kept from other users (chmod 600 or 640)",
+     O::kEveryEntry, nullptr, text<&C::tlsKeyFile>, taken<&C::tlsKeyFile>},
     {"timeout", nullptr, "timeout", O::kOnce, "SECONDS",
      "longest wait for the connection or one reply\n(default 300; 0 waits for ever)", O::kEveryEntry, check_seconds,
      number<&C::timeout, 0, UINT_MAX / 1000>, taken<&C::timeout>},
@@ -443,12 +471,14 @@ const char kExitStatus[] =
     "  69  the server refused the session: its greeting or HELO (EX_UNAVAILABLE)\n"
     "  74  standard input could not be read (EX_IOERR)\n"
     "  75  try again later: a 4xx reply, no connection, a time-out, a lost\n"
-    "      connection or a TLS failure, whatever an earlier reply said; the\n"
-    "      message's temporary file could not be written (EX_TEMPFAIL)\n"
+    "      connection or a TLS failure (but see 78), whatever an earlier reply\n"
+    "      said; the message's temporary file could not be written (EX_TEMPFAIL)\n"
     "  77  the server refused the login (EX_NOPERM)\n"
     "  78  a bad configuration: the configuration file or a file it names, an\n"
     "      unknown charset, a secret others may read, a login that would go\n"
-    "      unencrypted (EX_CONFIG)\n";
+    "      unencrypted; a server certificate other than the one of\n"
+    "      --tls-fingerprint, a client certificate that cannot be used or that\n"
+    "      the server refused (EX_CONFIG)\n";
 
 }  // namespace
 

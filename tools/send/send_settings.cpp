@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/stat.h>
 #include <sysexits.h>
 #include <unistd.h>
 
@@ -83,6 +84,40 @@ int prepare_addresses(SendSettings& settings) {
                                       : ReportUsageError("--aliases " + error);
 }
 
+// Checks the settings of the server's and the client's certificates; 0, or
+// the exit status of the mistake after reporting it. The key of the client
+// certificate is a secret like the password.
+int prepare_tls(const SendSettings& settings) {
+  const std::string& path = settings.configFile;
+  auto label = [&](const std::string& key) { return settings.FromFile(key) ? key + " in " + path : "--" + key; };
+  auto report = [&](const std::string& key, const std::string& message) {
+    return settings.FromFile(key) ? ReportConfigError(message) : ReportUsageError(message);
+  };
+  const std::pair<const char*, const std::optional<std::string>*> given[] = {
+      {"tls-server-name", &settings.tlsServerName},
+      {"tls-fingerprint", &settings.tlsFingerprint},
+      {"tls-cert-file", &settings.tlsCertFile},
+      {"tls-key-file", &settings.tlsKeyFile},
+  };
+  for (const auto& [key, value] : given)
+    if (*value && !settings.FromFile(key) && !settings.StartTls() && !settings.ImplicitTls() && !settings.LogsIn())
+      return ReportUsageError(std::string("--") + key + " needs --starttls, --tls or a login (--user)");
+  if (settings.tlsKeyFile && !settings.tlsCertFile)
+    return report("tls-key-file", label("tls-key-file") + " needs tls-cert-file, the certificate of the key");
+  if (!settings.tlsCertFile) return EX_OK;
+  if (access(settings.tlsCertFile->c_str(), R_OK) != 0)
+    return report("tls-cert-file", label("tls-cert-file") + " '" + *settings.tlsCertFile + "': " + std::strerror(errno));
+  // The key, in its own file or in the certificate's.
+  const char* keyKey = settings.tlsKeyFile ? "tls-key-file" : "tls-cert-file";
+  const std::string& keyFile = settings.tlsKeyFile ? *settings.tlsKeyFile : *settings.tlsCertFile;
+  struct stat info;
+  if (stat(keyFile.c_str(), &info) != 0 || access(keyFile.c_str(), R_OK) != 0)
+    return report(keyKey, label(keyKey) + " '" + keyFile + "': " + std::strerror(errno));
+  std::string error;
+  if (!SecretFileModeIsSafe(keyFile, info.st_mode, error)) return ReportConfigError(label(keyKey) + " " + error);
+  return EX_OK;
+}
+
 // Checks the connection settings and reads the password; 0, or the exit
 // status of the mistake after reporting it.
 int prepare_connection(SendSettings& settings) {
@@ -95,6 +130,7 @@ int prepare_connection(SendSettings& settings) {
     return settings.FromFile("cafile") ? ReportConfigError("cafile in " + path + " " + reason)
                                    : ReportUsageError("--cafile " + reason);
   }
+  if (const int status = prepare_tls(settings); status != EX_OK) return status;
   if (!settings.hasPort && settings.StartTls()) settings.port = 587;
   if (!settings.hasPort && settings.ImplicitTls()) settings.port = 465;
 
@@ -188,6 +224,10 @@ void ConfigureSession(CSMTP& smtp, const SendSettings& settings) {
   if (settings.ImplicitTls()) smtp.SetSecurity(CSMTP::SECURITY_TLS);
   smtp.SetPlaintextLogin(settings.plaintextLogin.value_or(false));
   if (settings.caFile) smtp.SetCAFile(settings.caFile->c_str());
+  if (settings.tlsServerName) smtp.SetTLSServerName(settings.tlsServerName->c_str());
+  if (settings.tlsFingerprint) smtp.SetTLSFingerprint(settings.tlsFingerprint->c_str());
+  if (settings.tlsCertFile)
+    smtp.SetClientCertificate(settings.tlsCertFile->c_str(), settings.tlsKeyFile.value_or("").c_str());
   // --no-short-dialogue wins over the configuration file's short-dialogue.
   smtp.SetShortDialogue(settings.shortDialogue.value_or(true));
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """A one-connection TLS server on 127.0.0.1 for the socket tests.
 
-Usage: tls_peer.py CERT KEY MODE. Prints "PORT <n>", accepts one client,
+Usage: tls_peer.py CERT KEY MODE [CLIENT_CA]. With CLIENT_CA the client must
+show a certificate signed by a CA of that file. Prints "PORT <n>", accepts one client,
 completes the handshake, sends "hello\\r\\n", and then, by MODE:
   silent  reads until the client closes and prints "READ <bytes>";
   reset   reads one byte, then resets the connection (no closing alert, RST);
@@ -20,6 +21,9 @@ def main():
     cert, key, mode = sys.argv[1:4]
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
+    if len(sys.argv) > 4:
+        context.verify_mode = ssl.CERT_REQUIRED
+        context.load_verify_locations(sys.argv[4])
     names = []
     context.sni_callback = lambda _socket, name, _context: names.append(name)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)

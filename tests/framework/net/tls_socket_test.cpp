@@ -1,7 +1,8 @@
 // TLS on the blocking socket against a Python TLS peer: data both ways, the
 // time-out and Cancel of a receive over TLS, a send to a peer that reset the
 // connection (no SIGPIPE), the closing alert read as the end of the stream,
-// and StartTLS on a socket that cannot take it.
+// StartTLS on a socket that cannot take it, a pinned fingerprint and a name
+// to check that is not the address connected to.
 #include "framework/net/socket.h"
 
 #include "tests/support/test_certificates.h"
@@ -10,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -32,10 +35,12 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 // it printed after the port.
 class TlsPeer {
 public:
-  TlsPeer(const TestCertificates& certs, const std::string& mode) {
+  TlsPeer(const TestCertificates& certs, const std::string& mode) : TlsPeer(certs.ServerCert(), certs.ServerKey(), mode) {}
+  // clientCA: the peer requires a client certificate of that CA.
+  TlsPeer(const std::string& cert, const std::string& key, const std::string& mode, const std::string& clientCA = "") {
     std::string command = std::string(tarvenkel::test::SystemPython()) + " '" +
-                          tarvenkel::test::SourcePath("tests/framework/net/tls_peer.py") + "' '" + certs.ServerCert() +
-                          "' '" + certs.ServerKey() + "' " + mode;
+                          tarvenkel::test::SourcePath("tests/framework/net/tls_peer.py") + "' '" + cert + "' '" + key +
+                          "' " + mode + (clientCA.empty() ? "" : " '" + clientCA + "'") + " 2>/dev/null";
     m_pipe = ::popen(command.c_str(), "r");
     if (m_pipe == nullptr) throw std::runtime_error("cannot run " + command);
     char line[64] = {};
@@ -222,5 +227,173 @@ TEST_F(TlsSocket, ServerNameIsSentForNamesOnly) {
     Open(socket, peer, "127.0.0.1");
     socket.Close();
     EXPECT_EQ(peer.Finish(), "SNI -\n");
+  }
+}
+
+namespace {
+
+// What StartTLS against a peer with the certificate gave: the failure, its
+// reason, and the name the peer was sent ("-" for none; empty when the
+// handshake failed).
+struct Handshake {
+  TLS_FAILURE failure;
+  std::string reason;
+  std::string sni;
+};
+
+Handshake StartTlsWith(const std::string& cert, const std::string& key, const CTlsClientSettings& settings,
+                       const CTlsClientOptions& options) {
+  TlsPeer peer(cert, key, "sni");
+  CSocket socket;
+  EXPECT_TRUE(socket.Create());
+  socket.SetTimeout(10000);
+  EXPECT_TRUE(socket.Connect("127.0.0.1", static_cast<UINT>(peer.port())));
+  const BOOL started = socket.StartTLS(settings, options);
+  CString reason;
+  Handshake result{socket.GetTLSFailure(&reason), reason.str(), ""};
+  EXPECT_EQ(socket.IsSecure(), started);
+  // The greeting is read first: a close with the server's bytes unread would
+  // reset the connection before the peer reports the name.
+  char buf[16];
+  for (int got = 0; started && got < 7;) {
+    const int n = socket.Receive(buf, sizeof buf);
+    if (n <= 0) break;
+    got += n;
+  }
+  socket.Close();
+  const std::string out = peer.Finish();
+  if (started && out.rfind("SNI ", 0) == 0) result.sni = out.substr(4, out.size() - 5);
+  return result;
+}
+
+}  // namespace
+
+TEST_F(TlsSocket, PinnedFingerprintAloneDecides) {
+  const std::string selfSigned = TestCertificates::Fingerprint(s_certs->SelfSignedCert());
+  const std::string server = TestCertificates::Fingerprint(s_certs->ServerCert());
+  // The digits after "sha256 Fingerprint=", as openssl prints them.
+  const std::string serverDigits = server.substr(server.find('=') + 1);
+  std::string bare;
+  for (char c : serverDigits)
+    if (c != ':') bare += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string shortPin(serverDigits, 3);
+  const std::string mismatch = "fingerprint mismatch: the certificate's SHA-256 fingerprint is " +
+                               selfSigned.substr(selfSigned.find('=') + 1) + ", expected " + serverDigits;
+  struct Case {
+    const char* what;
+    std::string cert, key, pin;
+    BOOL verify;
+    TLS_FAILURE failure;
+    std::string reason;
+  };
+  const Case cases[] = {
+      // Self-signed, for another name, no CA file: the pin is enough.
+      {"self-signed, openssl's whole line", s_certs->SelfSignedCert(), s_certs->SelfSignedKey(), selfSigned, TRUE,
+       TLS_FAILURE_NONE, ""},
+      // Signed by a CA the system does not know.
+      {"unknown CA, lower case without colons", s_certs->ServerCert(), s_certs->ServerKey(), bare, TRUE,
+       TLS_FAILURE_NONE, ""},
+      {"another certificate", s_certs->SelfSignedCert(), s_certs->SelfSignedKey(), serverDigits, TRUE,
+       TLS_CERTIFICATE_REJECTED, mismatch},
+      {"another certificate, verification off", s_certs->SelfSignedCert(), s_certs->SelfSignedKey(), serverDigits,
+       FALSE, TLS_CERTIFICATE_REJECTED, mismatch},
+      {"a byte short", s_certs->ServerCert(), s_certs->ServerKey(), shortPin, TRUE, TLS_SETUP_FAILED,
+       "'" + shortPin + "' is not a SHA-256 fingerprint (32 bytes in hex)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CTlsClientSettings settings;
+    settings.sServerName = "127.0.0.1";
+    settings.bVerifyPeer = c.verify;
+    CTlsClientOptions options;
+    options.sFingerprint = c.pin.c_str();
+    const Handshake result = StartTlsWith(c.cert, c.key, settings, options);
+    EXPECT_EQ(result.failure, c.failure);
+    EXPECT_EQ(result.reason, c.reason);
+  }
+}
+
+TEST_F(TlsSocket, NameToCheckDiffersFromTheAddress) {
+  struct Case {
+    const char* verifyName;
+    TLS_FAILURE failure;
+    std::string reason, sni;
+  };
+  // Connected to 127.0.0.1; the certificate is issued for mail.example.com.
+  const Case cases[] = {
+      {"mail.example.com", TLS_FAILURE_NONE, "", "mail.example.com"},
+      {"localhost", TLS_CERTIFICATE_REJECTED, "hostname mismatch", ""},
+      {"", TLS_CERTIFICATE_REJECTED, "IP address mismatch", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.verifyName);
+    CTlsClientSettings settings;
+    settings.sServerName = "127.0.0.1";
+    settings.sCAFile = s_certs->CAFile().c_str();
+    CTlsClientOptions options;
+    options.sVerifyName = c.verifyName;
+    const Handshake result = StartTlsWith(s_certs->OtherNameCert(), s_certs->OtherNameKey(), settings, options);
+    EXPECT_EQ(result.failure, c.failure);
+    EXPECT_EQ(result.reason, c.reason);
+    EXPECT_EQ(result.sni, c.sni);
+  }
+}
+
+TEST_F(TlsSocket, ClientCertificateThatCannotBeUsedFailsTheSetup) {
+  struct Case {
+    std::string cert, key, reason;
+  };
+  const Case cases[] = {
+      {"/nonexistent/client.pem", "", "cannot load the client certificate /nonexistent/client.pem: "},
+      {s_certs->ClientCert(), "/nonexistent/client.key", "cannot load the client key /nonexistent/client.key"},
+      {s_certs->ClientCert(), s_certs->ServerKey(),
+       "the client key " + s_certs->ServerKey() + " does not belong to the certificate " + s_certs->ClientCert()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cert + " " + c.key);
+    CSocket socket;
+    ASSERT_TRUE(socket.Create());
+    // Not even connected: the files are read before anything is sent.
+    CTlsClientSettings settings;
+    settings.sServerName = "127.0.0.1";
+    settings.bVerifyPeer = FALSE;
+    CTlsClientOptions options;
+    options.sCertFile = c.cert.c_str();
+    options.sKeyFile = c.key.c_str();
+    CString reason;
+    EXPECT_FALSE(socket.StartTLS(settings, options));
+    EXPECT_EQ(socket.GetTLSFailure(&reason), TLS_SETUP_FAILED);
+    EXPECT_EQ(reason.Left(static_cast<int>(c.reason.size())).str(), c.reason);
+  }
+}
+
+TEST_F(TlsSocket, PeerThatRequiresAClientCertificate) {
+  for (bool withCertificate : {false, true}) {
+    SCOPED_TRACE(withCertificate);
+    TlsPeer peer(s_certs->ServerCert(), s_certs->ServerKey(), "close", s_certs->OtherCAFile());
+    CSocket socket;
+    ASSERT_TRUE(socket.Create());
+    socket.SetTimeout(10000);
+    ASSERT_TRUE(socket.Connect("127.0.0.1", static_cast<UINT>(peer.port())));
+    CTlsClientSettings settings;
+    settings.sServerName = "127.0.0.1";
+    settings.sCAFile = s_certs->CAFile().c_str();
+    CTlsClientOptions options;
+    if (withCertificate) options.sCertFile = s_certs->ClientCert().c_str();
+    if (withCertificate) options.sKeyFile = s_certs->ClientKey().c_str();
+    // Under TLS 1.3 the client's part of the handshake ends before the
+    // server has checked its certificate: the refusal is read after it.
+    ASSERT_TRUE(socket.StartTLS(settings, options));
+    char buf[16];
+    const int got = socket.Receive(buf, sizeof buf);
+    CString reason;
+    if (withCertificate) {
+      EXPECT_EQ(std::string(buf, static_cast<std::size_t>(std::max(got, 0))), "hello\r\n");
+      EXPECT_EQ(socket.GetTLSFailure(), TLS_FAILURE_NONE);
+    } else {
+      EXPECT_EQ(got, SOCKET_ERROR);
+      EXPECT_EQ(socket.GetTLSFailure(&reason), TLS_CONNECTION_FAILED);
+      EXPECT_EQ(reason.str(), "tlsv13 alert certificate required");
+    }
   }
 }
