@@ -206,9 +206,9 @@ int prepare_connection(SendSettings& settings) {
     return EX_OK;
   }
   if (settings.password) return EX_OK;  // the configuration file's own
-  return ReportUsageError(std::string("--user needs a password or a token: set ") + kSendPasswordVariable +
-                          " or " + kSendTokenVariable +
-                          ", give --password-file, --token-file or --token-command, or set up oauth2-token-store");
+  return ReportUsageError(std::string("--user needs a password: set ") + kSendPasswordVariable +
+                          " or give --password-file (or a token: " + kSendTokenVariable +
+                          ", --token-file, --token-command or oauth2-token-store)");
 }
 
 // Reads "address" or "Name <address>" into the address and the name.
