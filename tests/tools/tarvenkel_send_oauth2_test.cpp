@@ -129,14 +129,18 @@ TEST_F(TarvenkelSendOAuth2, TokenSourcesAndMechanisms) {
     std::vector<std::string> env;
     int status;
     const char* logged;  // the new line of the server's login log
+    const char* said;    // on standard error
   };
   const Case cases[] = {
-      {"environment, auto", 0600, {}, {"TARVENKEL_TOKEN=tok-5e3f"}, 0, "OAUTHBEARER plain ok"},
-      {"file, xoauth2", 0600, {"--token-file", file, "--auth", "xoauth2"}, {}, 0, "XOAUTH2 plain ok"},
-      {"file others may read", 0644, {"--token-file", file}, {}, 78, nullptr},
-      {"command", 0600, {"--token-command", "echo tok-5e3f; echo second line"}, {}, 0, "OAUTHBEARER plain ok"},
-      {"command failing", 0600, {"--token-command", "exit 3"}, {}, 75, nullptr},
-      {"wrong token", 0600, {"--auth", "oauthbearer"}, {"TARVENKEL_TOKEN=tok-0000"}, 77, "OAUTHBEARER plain refused"},
+      {"environment, auto", 0600, {}, {"TARVENKEL_TOKEN=tok-5e3f"}, 0, "OAUTHBEARER plain ok", ""},
+      {"file, xoauth2", 0600, {"--token-file", file, "--auth", "xoauth2"}, {}, 0, "XOAUTH2 plain ok", ""},
+      {"file others may read", 0644, {"--token-file", file}, {}, 78, nullptr, "every user of this machine may read it"},
+      {"command", 0600, {"--token-command", "echo tok-5e3f; echo second line"}, {}, 0, "OAUTHBEARER plain ok", ""},
+      {"command failing", 0600, {"--token-command", "exit 3"}, {}, 75, nullptr, "failed (exit status 3)"},
+      {"wrong token", 0600, {"--auth", "oauthbearer"}, {"TARVENKEL_TOKEN=tok-0000"}, 77, "OAUTHBEARER plain refused",
+       "the token from TARVENKEL_TOKEN was refused"},
+      {"token mechanism without a token", 0600, {"--auth", "xoauth2"}, {"TARVENKEL_PASSWORD=pw"}, 64, nullptr,
+       "--auth xoauth2 needs a token"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -145,6 +149,7 @@ TEST_F(TarvenkelSendOAuth2, TokenSourcesAndMechanisms) {
     const ProcessResult run = Send(server.port(), c.args, c.env);
     EXPECT_EQ(run.status, c.status) << run.Describe();
     EXPECT_EQ(server.AuthLog().substr(before.size()), c.logged ? std::string(c.logged) + "\n" : "");
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("tok-"), std::string::npos) << run.err;
   }
 }

@@ -26,7 +26,7 @@ bool login_refused(const SendFailure& failure) { return failure.ReplyClass() == 
 
 // The next step after the server refused a token.
 void print_token_hint(const SendFailure& failure, const SendSettings& settings) {
-  const char* hint = nullptr;
+  std::string hint;
   if (contains(failure.reply, "5.7.139"))
     hint = "the tenant has SMTP AUTH disabled: an administrator must allow SMTP AUTH for the organisation or for "
            "this mailbox (see the MICROSOFT 365 section of tarvenkel-send(1))";
@@ -38,8 +38,9 @@ void print_token_hint(const SendFailure& failure, const SendSettings& settings) 
     hint = "the server refused a freshly refreshed token: run tarvenkel-send --authorize again, and check that "
            "--user names the mailbox that signed in";
   else
-    hint = "the token was refused: give a fresh one, or let tarvenkel-send keep it fresh (oauth2-token-store)";
-  std::fprintf(stderr, "%s: hint: %s\n", kSendProgram, hint);
+    hint = "the token from " + settings.tokenSource +
+           " was refused: give a fresh one, or let tarvenkel-send keep it fresh (oauth2-token-store)";
+  std::fprintf(stderr, "%s: hint: %s\n", kSendProgram, hint.c_str());
 }
 
 }  // namespace

@@ -150,6 +150,9 @@ int prepare_token(SendSettings& settings) {
     settings.tokenSource = kSendTokenVariable;
     return EX_OK;
   }
+  if (!settings.oauth2TokenStore && !settings.oauth2Provider)
+    return ReportUsageError("--auth " + *settings.auth + " needs a token: set " + kSendTokenVariable +
+                            ", give --token-file or --token-command, or set up oauth2-token-store");
   settings.tokenFromStore = true;
   settings.tokenSource = "token store";
   return prepare_oauth2(settings);

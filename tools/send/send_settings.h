@@ -19,7 +19,7 @@ struct SendSettings : SendOptions {
   std::string configFile;   // the configuration file read; empty when none
   std::vector<std::string> keysFromFile;  // the keys whose values the file gave
   std::string token;        // the access token of a token login read for this run
-  std::string tokenSource;  // where it came from, for messages ("--token-file /x")
+  std::string tokenSource;  // where it came from, for messages ("token file /x", "TARVENKEL_TOKEN")
   bool tokenFromStore = false;  // the token comes from oauth2 (the built-in refresh)
   OAuth2Settings oauth2;    // the built-in refresh, completed; for --authorize too
 
