@@ -33,6 +33,8 @@ struct SendConfig {
   // private token store (oauth2_client.h).
   std::optional<std::string> oauth2Provider, oauth2Tenant, oauth2ClientId, oauth2ClientSecretFile,
       oauth2TokenEndpoint, oauth2DeviceEndpoint, oauth2AuthorizationEndpoint, oauth2Scope, oauth2TokenStore;
+  std::optional<std::string> aliases;       // the aliases file for recipients without a domain
+  std::optional<std::string> defaultDomain; // default-domain, for addresses without one
 };
 
 // The keys a configuration file may hold, old spellings included: those of

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "tools/send/oauth2_client.h"
+#include "tools/send/aliases.h"
 #include "tools/send/send_options.h"
 
 #include <string>
@@ -22,6 +23,7 @@ struct SendSettings : SendOptions {
   std::string tokenSource;  // where it came from, for messages ("token file /x", "TARVENKEL_TOKEN")
   bool tokenFromStore = false;  // the token comes from oauth2 (the built-in refresh)
   OAuth2Settings oauth2;    // the built-in refresh, completed; for --authorize too
+  Aliases addresses;        // aliases, default-domain and the configured sender
 
   // Whether the configuration file gave the key's value, for errors that
   // name where a mistake is.
@@ -45,7 +47,9 @@ struct SendSettings : SendOptions {
 // configuration and the OAuth2 settings. 0, or the exit status of the mistake after reporting it: a file
 // the command line names that cannot be used is bad usage; the configuration
 // file, a file it names, a charset it names or a secret that others may read
-// is a bad configuration.
+// is a bad configuration. A sender without a domain is qualified (see
+// Aliases::Sender); where none is given, the running user's login name at
+// the default domain is the sender of the notification and mail entries.
 int PrepareSendSettings(SendSettings& settings);
 
 // Sets up a session with the settings. A login upgrades with STARTTLS
