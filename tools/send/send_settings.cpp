@@ -105,8 +105,8 @@ int prepare_oauth2(SendSettings& settings) {
   return EX_OK;
 }
 
-// Whether the run's token login is a shell command's output: runs it and
-// takes the first line of what it prints. 0, or the exit status after
+// Runs the token command and takes the first line of what it prints as the
+// access token. 0, or the exit status after
 // reporting: 78 when the command cannot be run, 75 when it fails or prints
 // nothing (a token helper that could not reach its provider).
 int run_token_command(const std::string& command, std::string& token) {
