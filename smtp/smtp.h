@@ -1,8 +1,8 @@
 // CSMTP: the client end of one conversation with one SMTP mail server. It
 // holds the server parameters, opens the connection (in plain text, upgraded
 // with STARTTLS, or in TLS from the first byte), reads the greeting,
-// introduces itself, logs in with AUTH LOGIN or AUTH PLAIN when credentials
-// are set, checks every reply against the reply the step expects, keeps the
+// introduces itself, logs in when credentials are set (a password with AUTH
+// LOGIN or AUTH PLAIN, an OAuth2 bearer token with OAUTHBEARER or XOAUTH2), checks every reply against the reply the step expects, keeps the
 // text of the last failure for the host, and ends the conversation with QUIT.
 #pragma once
 
@@ -158,13 +158,52 @@ public:
   CString GetClientCertificateFile() const;
   // The key file of SetClientCertificate; empty when none was given.
   CString GetClientKeyFile() const;
-  // FALSE refuses to send the user name and password over a connection that
-  // is not encrypted: Connect then fails before any AUTH command, with
+  // FALSE refuses to send the user name and password (or token) over a
+  // connection that is not encrypted: Connect then fails before any AUTH command, with
   // GetLastError "Login refused: the connection is not encrypted". TRUE (the
   // default) logs in over any connection.
   void SetPlaintextLogin(BOOL bAllow);
   // Whether a login may go over an unencrypted connection (TRUE or FALSE).
   BOOL GetPlaintextLogin() const;
+
+  // An OAuth2 access token to log in with instead of the password, for
+  // servers that take bearer tokens (XOAUTH2, OAUTHBEARER); the user name is
+  // that of SetParams. Empty (the default): no token. Used by the next
+  // Connect, which logs in whenever a user, a password or a token is set.
+  // The token goes only into the login's initial response; no text the
+  // object gives (GetLastError, GetLastReply) ever holds it.
+  void SetOAuth2Token(CString sToken);
+  // The token of SetOAuth2Token; empty when none is set.
+  CString GetOAuth2Token() const;
+
+  // The login mechanism of the next Connect. AUTH_AUTO (the default) chooses
+  // from the server's EHLO reply for the credential given: with a token,
+  // OAUTHBEARER when the server offers it and XOAUTH2 otherwise; with a
+  // password, AUTH PLAIN or AUTH LOGIN (see SetShortDialogue). The others
+  // use the named mechanism whatever the server offers: AUTH_LOGIN and
+  // AUTH_PLAIN with the password, AUTH_XOAUTH2 and AUTH_OAUTHBEARER with the
+  // token (Connect fails with "Login refused: no OAuth2 token set" when
+  // there is none). A token login sends its initial response with the
+  // command, so that it takes one round trip. A refused token is usually
+  // answered with a 334 challenge holding the reason as base64 JSON; the
+  // client ends the exchange as the mechanism requires (an empty line for
+  // XOAUTH2, a single 0x01 byte for OAUTHBEARER) and reads the final reply:
+  // GetLastReply is then that reply ("535 5.7.8 Authentication
+  // credentials invalid") and GetLastError its code, "SMTP AUTH FAILED" and,
+  // in brackets, the status of the challenge and its scope when it named
+  // one ("535:SMTP AUTH FAILED (invalid_token, scope
+  // https://mail.google.com/)").
+  enum AUTH_MECHANISM {
+    AUTH_AUTO = 0,
+    AUTH_LOGIN = 1,
+    AUTH_PLAIN = 2,
+    AUTH_XOAUTH2 = 3,
+    AUTH_OAUTHBEARER = 4,
+  };
+  // Sets the login mechanism for the next Connect.
+  void SetAuthMechanism(AUTH_MECHANISM nMechanism);
+  // The mechanism set by SetAuthMechanism; AUTH_AUTO until it is called.
+  AUTH_MECHANISM GetAuthMechanism() const;
 
   // TRUE asks for the shortest dialogue the server allows, from the next
   // Connect on: EHLO also without a login (HELO when the server refuses it);

@@ -203,7 +203,7 @@ BOOL CSMTP::Connect() {
     return FALSE;
   }
 
-  const BOOL bLogin = !m_sUser.IsEmpty() || !m_sPassword.IsEmpty();
+  const BOOL bLogin = m_pState->wants_login();
   const BOOL bStartTLS = m_pState->m_nSecurity == SECURITY_STARTTLS || m_pState->m_nSecurity == SECURITY_STARTTLS_OFFERED;
   const CString sName = m_pState->local_name();
   if (!m_pState->introduce(sName, bLogin || bStartTLS || m_pState->m_bShortDialogue) ||

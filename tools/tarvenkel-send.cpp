@@ -6,6 +6,7 @@
 // tell "try again later" (75) from "give up" (the other non-zero codes).
 #include "module/version.h"
 #include "tools/send/notification_entry.h"
+#include "tools/send/send_login.h"
 #include "tools/send/send_options.h"
 #include "tools/send/send_settings.h"
 #include "tools/send/sendmail_entry.h"
@@ -31,5 +32,6 @@ int main(int argc, char** argv) {
     return EX_OK;
   }
   if (const int status = PrepareSendSettings(settings); status != EX_OK) return status;
+  if (settings.authorize) return RunAuthorize(settings);
   return settings.sendmail ? RunSendmailEntry(settings) : RunNotificationEntry(settings);
 }

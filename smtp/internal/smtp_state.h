@@ -118,13 +118,25 @@ struct CSMTPState {
 
   // The login (smtp_auth.cpp).
 
-  // Logs in with the mechanism use_auth_plain chooses.
+  // Logs in with the mechanism of SetAuthMechanism, or for AUTH_AUTO the one
+  // the server's offer and the credential call for.
   BOOL login();
+  // Whether the last EHLO reply's AUTH line names the mechanism (in any case).
+  BOOL offers_mechanism(const char* szMechanism) const;
   // Whether the login should be AUTH PLAIN: the server lists PLAIN among its
   // mechanisms, and not LOGIN unless the short dialogue is asked for.
   BOOL use_auth_plain() const;
+  // Logs in with AUTH LOGIN: the user and the password each in a reply to a
+  // challenge.
+  BOOL login_login();
   // Logs in with AUTH PLAIN, the whole identity in one line.
   BOOL login_plain();
+  // Logs in with the token, XOAUTH2 or OAUTHBEARER, the initial response with
+  // the command; a 334 error challenge is answered as the mechanism asks and
+  // its status added to GetLastError.
+  BOOL login_bearer(BOOL bOAuthBearer);
+  // Whether Connect logs in: a user, a password or a token is set.
+  BOOL wants_login() const;
   // Whether the login may go over the connection as it stands; FALSE with
   // the reason in GetLastError when SetPlaintextLogin(FALSE) forbids it.
   BOOL login_allowed();
@@ -242,6 +254,8 @@ struct CSMTPState {
   CString m_sClientCertFile;  // see SetClientCertificate
   CString m_sClientKeyFile;
   BOOL m_bPlaintextLogin = TRUE;  // see SetPlaintextLogin
+  CString m_sToken;               // see SetOAuth2Token
+  CSMTP::AUTH_MECHANISM m_nAuthMechanism = CSMTP::AUTH_AUTO;  // see SetAuthMechanism
   // The extension lines of the last EHLO reply (after the greeting line);
   // empty after HELO.
   std::vector<CString> m_Extensions;

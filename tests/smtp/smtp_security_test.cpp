@@ -244,3 +244,37 @@ TEST(SmtpSecurity, AuthPlainRefusedOrWithEmptyCredentials) {
     EXPECT_EQ(server.Received(), kEhlo + "AUTH PLAIN AABzZWNyZXQ=\r\n");
   }
 }
+
+TEST(SmtpSecurity, TokenLoginIsOneCommandAndEndsAnErrorChallenge) {
+  // "user=u ^A auth=Bearer t ^A ^A" and "n,a=u, ^A host=127.0.0.1 ^A port=P ^A auth=Bearer t ^A ^A", in base64.
+  const std::string xoauth2 = "AUTH XOAUTH2 dXNlcj11AWF1dGg9QmVhcmVyIHQBAQ==\r\n";
+  // {"status":"invalid_token"}
+  const std::string challenge = "334 eyJzdGF0dXMiOiJpbnZhbGlkX3Rva2VuIn0=\r\n";
+  struct Case {
+    const char* extensions;
+    const char* reply;  // to the AUTH command
+    std::string sent;   // after EHLO: what the client says up to the final reply
+    std::string error;
+  };
+  const Case cases[] = {
+      {"250 AUTH PLAIN XOAUTH2\r\n", "235 ok\r\n", xoauth2, "OK"},
+      {"250 AUTH PLAIN XOAUTH2\r\n", challenge.c_str(), xoauth2 + "\r\n", "535:SMTP AUTH FAILED (invalid_token)"},
+      {"250 AUTH XOAUTH2 OAUTHBEARER\r\n", challenge.c_str(), "AUTH OAUTHBEARER ", "535:SMTP AUTH FAILED (invalid_token)"},
+      {"250 AUTH XOAUTH2\r\n", "535 5.7.3 no\r\n", xoauth2, "535:SMTP AUTH FAILED"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.extensions + std::string(c.reply));
+    SmtpScript script;
+    script.Send(kGreeting).Reply("250-test.example\r\n" + std::string(c.extensions)).Reply(c.reply);
+    if (c.reply == challenge) script.Reply("535 5.7.8 refused\r\n");
+    ScriptedSmtpServer server(script.Silent());
+    auto smtp = MakeClient({.port = server.port(), .user = "u", .token = "t"});
+    EXPECT_EQ(smtp->Connect(), c.error == "OK");
+    EXPECT_EQ(smtp->GetLastError().str(), c.error);
+    smtp->Cancel();
+    const std::string received = server.Received();
+    ASSERT_TRUE(StartsWith(received, kEhlo + c.sent)) << received;
+    if (StartsWith(c.sent, "AUTH OAUTHBEARER")) EXPECT_TRUE(received.ends_with("\r\nAQ==\r\n")) << received;
+    else EXPECT_EQ(received, kEhlo + c.sent);
+  }
+}

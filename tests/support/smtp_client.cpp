@@ -9,6 +9,8 @@ namespace tarvenkel::test {
 void Configure(CSMTP& smtp, const ClientSettings& settings) {
   smtp.SetParams(settings.host.c_str(), settings.sender.c_str(), settings.port, settings.user.c_str(),
                  settings.password.c_str());
+  smtp.SetOAuth2Token(settings.token.c_str());
+  smtp.SetAuthMechanism(settings.mechanism);
   smtp.SetSecurity(settings.security);
   if (!settings.caFile.empty()) smtp.SetCAFile(settings.caFile.c_str());
   smtp.SetShortDialogue(settings.shortDialogue ? TRUE : FALSE);

@@ -15,6 +15,8 @@ struct ClientSettings {
   int port = 0;
   std::string user{};      // empty with an empty password: no login
   std::string password{};
+  std::string token{};     // for SetOAuth2Token; empty: none
+  CSMTP::AUTH_MECHANISM mechanism = CSMTP::AUTH_AUTO;
   CSMTP::SECURITY_MODE security = CSMTP::SECURITY_NONE;
   std::string caFile{};    // empty: the system's store
   bool shortDialogue = false;

@@ -130,6 +130,10 @@ void DialogueTrace::client_line(const std::string& line) {
   } else if (command.compare(0, 11, "AUTH PLAIN ") == 0) {
     std::fprintf(stderr, "C: %s ********\n", line.substr(0, 10).c_str());
     return;
+  } else if (command.compare(0, 13, "AUTH XOAUTH2 ") == 0 || command.compare(0, 17, "AUTH OAUTHBEARER ") == 0) {
+    // The initial response holds the bearer token.
+    std::fprintf(stderr, "C: %s ******** (token)\n", line.substr(0, line.find(' ', 5)).c_str());
+    return;
   }
   if (command == "DATA") m_dataReply = m_commands;
   std::fprintf(stderr, "C: %s\n", secret ? "******** (password)" : line.c_str());

@@ -1,9 +1,9 @@
 // The SMTP dialogue of tarvenkel-send --verbose, printed on standard error
-// as "C: " and "S: " lines. The password of a login is masked; of the
-// message data only the first lines are shown, whether it follows DATA or
-// comes in BDAT chunks. Commands may go out several at once: every command
-// line is answered by one reply, in order, so the reply to DATA is told by
-// counting.
+// as "C: " and "S: " lines. The password or the bearer token of a login is
+// masked; of the message data only the first lines are shown, whether it
+// follows DATA or comes in BDAT chunks. Commands may go out several at once:
+// every command line is answered by one reply, in order, so the reply to
+// DATA is told by counting.
 #pragma once
 
 #include "framework/core/win_types.h"

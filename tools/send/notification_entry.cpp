@@ -9,6 +9,7 @@
 #include "tools/send/named_sender_message.h"
 #include "tools/send/send_charset.h"
 #include "tools/send/send_failure.h"
+#include "tools/send/send_login.h"
 #include "tools/send/send_settings.h"
 
 #include <cerrno>
@@ -128,11 +129,7 @@ std::string one_call_list(const SendSettings& settings, const Prepared& prepared
 int send(const SendSettings& settings, const Prepared& prepared) {
   CSMTP smtp;
   ConfigureSession(smtp, settings);
-  if (!smtp.Connect()) {
-    const SendFailure failure(smtp);
-    failure.Print(settings);
-    return failure.ConnectStatus();
-  }
+  if (const int status = ConnectSession(smtp, settings); status != EX_OK) return status;
   // The one-call send formats the message into the connection a piece at a
   // time; it uses the connection already open and closes it.
   BOOL accepted = FALSE;

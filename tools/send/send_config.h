@@ -30,6 +30,13 @@ struct SendConfig {
   std::optional<std::string> charset;
   std::optional<bool> shortDialogue;        // short-dialogue = yes|no
   std::optional<bool> plaintextLogin;       // plaintext-login = yes|no
+  std::optional<std::string> auth;          // auto, login, plain, xoauth2 or oauthbearer
+  std::optional<std::string> tokenFile;     // token-file: a private file, the access token on its first line
+  std::optional<std::string> tokenCommand;  // token-command: prints the access token
+  // The built-in refresh: the provider, its endpoints, the client and the
+  // private token store (oauth2_client.h).
+  std::optional<std::string> oauth2Provider, oauth2Tenant, oauth2ClientId, oauth2ClientSecretFile,
+      oauth2TokenEndpoint, oauth2DeviceEndpoint, oauth2AuthorizationEndpoint, oauth2Scope, oauth2TokenStore;
   std::optional<std::string> aliases;       // the aliases file for recipients without a domain
   std::optional<std::string> defaultDomain; // default-domain, for addresses without one
 };

@@ -79,7 +79,9 @@ bool SendFailure::TlsConfigFailed() const {
 char SendFailure::ReplyClass() const { return LinkFailed() || reply.IsEmpty() ? '\0' : reply[0]; }
 
 bool SendFailure::AtLogin() const {
-  return ends_with(text, ":SMTP AUTH FAILED") || ends_with(text, ":SMTP server not available");
+  // A refused token's text goes on with the status of the server's challenge.
+  return ends_with(text, ":SMTP AUTH FAILED") || text.str().find(":SMTP AUTH FAILED (") != std::string::npos ||
+         ends_with(text, ":SMTP server not available");
 }
 
 void SendFailure::Print(const SendSettings& settings) const {

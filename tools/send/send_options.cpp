@@ -12,6 +12,7 @@
 
 const char kSendProgram[] = "tarvenkel-send";
 const char kSendPasswordVariable[] = "TARVENKEL_PASSWORD";
+const char kSendTokenVariable[] = "TARVENKEL_TOKEN";
 
 namespace {
 
@@ -108,6 +109,15 @@ bool fingerprint(SendOptions& options, const std::string& value, bool fromFile, 
   return true;
 }
 
+bool auth_mechanism(SendOptions& options, const std::string& value, bool, std::string& error) {
+  if (value != "auto" && value != "login" && value != "plain" && value != "xoauth2" && value != "oauthbearer") {
+    error = "'" + value + "' is not auto, login, plain, xoauth2 or oauthbearer";
+    return false;
+  }
+  options.auth = value;
+  return true;
+}
+
 bool check_server(const std::string& value, std::string& error) {
   std::string host;
   unsigned port = 0;
@@ -184,6 +194,38 @@ const std::vector<SendOption> kTable = {
      "allow the password over an unencrypted connection;\nby default a login upgrades with STARTTLS where the\nserver "
      "offers it and is refused where it does not",
      O::kEveryEntry, nullptr, yes_no<&C::plaintextLogin>, taken<&C::plaintextLogin>},
+    {"auth", nullptr, "auth", O::kOnce, "MECHANISM",
+     "the login: auto (the best the server offers for\nthe credential: OAUTHBEARER or XOAUTH2 with a\ntoken, PLAIN or "
+     "LOGIN with a password), login,\nplain, xoauth2 or oauthbearer",
+     O::kEveryEntry, nullptr, auth_mechanism, taken<&C::auth>},
+    {"token-file", nullptr, "token-file", O::kOnce, "FILE",
+     "log in with the OAuth2 access token on the first\nline of FILE, kept from other users (chmod 600);\nalso from "
+     "the environment variable TARVENKEL_TOKEN",
+     O::kEveryEntry, nullptr, text<&C::tokenFile>, nullptr},
+    {"token-command", nullptr, "token-command", O::kOnce, "CMD",
+     "log in with the OAuth2 access token the shell\ncommand CMD prints (its first line)", O::kEveryEntry, nullptr,
+     text<&C::tokenCommand>, nullptr},
+    {"authorize", nullptr, nullptr, O::kFlag, "",
+     "sign in once with the OAuth2 provider of the\nconfiguration file (oauth2-* keys) and write its\ntoken store",
+     O::kNotSendmail, nullptr, flag<&S::authorize>, nullptr},
+    {nullptr, nullptr, "oauth2-provider", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr,
+     text<&C::oauth2Provider>, taken<&C::oauth2Provider>},
+    {nullptr, nullptr, "oauth2-tenant", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr, text<&C::oauth2Tenant>,
+     taken<&C::oauth2Tenant>},
+    {nullptr, nullptr, "oauth2-client-id", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr,
+     text<&C::oauth2ClientId>, taken<&C::oauth2ClientId>},
+    {nullptr, nullptr, "oauth2-client-secret-file", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr,
+     text<&C::oauth2ClientSecretFile>, taken<&C::oauth2ClientSecretFile>},
+    {nullptr, nullptr, "oauth2-token-endpoint", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr,
+     text<&C::oauth2TokenEndpoint>, taken<&C::oauth2TokenEndpoint>},
+    {nullptr, nullptr, "oauth2-device-endpoint", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr,
+     text<&C::oauth2DeviceEndpoint>, taken<&C::oauth2DeviceEndpoint>},
+    {nullptr, nullptr, "oauth2-authorization-endpoint", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr,
+     text<&C::oauth2AuthorizationEndpoint>, taken<&C::oauth2AuthorizationEndpoint>},
+    {nullptr, nullptr, "oauth2-scope", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr, text<&C::oauth2Scope>,
+     taken<&C::oauth2Scope>},
+    {nullptr, nullptr, "oauth2-token-store", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr,
+     text<&C::oauth2TokenStore>, taken<&C::oauth2TokenStore>},
     {"starttls", nullptr, nullptr, O::kFlag, "starttls",
      "upgrade to TLS with STARTTLS before anything else\n(port 587 unless given)", O::kEveryEntry, nullptr, security, nullptr},
     {"tls", nullptr, nullptr, O::kFlag, "tls", "speak TLS from the first byte (port 465 unless given)", O::kEveryEntry,
@@ -224,7 +266,7 @@ const std::vector<SendOption> kTable = {
     {"dry-run", nullptr, nullptr, O::kFlag, "", "print the formatted message instead of sending it", O::kNotSendmail,
      nullptr, flag<&S::dryRun>, nullptr},
     {"verbose", nullptr, nullptr, O::kFlag, "",
-     "print the SMTP dialogue on standard error, with the\npassword masked", O::kEveryEntry, nullptr,
+     "print the SMTP dialogue on standard error, with the\npassword and the token masked", O::kEveryEntry, nullptr,
      flag<&S::verbose>, nullptr},
     {"config", nullptr, nullptr, O::kOnce, "FILE",
      "take the defaults of the options above from FILE\ninstead of $XDG_CONFIG_HOME/tarvenkel/send.conf\n(~/.config "
@@ -472,13 +514,15 @@ const char kExitStatus[] =
     "  74  standard input could not be read (EX_IOERR)\n"
     "  75  try again later: a 4xx reply, no connection, a time-out, a lost\n"
     "      connection or a TLS failure (but see 78), whatever an earlier reply\n"
-    "      said; the message's temporary file could not be written (EX_TEMPFAIL)\n"
-    "  77  the server refused the login (EX_NOPERM)\n"
+    "      said; the message's temporary file could not be written; the OAuth2\n"
+    "      token endpoint or the token command failed (EX_TEMPFAIL)\n"
+    "  77  the server refused the login; the OAuth2 provider refused the\n"
+    "      refresh token or the sign-in (EX_NOPERM)\n"
     "  78  a bad configuration: the configuration file or a file it names, an\n"
     "      unknown charset, a secret others may read, a login that would go\n"
-    "      unencrypted; a server certificate other than the one of\n"
-    "      --tls-fingerprint, a client certificate that cannot be used or that\n"
-    "      the server refused (EX_CONFIG)\n";
+    "      unencrypted, a bad OAuth2 configuration; a server certificate other\n"
+    "      than the one of --tls-fingerprint, a client certificate that cannot\n"
+    "      be used or that the server refused (EX_CONFIG)\n";
 
 }  // namespace
 

@@ -15,6 +15,8 @@
 extern const char kSendProgram[];
 // The environment variable that holds the password of a login.
 extern const char kSendPasswordVariable[];
+// The environment variable that holds the OAuth2 access token of a login.
+extern const char kSendTokenVariable[];
 
 // What the command line says. The values that have a configuration key are
 // those of SendConfig; the configuration file fills in what they leave open.
@@ -28,6 +30,7 @@ struct SendOptions : SendConfig {
   bool verbose = false;
   bool help = false;
   bool version = false;
+  bool authorize = false;                 // --authorize: the first OAuth2 sign-in
   // The sendmail entry.
   bool sendmail = false;                // called as sendmail, or with -t
   bool headerRecipients = false;        // -t

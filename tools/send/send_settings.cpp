@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sysexits.h>
 #include <unistd.h>
 
@@ -63,6 +64,15 @@ bool apply_config(SendSettings& settings, const std::string& path, std::string& 
     taken("password", fill(settings.password, config.password));
     taken("password-file", fill(settings.passwordFile, config.passwordFile));
   }
+  // So does a token given for this run over the file's token source.
+  if (config.tokenFile && config.tokenCommand) {
+    error = path + ": give token-file or token-command, not both";
+    return false;
+  }
+  if (!settings.tokenFile && !settings.tokenCommand && !std::getenv(kSendTokenVariable)) {
+    taken("token-file", fill(settings.tokenFile, config.tokenFile));
+    taken("token-command", fill(settings.tokenCommand, config.tokenCommand));
+  }
   for (const SendOption& option : SendOptionTable())
     if (option.key && option.fill) taken(option.key, option.fill(settings, config));
   // The configuration's sender stands in for a sender without a domain, even where -f names one.
@@ -71,6 +81,97 @@ bool apply_config(SendSettings& settings, const std::string& path, std::string& 
   if (config.from && ParseAddressList(*config.from, sender, ignored) && sender.size() == 1)
     settings.addresses.SetConfiguredSender(sender[0].address);
   return true;
+}
+
+// The settings of the built-in refresh, completed from the provider's
+// preset, with the client secret read; 0, or the exit status of the mistake
+// (a bad configuration) after reporting it.
+int prepare_oauth2(SendSettings& settings) {
+  OAuth2Settings& o = settings.oauth2;
+  o.provider = settings.oauth2Provider.value_or("");
+  o.tenant = settings.oauth2Tenant.value_or("");
+  o.clientId = settings.oauth2ClientId.value_or("");
+  o.tokenEndpoint = settings.oauth2TokenEndpoint.value_or("");
+  o.deviceEndpoint = settings.oauth2DeviceEndpoint.value_or("");
+  o.authorizationEndpoint = settings.oauth2AuthorizationEndpoint.value_or("");
+  o.scope = settings.oauth2Scope.value_or("");
+  o.tokenStore = settings.oauth2TokenStore.value_or("");
+  o.caFile = settings.caFile.value_or("");
+  std::string error;
+  if (o.provider.empty()) return ReportConfigError("oauth2-provider is missing (microsoft, google or custom)");
+  if (!CompleteOAuth2Settings(o, error)) return ReportConfigError(error);
+  if (settings.oauth2ClientSecretFile &&
+      !ReadPasswordFile(*settings.oauth2ClientSecretFile, o.clientSecret, error))
+    return ReportConfigError("oauth2-client-secret-file " + error);
+  return EX_OK;
+}
+
+// Runs the token command and takes the first line of what it prints as the
+// access token. 0, or the exit status after
+// reporting: 78 when the command cannot be run, 75 when it fails or prints
+// nothing (a token helper that could not reach its provider).
+int run_token_command(const std::string& command, std::string& token) {
+  std::fflush(nullptr);
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return ReportConfigError("token-command '" + command + "': " + std::strerror(errno));
+  std::string output;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  const int code = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  token = output.substr(0, output.find_first_of("\r\n"));
+  if (code == 126 || code == 127)
+    return ReportConfigError("token-command '" + command + "' cannot be run (exit status " + std::to_string(code) + ")");
+  if (code != 0 || token.empty()) {
+    std::fprintf(stderr, "%s: not sent: token-command '%s' %s\n", kSendProgram, command.c_str(),
+                 code != 0 ? ("failed (exit status " + std::to_string(code) + ")").c_str() : "printed no token");
+    return EX_TEMPFAIL;
+  }
+  return EX_OK;
+}
+
+// Reads the token of a token login: the token file, the token command, the
+// environment, or the settings of the built-in refresh (the token itself is
+// taken just before the connection). 0, or the exit status of the mistake.
+int prepare_token(SendSettings& settings) {
+  const std::string& path = settings.configFile;
+  if (settings.tokenFile && settings.tokenCommand && !settings.FromFile("token-file"))
+    return ReportUsageError("give --token-file or --token-command, not both");
+  if (settings.tokenFile) {
+    std::string error;
+    bool exposed = false;
+    settings.tokenSource = "token file " + *settings.tokenFile;
+    if (ReadPasswordFile(*settings.tokenFile, settings.token, error, &exposed) && !settings.token.empty())
+      return EX_OK;
+    if (error.empty()) error = *settings.tokenFile + ": holds no token";
+    if (settings.FromFile("token-file")) return ReportConfigError("token-file in " + path + ": " + error);
+    return exposed ? ReportConfigError("--token-file " + error) : ReportUsageError("--token-file " + error);
+  }
+  if (settings.tokenCommand) {
+    settings.tokenSource = "token command";
+    return run_token_command(*settings.tokenCommand, settings.token);
+  }
+  if (const char* token = std::getenv(kSendTokenVariable); token != nullptr && *token != '\0') {
+    settings.token = token;
+    settings.tokenSource = kSendTokenVariable;
+    return EX_OK;
+  }
+  if (!settings.oauth2TokenStore && !settings.oauth2Provider)
+    return ReportUsageError("--auth " + *settings.auth + " needs a token: set " + kSendTokenVariable +
+                            ", give --token-file or --token-command, or set up oauth2-token-store");
+  settings.tokenFromStore = true;
+  settings.tokenSource = "token store";
+  return prepare_oauth2(settings);
+}
+
+// Whether the run has a token to log in with: a token source is given and
+// --auth does not ask for a password mechanism.
+bool wants_token(const SendSettings& settings) {
+  const std::string auth = settings.auth.value_or("auto");
+  if (auth == "login" || auth == "plain") return false;
+  const char* token = std::getenv(kSendTokenVariable);
+  return auth != "auto" || settings.tokenFile || settings.tokenCommand || (token != nullptr && *token != '\0') ||
+         settings.oauth2TokenStore || settings.oauth2Provider;
 }
 
 // Reads the aliases file and takes the default domain; 0, or the exit
@@ -138,7 +239,13 @@ int prepare_connection(SendSettings& settings) {
     return settings.FromFile("password-file") ? ReportConfigError(path + ": password-file needs user")
                                          : ReportUsageError("--password-file needs --user");
   }
+  if ((settings.tokenFile || settings.tokenCommand) && !settings.LogsIn()) {
+    const char* key = settings.tokenFile ? "token-file" : "token-command";
+    return settings.FromFile(key) ? ReportConfigError(path + ": " + key + " needs user")
+                                  : ReportUsageError(std::string("--") + key + " needs --user");
+  }
   if (!settings.LogsIn()) return EX_OK;
+  if (wants_token(settings)) return prepare_token(settings);
   if (settings.passwordFile) {
     std::string error, password;
     bool exposed = false;
@@ -155,7 +262,8 @@ int prepare_connection(SendSettings& settings) {
   }
   if (settings.password) return EX_OK;  // the configuration file's own
   return ReportUsageError(std::string("--user needs a password: set ") + kSendPasswordVariable +
-                          " or give --password-file");
+                          " or give --password-file (or a token: " + kSendTokenVariable +
+                          ", --token-file, --token-command or oauth2-token-store)");
 }
 
 // Reads "address" or "Name <address>" into the address and the name.
@@ -194,6 +302,7 @@ int PrepareSendSettings(SendSettings& settings) {
   std::string error;
   settings.configFile = settings.configPath ? *settings.configPath : DefaultSendConfigPath();
   if (!apply_config(settings, settings.configFile, error)) return ReportConfigError(error);
+  if (settings.authorize) return prepare_oauth2(settings);
   if (settings.charset && !settings.FromFile("charset") && !charset_is_usable(*settings.charset))
     return ReportUsageError("--charset '" + *settings.charset + "': not a charset this system knows");
   if (!settings.server && !settings.dryRun)
@@ -223,6 +332,13 @@ void ConfigureSession(CSMTP& smtp, const SendSettings& settings) {
   if (settings.StartTls()) smtp.SetSecurity(CSMTP::SECURITY_STARTTLS);
   if (settings.ImplicitTls()) smtp.SetSecurity(CSMTP::SECURITY_TLS);
   smtp.SetPlaintextLogin(settings.plaintextLogin.value_or(false));
+  smtp.SetOAuth2Token(settings.token.c_str());
+  const std::string auth = settings.auth.value_or("auto");
+  smtp.SetAuthMechanism(auth == "login"         ? CSMTP::AUTH_LOGIN
+                        : auth == "plain"       ? CSMTP::AUTH_PLAIN
+                        : auth == "xoauth2"     ? CSMTP::AUTH_XOAUTH2
+                        : auth == "oauthbearer" ? CSMTP::AUTH_OAUTHBEARER
+                                                : CSMTP::AUTH_AUTO);
   if (settings.caFile) smtp.SetCAFile(settings.caFile->c_str());
   if (settings.tlsServerName) smtp.SetTLSServerName(settings.tlsServerName->c_str());
   if (settings.tlsFingerprint) smtp.SetTLSFingerprint(settings.tlsFingerprint->c_str());

@@ -3,6 +3,7 @@
 // host and port and the password read. Both entries send with them.
 #pragma once
 
+#include "tools/send/oauth2_client.h"
 #include "tools/send/aliases.h"
 #include "tools/send/send_options.h"
 
@@ -18,6 +19,10 @@ struct SendSettings : SendOptions {
   std::string fromName;     // the name of a sender given as "Name <address>"
   std::string configFile;   // the configuration file read; empty when none
   std::vector<std::string> keysFromFile;  // the keys whose values the file gave
+  std::string token;        // the access token of a token login read for this run
+  std::string tokenSource;  // where it came from, for messages ("token file /x", "TARVENKEL_TOKEN")
+  bool tokenFromStore = false;  // the token comes from oauth2 (the built-in refresh)
+  OAuth2Settings oauth2;    // the built-in refresh, completed; for --authorize too
   Aliases addresses;        // aliases, default-domain and the configured sender
 
   // Whether the configuration file gave the key's value, for errors that
@@ -27,6 +32,8 @@ struct SendSettings : SendOptions {
   bool StartTls() const { return security == kStartTls; }
   bool ImplicitTls() const { return security == kTls; }
   bool LogsIn() const { return user.has_value(); }
+  // Whether the login uses a bearer token rather than the password.
+  bool TokenLogin() const { return !token.empty() || tokenFromStore; }
   // Whether a sender is given that is not blank.
   bool HasSender() const;
   // The server as messages name it, "mail.example.org:587" or "[::1]:25".
@@ -35,7 +42,9 @@ struct SendSettings : SendOptions {
 
 // Reads the configuration file (the one of --config, else the default one),
 // fills in what the options leave open, checks the settings and reads the
-// password. 0, or the exit status of the mistake after reporting it: a file
+// password or the token (the token file, the token command, TARVENKEL_TOKEN,
+// or the settings of the built-in refresh). With --authorize, only the
+// configuration and the OAuth2 settings. 0, or the exit status of the mistake after reporting it: a file
 // the command line names that cannot be used is bad usage; the configuration
 // file, a file it names, a charset it names or a secret that others may read
 // is a bad configuration. A sender without a domain is qualified (see

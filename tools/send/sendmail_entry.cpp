@@ -4,6 +4,7 @@
 #include "tools/send/dialogue_trace.h"
 #include "tools/send/send_charset.h"
 #include "tools/send/send_failure.h"
+#include "tools/send/send_login.h"
 #include "tools/send/send_settings.h"
 #include "tools/send/sendmail_input.h"
 #include "tools/send/spool_file.h"
@@ -57,11 +58,7 @@ bool same_address(const std::string& a, const std::string& b) { return strcasecm
 int send_incoming(const SendSettings& settings, CMailMessage& message) {
   CStreamingSMTP smtp;
   ConfigureSession(smtp, settings);
-  if (!smtp.Connect()) {
-    const SendFailure failure(smtp);
-    failure.Print(settings);
-    return failure.ConnectStatus();
-  }
+  if (const int status = ConnectSession(smtp, settings); status != EX_OK) return status;
   const BOOL accepted = smtp.SendMessage(&message);
   const SendFailure failure(smtp);
   smtp.Disconnect();
