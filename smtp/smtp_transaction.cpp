@@ -98,6 +98,21 @@ BOOL CSMTP::SendMessage(CMailMessage* msg) {
   return sent;
 }
 
+BOOL CSMTPState::send_streamed(CMailMessage* msg) {
+  m_sLastReply.Empty();
+  m_sSocketError.Empty();
+  m_LastRead = CSMTPReply{};
+  m_Transaction = CTransaction{};
+  if (!m_smtp.m_bConnected || m_nLink != LINK_OPEN) {
+    m_smtp.m_sLastError = "Must be connected";
+    return FALSE;
+  }
+  const BOOL sent = m_smtp.transmit_streamed_message(msg) ? TRUE : FALSE;
+  if (!sent && m_Transaction.bStarted) reset_transaction();
+  m_Transaction.bStarted = FALSE;
+  return sent;
+}
+
 void CSMTPState::reset_transaction() {
   m_Transaction.bStarted = FALSE;
   if (m_nLink != LINK_OPEN) return;

@@ -200,6 +200,16 @@ struct CSMTPState {
   // Ends the one-call send's hold on its message.
   void forget_one_call_message();
 
+  // The outbox (outbox/) sends its queued messages through a host's session.
+
+  // The state of a session.
+  static CSMTPState& of(CSMTP& smtp) { return *smtp.m_pState; }
+  // Sends a message that writes itself (CSMTP::transmit_streamed_message)
+  // with the envelope it carries, as SendMessage does but without formatting
+  // it first: a message with only CC or BCC recipients goes too. A failed
+  // transaction is ended with RSET.
+  BOOL send_streamed(CMailMessage* msg);
+
   CSMTP& m_smtp;  // the object this is the state of
 
   UINT m_nTimeout;
@@ -207,6 +217,7 @@ struct CSMTPState {
   LINK_STATE m_nLink = LINK_OPEN;   // how the connection stands
   CString m_sLastReply;             // what GetLastReply returns
   CString m_sSocketError;           // what GetLastSocketError returns
+  CSMTPReply m_LastRead;            // the last whole reply read on the connection
   CReplyReader m_ReplyReader;
   BOOL m_bShortDialogue = FALSE;    // see SetShortDialogue
   BOOL m_bQuitSent = FALSE;         // QUIT went with the end of the data
