@@ -17,7 +17,7 @@ std::unique_ptr<CMailMessage> Alarm(const std::string& subject, const std::vecto
 std::unique_ptr<CSMTP> ClientOf(int port, bool bShortDialogue = false);
 // A port of 127.0.0.1 that refuses connections.
 int ClosedPort();
-// The Subject of each stored message of a local server.
+// The Subject of each stored message of a local server ("<absent>" when none).
 std::vector<std::string> Subjects(const std::vector<std::string>& emlPaths);
 
 }  // namespace tarvenkel::test
