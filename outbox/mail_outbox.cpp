@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -213,13 +214,33 @@ public:
   Flusher(OutboxSpool& spool, long long nMaxAge, std::vector<CMailOutbox::CReport>& report)
       : m_spool(spool), m_nMaxAge(nMaxAge), m_report(report), m_now(std::time(nullptr)) {}
 
-  // Sends one message over the open session.
-  void Send(CSMTP& smtp, OutboxEntry entry) {
+  // Sends one message over the open session. Where the server allows, the
+  // commands of the next message (when not null) go with the end of this
+  // one's data, so that a backlog takes one round trip per message.
+  void Send(CSMTP& smtp, OutboxEntry entry, const OutboxEntry* pNext) {
+    CSMTPState& state = CSMTPState::of(smtp);
     const std::vector<std::string> pending = entry.Pending();
     const int fd = m_spool.OpenMessage(entry.id);
-    if (fd < 0) return;  // dropped since it was listed
+    if (fd < 0) {
+      // Gone since it was listed. Commands written ahead for it would leave
+      // replies nobody reads: the connection is given up then.
+      if (state.m_bCommandsWrittenAhead) {
+        state.m_bCommandsWrittenAhead = FALSE;
+        state.link_lost(0, TRUE);
+      }
+      return;
+    }
     QueuedMessage msg(fd, entry.sender, pending);
-    const BOOL sent = CSMTPState::of(smtp).send_streamed(&msg);
+    if (pNext != nullptr && state.pipelining()) {
+      const int nextFd = m_spool.OpenMessage(pNext->id);
+      if (nextFd >= 0) {
+        QueuedMessage next(nextFd, pNext->sender, pNext->Pending());
+        std::uint64_t nSize = 0;
+        CString sHeader;
+        if (state.count_streamed(&next, nSize, sHeader)) state.m_sAfterData = state.commands_ahead(&next, nSize);
+      }
+    }
+    const BOOL sent = state.send_streamed(&msg);
     const CString server = ServerName(smtp);
 
     // The recipients the server refused, sorted by the kind of refusal.
@@ -377,8 +398,11 @@ BOOL CMailOutbox::Flush(CSMTP* const* ppServers, int nServers, BOOL bRetryNow) {
       flusher.DeferAll(due, i, ServerName(*smtp), FailureText(*smtp));
       break;
     }
-    flusher.Send(*smtp, due[i]);
+    flusher.Send(*smtp, due[i], i + 1 < due.size() ? &due[i + 1] : nullptr);
   }
+  // Nothing written ahead outlives the flush (the last message has no next).
+  CSMTPState::of(*smtp).m_bCommandsWrittenAhead = FALSE;
+  CSMTPState::of(*smtp).m_sAfterData.Empty();
   smtp->Disconnect();
   return TRUE;
 }

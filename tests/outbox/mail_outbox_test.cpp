@@ -163,6 +163,38 @@ TEST_F(MailOutboxTest, TooOldMessageFailsAtItsNextTemporaryFailure) {
   EXPECT_EQ(outbox.GetFailedCount(), 0);
 }
 
+// Where PIPELINING allows, the commands of the next message go with the end
+// of the previous one's data: these servers answer the end of the data only
+// once they have read them, so a client that waited would hang.
+TEST_F(MailOutboxTest, NextMessageCommandsGoWithTheEndOfTheData) {
+  for (const bool bChunking : {false, true}) {
+    SCOPED_TRACE(bChunking ? "CHUNKING" : "DATA");
+    QueueAlarm("one");
+    QueueAlarm("two", {"a@x", "b@x"});
+    SmtpScript script;
+    script.Send("220 test ESMTP\r\n").Reply(bChunking ? "250-test\r\n250-PIPELINING\r\n250 CHUNKING\r\n"
+                                                      : "250-test\r\n250 PIPELINING\r\n");
+    if (bChunking) {
+      script.ReadLine().ReadLine().ReadChunk().ReadLine().ReadLine().ReadLine();
+      script.Send("250 ok\r\n250 ok\r\n250 one queued\r\n250 ok\r\n250 ok\r\n250 ok\r\n");
+      script.ReadChunk().Send("250 two queued\r\n");
+    } else {
+      script.ReadLine().ReadLine().ReadLine().Send("250 ok\r\n250 ok\r\n354 go\r\n").ReadData();
+      script.ReadLine().ReadLine().ReadLine().ReadLine();
+      script.Send("250 one queued\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n").ReadData();
+      script.Send("250 two queued\r\n");
+    }
+    script.Reply("221 bye\r\n");
+    ScriptedSmtpServer server(script);
+    auto smtp = ClientOf(server.port(), true);
+    ASSERT_TRUE(outbox.Flush(*smtp));
+    std::vector<std::string> replies;
+    for (const CMailOutbox::CReport& line : outbox.GetReport()) replies.push_back(Str(line.sReply));
+    EXPECT_EQ(replies, (std::vector<std::string>{"250 one queued", "250 two queued"}));
+    EXPECT_EQ(outbox.GetWaitingCount(), 0);
+  }
+}
+
 TEST_F(MailOutboxTest, UnreachableAndBusyServersGiveWayToTheNext) {
   QueueAlarm("alarm");
   SmtpScript busy;
@@ -183,7 +215,9 @@ TEST_F(MailOutboxTest, UnreachableAndBusyServersGiveWayToTheNext) {
 TEST_F(MailOutboxTest, SecondFlusherReturnsAtOnceWhileOneRuns) {
   const CString id = QueueAlarm("alarm");
   SmtpScript slow;
-  slow.Pause(1500).Send("220 test\r\n").Reply("250 hello\r\n").Reply("250 sender ok\r\n").Reply("250 ok\r\n")
+  // The server counts a session once the client has said something: the
+  // pause after HELO keeps the first flush busy while the second tries.
+  slow.Send("220 test\r\n").Reply("250 hello\r\n").Pause(1500).Reply("250 sender ok\r\n").Reply("250 ok\r\n")
       .Reply("354 go ahead\r\n").ReadData().Send("250 queued\r\n").Reply("221 bye\r\n");
   ScriptedSmtpServer server(slow);
   auto smtp = ClientOf(server.port());
