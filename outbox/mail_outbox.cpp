@@ -295,7 +295,10 @@ public:
     // the connection still sound (a message too large for the server), will
     // not change on a later try.
     const int code = ReplyCode(smtp.GetLastReply());
-    if (code >= 500 || (code == 0 && LinkOpen(smtp))) {
+    const CString sError = smtp.GetLastError();
+    const bool bRefusedHere = code == 0 && LinkOpen(smtp) &&
+                              (sError.Find("Message too large") == 0 || sError == "Invalid address");
+    if (code >= 500 || bRefusedHere) {
       add(entry, left, CMailOutbox::OUTCOME_FAILED, server, reason);
       fail(entry, reason);
       return;
