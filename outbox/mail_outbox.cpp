@@ -270,7 +270,9 @@ public:
         if (!refused(a)) accepted.push_back(a);
       add(entry, accepted, CMailOutbox::OUTCOME_SENT, server, LastReadReply(smtp));
       if (refusedForNow.empty()) {
-        m_spool.Remove(entry.id);
+        // One sync for all the removals, at the end of the flush: a sync per
+        // message costs more than the round trip saved by pipelining.
+        m_spool.Remove(entry.id, false, false);
         return;
       }
       for (const std::string& a : accepted) entry.done.push_back(a);
@@ -406,6 +408,7 @@ BOOL CMailOutbox::Flush(CSMTP* const* ppServers, int nServers, BOOL bRetryNow) {
   // Nothing written ahead outlives the flush (the last message has no next).
   CSMTPState::of(*smtp).m_bCommandsWrittenAhead = FALSE;
   CSMTPState::of(*smtp).m_sAfterData.Empty();
+  spool.Sync();
   smtp->Disconnect();
   return TRUE;
 }
