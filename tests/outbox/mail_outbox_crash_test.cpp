@@ -33,6 +33,9 @@ namespace {
 
 const char kFolderVariable[] = "TARVENKEL_OUTBOX_CRASH_FOLDER";
 const char kPortVariable[] = "TARVENKEL_OUTBOX_CRASH_PORT";
+// The descriptor the child writes one byte to as its flush begins, so that
+// the kill's delay counts from there and not from the process's start-up.
+const char kReadyVariable[] = "TARVENKEL_OUTBOX_CRASH_READY_FD";
 
 // Run as the child (this program started again with the two variables set):
 // flushes the outbox once and exits before any test runs.
@@ -43,14 +46,28 @@ const bool kIsChild = [] {
   CMailOutbox outbox;
   if (!outbox.Open(folder)) ::_exit(2);
   auto smtp = ClientOf(std::atoi(port), true);
+  if (const char* ready = std::getenv(kReadyVariable); ready != nullptr) {
+    const int fd = std::atoi(ready);
+    if (::write(fd, "!", 1) != 1) ::_exit(3);
+    ::close(fd);
+  }
   ::_exit(outbox.Flush(*smtp, TRUE) ? 0 : 1);
 }();
 
+// Starts a flushing child and returns once its flush begins (or it ended).
 pid_t StartFlusher() {
+  int ready[2];
+  if (::pipe(ready) != 0) return -1;
+  ::setenv(kReadyVariable, std::to_string(ready[1]).c_str(), 1);
   pid_t pid = -1;
   char* argv[] = {const_cast<char*>("/proc/self/exe"), nullptr};
-  if (::posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, environ) != 0) return -1;
-  return pid;
+  const int spawned = ::posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, environ);
+  ::close(ready[1]);
+  char byte;
+  // 0 bytes: the child ended before its flush began; it is reaped all the same.
+  const ssize_t n = spawned == 0 ? ::read(ready[0], &byte, 1) : -1;
+  ::close(ready[0]);
+  return spawned == 0 && n >= 0 ? pid : -1;
 }
 
 struct CrashRun {
@@ -76,7 +93,7 @@ CrashRun KillFlushers(int nKills, int nSeconds) {
 
   CrashRun run;
   std::mt19937 random(12345);
-  std::uniform_int_distribution<int> delayUs(2000, 60000);
+  std::uniform_int_distribution<int> delayUs(0, 40000);
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(nSeconds);
   while (run.nKills < nKills && std::chrono::steady_clock::now() < end) {
     // Keep a backlog, so that every kill falls into a flush at work.
@@ -85,7 +102,10 @@ CrashRun KillFlushers(int nKills, int nSeconds) {
         EXPECT_TRUE(outbox.Queue(Alarm("alarm " + std::to_string(run.nQueued)).get()));
     }
     const pid_t pid = StartFlusher();
-    EXPECT_GT(pid, 0);
+    if (pid <= 0) {
+      ADD_FAILURE() << "the flushing child could not be started";
+      break;
+    }
     ::usleep(static_cast<useconds_t>(delayUs(random)));
     ::kill(pid, SIGKILL);
     int status = 0;
@@ -94,6 +114,7 @@ CrashRun KillFlushers(int nKills, int nSeconds) {
   }
   ::unsetenv(kFolderVariable);
   ::unsetenv(kPortVariable);
+  ::unsetenv(kReadyVariable);
 
   auto smtp = ClientOf(server.port(), true);
   EXPECT_TRUE(outbox.Flush(*smtp, TRUE));
