@@ -4,15 +4,16 @@
 # install rules, and dpkg-shlibdeps still computes each package's library
 # dependencies from its binaries.
 #
-#   libtarvenkel0      runtime     the framework and the module
-#   libtarvenkel-ui0   runtime-ui  the GUI framework and the ui library (X11,
+#   libtarvenkel1      runtime     the framework and the module
+#   libtarvenkel-ui1   runtime-ui  the GUI framework and the ui library (X11,
 #                                  FreeType, fontconfig, libpng)
 #   libtarvenkel-dev   dev         headers, .so links, archives, CMake package,
 #                                  pkg-config files
 #   tarvenkel-tools    tools       tarvenkel-send, tarvenkel-archive-dump
 #
-# The four libraries share one SONAME version that changes for all at once,
-# so two runtime packages suffice; they are split by what they load, so that
+# The four libraries share one SONAME version (the project's major version)
+# that changes for all at once, and the runtime packages' names carry it, so
+# two runtime packages suffice; they are split by what they load, so that
 # the tools install without any drawing or window library.
 set(TARVENKEL_DEB_MAINTAINER "Tarvenkel developers <maintainers@users.noreply.c-seed-79b5b135.example>"
   CACHE STRING "Maintainer field of the Debian packages")
@@ -42,7 +43,7 @@ foreach(component RUNTIME RUNTIME-UI)
   set(CPACK_DEBIAN_${component}_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endforeach()
 
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtarvenkel0)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtarvenkel${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "alarm notification by mail for monitoring consoles
 The Tarvenkel library gives alarm-monitoring programs e-mail notification:
@@ -53,7 +54,7 @@ with a fixed archive layout, on top of a small application framework.
 This package holds the shared libraries libtarvenkel-framework and
 libtarvenkel, which need no drawing or window library.")
 
-set(CPACK_DEBIAN_RUNTIME-UI_PACKAGE_NAME libtarvenkel-ui0)
+set(CPACK_DEBIAN_RUNTIME-UI_PACKAGE_NAME libtarvenkel-ui${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_RUNTIME-UI_PACKAGE_SECTION libs)
 set(CPACK_COMPONENT_RUNTIME-UI_DEPENDS runtime)
 set(CPACK_COMPONENT_RUNTIME-UI_DESCRIPTION "display helpers of the Tarvenkel alarm notification library

@@ -10,8 +10,9 @@
 #                       build, the Debian packages (built, their contents and
 #                       lintian checked, a host built against them unpacked),
 #                       the concurrency tests under ThreadSanitizer, the mail
-#                       and record tests under valgrind memcheck, and each fuzz
-#                       target for a bounded time under libFuzzer; with
+#                       and record tests under valgrind memcheck, each fuzz
+#                       target for a bounded time under libFuzzer, and the
+#                       libraries' ABI against the baseline in abi/; with
 #                       stage names (release_stage, asan_stage, ...) only those
 # Tests labelled "soak" are long and run only on request:
 #   (cd build/release && ctest -L soak --output-on-failure)
@@ -45,6 +46,7 @@ packages=(
   clang libclang-rt-14-dev valgrind
   doxygen graphviz
   scdoc
+  abigail-tools
 )
 
 # Installs the Debian packages named that are not installed yet; does
@@ -208,6 +210,12 @@ fuzz_tests() {
   return $failed
 }
 
+# The four libraries' ABI against the recorded one (tools/abi-check.sh), in a
+# build of only the libraries with debug information.
+abi_tests() {
+  "$top/tools/abi-check.sh"
+}
+
 # The demo builds the libraries and the two programs it runs, no tests and no
 # benchmarks, into build/release, which the test job completes later.
 demo() {
@@ -245,7 +253,7 @@ asan_stage() {
 }
 
 # The stages in order; the package stage takes the static stage's archives.
-all_stages=(release_stage asan_stage static_tests package_tests tsan_tests valgrind_tests fuzz_tests)
+all_stages=(release_stage asan_stage static_tests package_tests tsan_tests valgrind_tests fuzz_tests abi_tests)
 
 tests() {
   stage install_missing "${packages[@]}"

@@ -1,7 +1,8 @@
 // tarvenkel-send: sends one notification mail, for scripts and cron jobs of
 // monitoring systems. Called through a link named sendmail, or with -t, it
 // stands in for sendmail: it sends a whole message read from standard input.
-// Both ways exit with one table of <sysexits.h> codes, so that a caller can
+// Called through a link named mail or mailx, it sends standard input as the
+// body, with mailx's options. Every way exits with one table of <sysexits.h> codes, so that a caller can
 // tell "try again later" (75) from "give up" (the other non-zero codes).
 #include "module/version.h"
 #include "tools/send/notification_entry.h"
@@ -17,8 +18,10 @@
 int main(int argc, char** argv) {
   SendSettings settings;
   std::string error;
-  settings.sendmail = IsSendmailCall(argc, argv);
-  if (!ParseSendArguments(argc, argv, settings, error)) return ReportUsageError(error);
+  settings.mail = IsMailCall(argv[0]);
+  settings.sendmail = !settings.mail && IsSendmailCall(argc, argv);
+  if (!ParseSendArguments(argc, argv, settings, error))
+    return settings.mail ? ReportMailUsageError(error) : ReportUsageError(error);
   if (settings.help) {
     std::fputs(SendUsage().c_str(), stdout);
     return EX_OK;

@@ -73,11 +73,11 @@ public:
   // Appends nLength bytes, zeros included.
   void Append(const char* pch, int nLength);
 
-  friend CString operator+(const CString& a, const CString& b);
-  friend CString operator+(const CString& a, const char* b);
-  friend CString operator+(const char* a, const CString& b);
-  friend CString operator+(const CString& a, char b);
-  friend CString operator+(char a, const CString& b);
+  friend AFX_API_EXPORT CString operator+(const CString& a, const CString& b);
+  friend AFX_API_EXPORT CString operator+(const CString& a, const char* b);
+  friend AFX_API_EXPORT CString operator+(const char* a, const CString& b);
+  friend AFX_API_EXPORT CString operator+(const CString& a, char b);
+  friend AFX_API_EXPORT CString operator+(char a, const CString& b);
 
   // Replaces the content by the pattern with its printf conversions filled
   // in. The compiler checks the arguments against the pattern; a CString
@@ -155,7 +155,7 @@ public:
   void Preallocate(int nLength);
 
   friend bool operator==(const CString& a, const CString& b) { return a.m_str == b.m_str; }
-  friend bool operator==(const CString& a, const char* b);
+  friend AFX_API_EXPORT bool operator==(const CString& a, const char* b);
   friend bool operator<(const CString& a, const CString& b) { return a.m_str < b.m_str; }
 
 private:

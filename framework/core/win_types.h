@@ -41,7 +41,9 @@ struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;  // a loaded module (executable or shared library)
 using HMODULE = HINSTANCE;       // the same handle
 
-// Classes and functions the module exports to its host. Default ELF visibility
-// already exports them; the macro keeps the declarations self-describing.
+// Classes and functions the libraries export to their host. The libraries are
+// built with hidden visibility, so these marks are what a host can link
+// against: a class so marked exports its members, its virtual table and its
+// type information; a free function or a friend needs the mark of its own.
 #define AFX_EXT_CLASS __attribute__((visibility("default")))
 #define AFX_API_EXPORT __attribute__((visibility("default")))

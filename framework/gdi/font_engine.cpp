@@ -191,6 +191,15 @@ struct CFontInstance::Face {
 
 CFontInstance::~CFontInstance() = default;
 
+void CFontInstance::GetMetrics(TEXTMETRICA* ptm) const { *ptm = m_metrics; }
+int CFontInstance::GetEmPixels() const { return m_nEm; }
+BOOL CFontInstance::IsUnderline() const { return m_bUnderline; }
+BOOL CFontInstance::IsStrikeOut() const { return m_bStrikeOut; }
+const std::string& CFontInstance::GetFamilyName() const { return m_sFamily; }
+const std::string& CFontInstance::GetFilePath() const { return m_sFile; }
+BOOL CFontInstance::IsSyntheticBold() const { return m_bEmbolden; }
+BOOL CFontInstance::IsSyntheticItalic() const { return m_bOblique; }
+
 std::unique_ptr<CFontInstance::Face> CFontInstance::load_face(const std::string& file, int index) {
   if (file.empty()) return nullptr;
   auto face = std::make_unique<Face>();

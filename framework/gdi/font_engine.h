@@ -27,8 +27,10 @@ struct CGlyph {
 };
 
 // A logical font resolved to a chain of faces (the primary one and fallbacks
-// for characters it lacks) at one size; made by RealiseFont only.
-class CFontInstance {
+// for characters it lacks) at one size; made by RealiseFont only. A surface
+// that measures text is handed one. Its members are read through functions
+// of the library, so its layout is the library's own.
+class AFX_EXT_CLASS CFontInstance {
 public:
   ~CFontInstance();
   CFontInstance(const CFontInstance&) = delete;
@@ -37,24 +39,24 @@ public:
   // The glyph for a character, rendered on first use; the reference stays valid.
   const CGlyph& GetGlyph(char32_t ch);
   // Metrics as GDI reports them: height = ascent + descent, internal leading = height - em.
-  void GetMetrics(TEXTMETRICA* ptm) const { *ptm = m_metrics; }
+  void GetMetrics(TEXTMETRICA* ptm) const;
   // The em size in pixels (from lfHeight; 12 when it is 0; at most 4096).
-  int GetEmPixels() const { return m_nEm; }
+  int GetEmPixels() const;
   // Whether the logical font asks for underlined text.
-  BOOL IsUnderline() const { return m_bUnderline; }
+  BOOL IsUnderline() const;
   // Whether the logical font asks for struck-out text.
-  BOOL IsStrikeOut() const { return m_bStrikeOut; }
+  BOOL IsStrikeOut() const;
   // Family and file of the primary face ("" when no font could be loaded).
-  const std::string& GetFamilyName() const { return m_sFamily; }
+  const std::string& GetFamilyName() const;
   // The font file of the primary face ("" when none could be loaded).
-  const std::string& GetFilePath() const { return m_sFile; }
+  const std::string& GetFilePath() const;
   // Bold asked for but the face is not bold: glyphs are emboldened.
-  BOOL IsSyntheticBold() const { return m_bEmbolden; }
+  BOOL IsSyntheticBold() const;
   // Italic asked for but the face is upright: glyphs are slanted.
-  BOOL IsSyntheticItalic() const { return m_bOblique; }
+  BOOL IsSyntheticItalic() const;
 
 private:
-  friend std::shared_ptr<CFontInstance> RealiseFont(const LOGFONTA& lf);
+  friend AFX_API_EXPORT std::shared_ptr<CFontInstance> RealiseFont(const LOGFONTA& lf);
   struct Face;
   CFontInstance() = default;
   void realise(const LOGFONTA& lf);
@@ -89,11 +91,11 @@ private:
 
 // The realised font for a logical font (shared by all logical fonts that are
 // byte for byte the same under the same code page).
-std::shared_ptr<CFontInstance> RealiseFont(const LOGFONTA& lf);
+AFX_API_EXPORT std::shared_ptr<CFontInstance> RealiseFont(const LOGFONTA& lf);
 
 // Forgets every realised font; fonts still held by font handles stay alive
 // until those go. For measuring the cost of a first use.
-void FlushFontCache();
+AFX_API_EXPORT void FlushFontCache();
 
 // The font families that fontconfig is asked for, in order, for a face name
 // (UTF-8) and a pitch-and-family byte: Chinese system face names map to the

@@ -52,7 +52,7 @@ struct SIZE {
 using LPSIZE = SIZE*;  // a pointer to a SIZE
 
 // A POINT with constructors and helpers.
-class CPoint : public POINT {
+class AFX_EXT_CLASS CPoint : public POINT {
 public:
   CPoint() : POINT{0, 0} {}
   // The point initX, initY.
@@ -67,7 +67,7 @@ public:
 };
 
 // A SIZE with constructors.
-class CSize : public SIZE {
+class AFX_EXT_CLASS CSize : public SIZE {
 public:
   CSize() : SIZE{0, 0} {}
   // The size initCX by initCY.
@@ -97,7 +97,7 @@ AFX_API_EXPORT BOOL IntersectRect(RECT* prcDst, const RECT* prc1, const RECT* pr
 AFX_API_EXPORT BOOL EqualRect(const RECT* prc1, const RECT* prc2);
 
 // A rectangle whose right column and bottom row lie outside it, as in GDI.
-class CRect : public RECT {
+class AFX_EXT_CLASS CRect : public RECT {
 public:
   CRect() : RECT{0, 0, 0, 0} {}
   // The rectangle with these edges.

@@ -2,6 +2,7 @@
 
 #include "framework/net/blocking_wait.h"
 #include "framework/net/internal/socket_handle.h"
+#include "framework/net/internal/socket_state.h"
 #include "framework/net/socket_trace.h"
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 
 using tarvenkel::detail::BlockedCall;
 using tarvenkel::detail::SocketHandle;
+using tarvenkel::detail::SocketState;
 
 namespace {
 
@@ -107,7 +109,7 @@ BOOL AfxSocketInit(WSADATA*) {
   return TRUE;
 }
 
-CAsyncSocket::CAsyncSocket() = default;
+CAsyncSocket::CAsyncSocket() : m_pState(std::make_unique<SocketState>()) {}
 
 CAsyncSocket::~CAsyncSocket() {
   Close();
@@ -122,8 +124,13 @@ void CAsyncSocket::SetLastError(int nError) {
 }
 
 std::shared_ptr<SocketHandle> CAsyncSocket::GetHandle() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_handle;
+  std::lock_guard<std::mutex> lock(m_pState->mutex);
+  return m_pState->handle;
+}
+
+long CAsyncSocket::GetEventMask() const {
+  std::lock_guard<std::mutex> lock(m_pState->mutex);
+  return m_pState->eventMask;
 }
 
 BOOL CAsyncSocket::IsOpen() const {
@@ -145,9 +152,9 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, LPCTST
     }
     family = local->ai_family;
   }
-  handle->fd = NewSocket(family, nSocketType, m_bBlockingDescriptor);
+  handle->fd = NewSocket(family, nSocketType, m_pState->blockingDescriptor);
   handle->family = family;
-  handle->blocking.store(m_bBlockingDescriptor);
+  handle->blocking.store(m_pState->blockingDescriptor);
   if (handle->fd < 0) {
     SetLastError(errno);
     if (local != nullptr) ::freeaddrinfo(local);
@@ -165,23 +172,23 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, LPCTST
     }
     handle->bound = true;
   }
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_handle = std::move(handle);
-  m_lEvent = lEvent;
+  std::lock_guard<std::mutex> lock(m_pState->mutex);
+  m_pState->handle = std::move(handle);
+  m_pState->eventMask = lEvent;
   return TRUE;
 }
 
 void CAsyncSocket::Close() {
   std::shared_ptr<SocketHandle> handle;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    handle.swap(m_handle);
+    std::lock_guard<std::mutex> lock(m_pState->mutex);
+    handle.swap(m_pState->handle);
   }
   if (handle) handle->MarkClosed();
 }
 
 BOOL CAsyncSocket::Renew(SocketHandle& handle, int family) {
-  int fresh = NewSocket(family, handle.type, m_bBlockingDescriptor);
+  int fresh = NewSocket(family, handle.type, m_pState->blockingDescriptor);
   if (fresh < 0) {
     SetLastError(errno);
     return FALSE;
@@ -198,7 +205,7 @@ BOOL CAsyncSocket::Renew(SocketHandle& handle, int family) {
   ::fcntl(handle.fd, F_SETFD, FD_CLOEXEC);
   // The options of the old descriptor went with it.
   handle.family = family;
-  handle.blocking.store(m_bBlockingDescriptor);
+  handle.blocking.store(m_pState->blockingDescriptor);
   handle.receiveTimeoutMs.store(0);
   handle.sendTimeoutMs.store(0);
   return TRUE;
@@ -317,11 +324,23 @@ BOOL CAsyncSocket::SetSockOpt(int nOptionName, const void* lpOptionValue, int nO
 
 CSocket::CSocket() {
   // Its calls block in the kernel when nothing else needs the thread.
-  m_bBlockingDescriptor = true;
+  m_pState->blockingDescriptor = true;
 }
 
 CSocket::~CSocket() {
   Close();
+}
+
+BOOL CSocket::IsBlocking() const {
+  return m_pState->blockingCalls.load() > 0;
+}
+
+void CSocket::SetTimeout(int nMilliseconds) {
+  m_pState->timeoutMs.store(nMilliseconds);
+}
+
+int CSocket::GetTimeout() const {
+  return m_pState->timeoutMs.load();
 }
 
 void CSocket::CancelBlockingCall() {
@@ -338,10 +357,10 @@ BOOL CSocket::wait_for(SocketHandle& handle, short events, int timeout) {
     SetLastError(ECANCELED);
     return FALSE;
   }
-  ++m_nBlocking;
+  ++m_pState->blockingCalls;
   AfxWaitResult result =
       AfxBlockingWait(handle.fd, events, timeout > 0 ? timeout : -1, -1, &handle.cancelRequested);
-  --m_nBlocking;
+  --m_pState->blockingCalls;
   // A cancel from another thread shuts the connection down, which makes the
   // descriptor ready; one from a handler inside the wait ends it as
   // Cancelled. Either way the cancel is taken here.
@@ -389,7 +408,7 @@ BOOL CSocket::blocking_connect(SocketHandle& handle, const sockaddr* lpSockAddr,
   long rc = 0;
   int error = 0;
   const auto attempt = [&] { return ::connect(handle.fd, lpSockAddr, static_cast<socklen_t>(nSockAddrLen)); };
-  if (!RunBlocking(handle, m_nBlocking, attempt, rc, error)) {
+  if (!RunBlocking(handle, m_pState->blockingCalls, attempt, rc, error)) {
     SetLastError(ECANCELED);
     return FALSE;
   }
@@ -458,7 +477,7 @@ int CSocket::blocking_receive(SocketHandle& handle, void* lpBuf, int nBufLen, in
     long n = 0;
     int error = 0;
     const auto receive = [&] { return ::recv(handle.fd, lpBuf, static_cast<size_t>(nBufLen), nFlags); };
-    if (!RunBlocking(handle, m_nBlocking, receive, n, error)) {
+    if (!RunBlocking(handle, m_pState->blockingCalls, receive, n, error)) {
       SetLastError(ECANCELED);
       return SOCKET_ERROR;
     }

@@ -47,10 +47,13 @@ AFX_API_EXPORT BOOL AfxSocketInit(WSADATA* lpwsaData = nullptr);
 
 namespace tarvenkel::detail {
 struct SocketHandle;
+struct SocketState;
 }
 
 // A socket whose calls never block. Failures return FALSE or SOCKET_ERROR
-// and leave the errno value in GetLastError.
+// and leave the errno value in GetLastError. Its state (and that of CSocket)
+// is behind one pointer, so an object that embeds a socket keeps its size
+// from one release of the library to the next.
 class AFX_EXT_CLASS CAsyncSocket {
 public:
   CAsyncSocket();
@@ -95,7 +98,7 @@ public:
   // TRUE between Create and Close.
   BOOL IsOpen() const;
   // The lEvent of Create.
-  long GetEventMask() const { return m_lEvent; }
+  long GetEventMask() const;
   // The errno value of this thread's last failed socket call: ECANCELED after
   // CancelBlockingCall or Close, ETIMEDOUT after a time-out.
   static int GetLastError();
@@ -109,17 +112,11 @@ protected:
   static void SetLastError(int nError);
 
 private:
+  friend class CSocket;
   // Gives the socket a fresh descriptor of the given family for a new attempt.
   BOOL Renew(tarvenkel::detail::SocketHandle& handle, int family);
 
-protected:
-  // Whether the descriptors this object makes block (CSocket) or not.
-  bool m_bBlockingDescriptor = false;
-
-private:
-  mutable std::mutex m_mutex;
-  std::shared_ptr<tarvenkel::detail::SocketHandle> m_handle;
-  long m_lEvent = 0;
+  std::unique_ptr<tarvenkel::detail::SocketState> m_pState;
 };
 
 // A socket whose calls block, through AfxBlockingWait, until done, cancelled
@@ -145,13 +142,13 @@ public:
   // handler inside the call's own wait leaves the connection usable.
   void CancelBlockingCall();
   // TRUE while a blocking call waits on this socket.
-  BOOL IsBlocking() const { return m_nBlocking.load() > 0; }
+  BOOL IsBlocking() const;
 
   // The longest wait of one connection attempt, one Receive, or one stretch of
   // a Send without progress, in milliseconds; 0 or less: no limit (default).
-  void SetTimeout(int nMilliseconds) { m_nTimeoutMs.store(nMilliseconds); }
+  void SetTimeout(int nMilliseconds);
   // The limit of SetTimeout, in milliseconds.
-  int GetTimeout() const { return m_nTimeoutMs.load(); }
+  int GetTimeout() const;
 
   // Starts TLS as the client on the connected socket and runs the handshake,
   // which blocks like Receive: the time-out limits the whole handshake and
@@ -192,9 +189,4 @@ private:
   int tls_send(tarvenkel::detail::SocketHandle& handle, const void* lpBuf, int nBufLen);
   // Records why StartTLS failed; always FALSE.
   BOOL tls_failed(TLS_FAILURE nFailure, const CString& sReason);
-
-  std::atomic<int> m_nTimeoutMs{0};
-  std::atomic<int> m_nBlocking{0};
-  TLS_FAILURE m_nTlsFailure = TLS_FAILURE_NONE;
-  CString m_sTlsFailureReason;
 };

@@ -8,6 +8,7 @@
 
 #include "framework/net/deadline.h"
 #include "framework/net/internal/socket_handle.h"
+#include "framework/net/internal/socket_state.h"
 #include "framework/net/socket_trace.h"
 
 #include <cerrno>
@@ -249,14 +250,14 @@ bool TlsSession::Prepare(const CTlsClientSettings& settings, CString& sReason) {
 }  // namespace tarvenkel::detail
 
 BOOL CSocket::tls_failed(TLS_FAILURE nFailure, const CString& sReason) {
-  m_nTlsFailure = nFailure;
-  m_sTlsFailureReason = sReason;
+  m_pState->tlsFailure = nFailure;
+  m_pState->tlsFailureReason = sReason;
   return FALSE;
 }
 
 TLS_FAILURE CSocket::GetTLSFailure(CString* pReason) const {
-  if (pReason != nullptr) *pReason = m_sTlsFailureReason;
-  return m_nTlsFailure;
+  if (pReason != nullptr) *pReason = m_pState->tlsFailureReason;
+  return m_pState->tlsFailure;
 }
 
 BOOL CSocket::IsSecure() const {
@@ -265,8 +266,8 @@ BOOL CSocket::IsSecure() const {
 }
 
 BOOL CSocket::StartTLS(const CTlsClientSettings& settings) {
-  m_nTlsFailure = TLS_FAILURE_NONE;
-  m_sTlsFailureReason.Empty();
+  m_pState->tlsFailure = TLS_FAILURE_NONE;
+  m_pState->tlsFailureReason.Empty();
   auto handle = GetHandle();
   if (!handle) {
     SetLastError(ENOTSOCK);

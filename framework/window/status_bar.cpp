@@ -2,6 +2,7 @@
 #include "framework/window/status_bar.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "framework/window/internal/window_internal.h"
 
@@ -64,7 +65,24 @@ BEGIN_MESSAGE_MAP(CStatusBar, CControlBar)
   ON_WM_PAINT()
 END_MESSAGE_MAP()
 
+// The panes of a bar.
+struct CStatusBar::State {
+  struct Pane {
+    UINT nID;
+    UINT nStyle;
+    int cxWidth;
+    CString strText;
+  };
+  std::vector<Pane> panes;
+};
+
+CStatusBar::CStatusBar() : m_pState(std::make_unique<State>()) {}
+
 CStatusBar::~CStatusBar() = default;
+
+int CStatusBar::GetCount() const {
+  return static_cast<int>(m_pState->panes.size());
+}
 
 BOOL CStatusBar::Create(CWnd* pParentWnd, DWORD dwStyle, UINT nID) {
   CRect rc(0, 0, 0, kHeight);
@@ -80,10 +98,10 @@ BOOL CStatusBar::Create(CWnd* pParentWnd, DWORD dwStyle, UINT nID) {
 
 BOOL CStatusBar::SetIndicators(const UINT* lpIDArray, int nIDCount) {
   if (nIDCount < 0 || (nIDCount > 0 && !lpIDArray)) return FALSE;
-  m_panes.clear();
+  m_pState->panes.clear();
   for (int i = 0; i < nIDCount; ++i) {
     UINT id = lpIDArray[i];
-    m_panes.push_back(Pane{id, id == ID_SEPARATOR ? SBPS_STRETCH | SBPS_NOBORDERS : SBPS_NORMAL,
+    m_pState->panes.push_back(State::Pane{id, id == ID_SEPARATOR ? SBPS_STRETCH | SBPS_NOBORDERS : SBPS_NORMAL,
                            id == ID_SEPARATOR ? 0 : kDefaultPaneWidth, CString()});
   }
   Invalidate();
@@ -91,13 +109,13 @@ BOOL CStatusBar::SetIndicators(const UINT* lpIDArray, int nIDCount) {
 }
 
 int CStatusBar::CommandToIndex(UINT nIDFind) const {
-  for (size_t i = 0; i < m_panes.size(); ++i)
-    if (m_panes[i].nID == nIDFind) return static_cast<int>(i);
+  for (size_t i = 0; i < m_pState->panes.size(); ++i)
+    if (m_pState->panes[i].nID == nIDFind) return static_cast<int>(i);
   return -1;
 }
 
 UINT CStatusBar::GetItemID(int nIndex) const {
-  return nIndex >= 0 && nIndex < GetCount() ? m_panes[nIndex].nID : 0;
+  return nIndex >= 0 && nIndex < GetCount() ? m_pState->panes[nIndex].nID : 0;
 }
 
 // Panes sit side by side from the left; stretching panes share what the
@@ -108,11 +126,11 @@ void CStatusBar::GetItemRect(int nIndex, LPRECT lpRect) const {
   CRect client;
   GetClientRect(&client);
   int fixed = 0, stretch = 0;
-  for (const Pane& p : m_panes) (p.nStyle & SBPS_STRETCH) ? ++stretch : fixed += p.cxWidth + 2;
+  for (const State::Pane& p : m_pState->panes) (p.nStyle & SBPS_STRETCH) ? ++stretch : fixed += p.cxWidth + 2;
   int spare = std::max(0, client.Width() - fixed - 2);
   int x = 2;
   for (int i = 0; i < GetCount(); ++i) {
-    const Pane& p = m_panes[i];
+    const State::Pane& p = m_pState->panes[i];
     int w = (p.nStyle & SBPS_STRETCH) ? spare / std::max(1, stretch) : p.cxWidth;
     if (i == nIndex) {
       *lpRect = CRect(x, 2, x + w, client.bottom - 1);
@@ -123,14 +141,14 @@ void CStatusBar::GetItemRect(int nIndex, LPRECT lpRect) const {
 }
 
 CString CStatusBar::GetPaneText(int nIndex) const {
-  return nIndex >= 0 && nIndex < GetCount() ? m_panes[nIndex].strText : CString();
+  return nIndex >= 0 && nIndex < GetCount() ? m_pState->panes[nIndex].strText : CString();
 }
 
 BOOL CStatusBar::SetPaneText(int nIndex, LPCSTR lpszNewText, BOOL bUpdate) {
   if (nIndex < 0 || nIndex >= GetCount()) return FALSE;
   CString text = lpszNewText ? lpszNewText : "";
-  if (m_panes[nIndex].strText == text) return TRUE;
-  m_panes[nIndex].strText = text;
+  if (m_pState->panes[nIndex].strText == text) return TRUE;
+  m_pState->panes[nIndex].strText = text;
   if (bUpdate) Invalidate();
   return TRUE;
 }
@@ -139,26 +157,26 @@ void CStatusBar::GetPaneInfo(int nIndex, UINT& nID, UINT& nStyle, int& cxWidth) 
   nID = nStyle = 0;
   cxWidth = 0;
   if (nIndex < 0 || nIndex >= GetCount()) return;
-  nID = m_panes[nIndex].nID;
-  nStyle = m_panes[nIndex].nStyle;
-  cxWidth = m_panes[nIndex].cxWidth;
+  nID = m_pState->panes[nIndex].nID;
+  nStyle = m_pState->panes[nIndex].nStyle;
+  cxWidth = m_pState->panes[nIndex].cxWidth;
 }
 
 void CStatusBar::SetPaneInfo(int nIndex, UINT nID, UINT nStyle, int cxWidth) {
   if (nIndex < 0 || nIndex >= GetCount()) return;
-  m_panes[nIndex].nID = nID;
-  m_panes[nIndex].nStyle = nStyle;
-  m_panes[nIndex].cxWidth = std::max(0, cxWidth);
+  m_pState->panes[nIndex].nID = nID;
+  m_pState->panes[nIndex].nStyle = nStyle;
+  m_pState->panes[nIndex].cxWidth = std::max(0, cxWidth);
   Invalidate();
 }
 
 UINT CStatusBar::GetPaneStyle(int nIndex) const {
-  return nIndex >= 0 && nIndex < GetCount() ? m_panes[nIndex].nStyle : 0;
+  return nIndex >= 0 && nIndex < GetCount() ? m_pState->panes[nIndex].nStyle : 0;
 }
 
 void CStatusBar::SetPaneStyle(int nIndex, UINT nStyle) {
-  if (nIndex < 0 || nIndex >= GetCount() || m_panes[nIndex].nStyle == nStyle) return;
-  m_panes[nIndex].nStyle = nStyle;
+  if (nIndex < 0 || nIndex >= GetCount() || m_pState->panes[nIndex].nStyle == nStyle) return;
+  m_pState->panes[nIndex].nStyle = nStyle;
   Invalidate();
 }
 
@@ -167,7 +185,7 @@ void CStatusBar::OnUpdateCmdUI(CWnd* pTarget, BOOL bDisableIfNoHndler) {
   state.m_pOther = this;
   state.m_nIndexMax = static_cast<UINT>(GetCount());
   for (state.m_nIndex = 0; state.m_nIndex < state.m_nIndexMax; ++state.m_nIndex) {
-    state.m_nID = m_panes[state.m_nIndex].nID;
+    state.m_nID = m_pState->panes[state.m_nIndex].nID;
     state.DoUpdate(pTarget, bDisableIfNoHndler);
     if (!IsWindow(m_hWnd)) return;  // a handler destroyed the bar
   }
@@ -191,7 +209,7 @@ void CStatusBar::OnPaint() {
   for (int i = 0; i < GetCount(); ++i) {
     CRect rc;
     GetItemRect(i, &rc);
-    const Pane& p = m_panes[i];
+    const State::Pane& p = m_pState->panes[i];
     if (!(p.nStyle & SBPS_NOBORDERS)) {
       bool out = p.nStyle & SBPS_POPOUT;
       COLORREF tl = out ? AFX_CLR_HIGHLIGHT : AFX_CLR_SHADOW, br = out ? AFX_CLR_SHADOW : AFX_CLR_HIGHLIGHT;

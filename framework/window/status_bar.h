@@ -3,7 +3,7 @@
 // update handler.
 #pragma once
 
-#include <vector>
+#include <memory>
 
 #include "framework/window/window.h"
 
@@ -69,9 +69,12 @@ protected:
 
 // A status bar: a row of panes, each a sunken box with a line of text.
 // Index arguments outside the panes are ignored (getters return 0 or empty).
+// Its panes are behind one pointer, so that what a pane holds can grow
+// without changing the size of a bar, which hosts derive from.
 class AFX_EXT_CLASS CStatusBar : public CControlBar {
 public:
-  CStatusBar() = default;
+  // A bar with no panes and no window.
+  CStatusBar();
   ~CStatusBar() override;
 
   // Creates the bar along the bottom of its parent's client area, in the
@@ -84,7 +87,7 @@ public:
   BOOL SetIndicators(const UINT* lpIDArray, int nIDCount);
 
   // The number of panes.
-  int GetCount() const { return static_cast<int>(m_panes.size()); }
+  int GetCount() const;
   // The index of the first pane with the id; -1 if none.
   int CommandToIndex(UINT nIDFind) const;
   // The pane's id.
@@ -121,11 +124,6 @@ protected:
   DECLARE_MESSAGE_MAP()
 
 private:
-  struct Pane {
-    UINT nID;
-    UINT nStyle;
-    int cxWidth;
-    CString strText;
-  };
-  std::vector<Pane> m_panes;
+  struct State;
+  std::unique_ptr<State> m_pState;
 };

@@ -65,7 +65,7 @@ pre-construction hook: nothing to do"
 # check NAME OUTPUT MAIL_ONLY (yes/no)
 check() {
   local name=$1 out=$2 mail_only=$3 got drawing
-  grep -q '^version 0\.' <<<"$out" || { echo "$name: no version line" >&2; return 1; }
+  grep -Eq '^version [0-9]+\.[0-9]+\.[0-9]+$' <<<"$out" || { echo "$name: no version line" >&2; return 1; }
   drawing=$(grep '^drawing libraries mapped:' <<<"$out" || true)
   if [ "$mail_only" = yes ] && [ "$drawing" != "drawing libraries mapped: none" ]; then
     echo "$name: a mail-only host loaded drawing libraries: $drawing" >&2

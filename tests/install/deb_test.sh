@@ -15,10 +15,10 @@ fail() { echo "FAILED: $*" >&2; failed=$((failed + 1)); }
 
 # Paths (extended regular expressions) that each package must hold.
 declare -A holds=(
-  [libtarvenkel0]="$lib/libtarvenkel-framework\.so\.0\.[0-9.]+ $lib/libtarvenkel\.so\.0\.[0-9.]+
-    $lib/libtarvenkel-framework\.so\.0 $lib/libtarvenkel\.so\.0"
-  [libtarvenkel-ui0]="$lib/libtarvenkel-framework-gui\.so\.0\.[0-9.]+ $lib/libtarvenkel-ui\.so\.0\.[0-9.]+
-    $lib/libtarvenkel-framework-gui\.so\.0 $lib/libtarvenkel-ui\.so\.0"
+  [libtarvenkel1]="$lib/libtarvenkel-framework\.so\.1\.[0-9.]+ $lib/libtarvenkel\.so\.1\.[0-9.]+
+    $lib/libtarvenkel-framework\.so\.1 $lib/libtarvenkel\.so\.1"
+  [libtarvenkel-ui1]="$lib/libtarvenkel-framework-gui\.so\.1\.[0-9.]+ $lib/libtarvenkel-ui\.so\.1\.[0-9.]+
+    $lib/libtarvenkel-framework-gui\.so\.1 $lib/libtarvenkel-ui\.so\.1"
   [libtarvenkel-dev]="$lib/libtarvenkel(-framework|-framework-gui|-ui)?\.so $lib/libtarvenkel-framework\.a
     $lib/libtarvenkel-framework-gui\.a $lib/libtarvenkel\.a $lib/libtarvenkel-ui\.a
     $lib/pkgconfig/tarvenkel(-mail)?\.pc $lib/cmake/Tarvenkel/TarvenkelConfig\.cmake
@@ -28,14 +28,14 @@ declare -A holds=(
 # Words that a package's Depends line must not contain: the tools and the
 # mail libraries load no drawing or window library.
 declare -A shuns=(
-  [libtarvenkel0]="libtarvenkel-ui0 libx11 libfreetype libfontconfig libpng"
-  [tarvenkel-tools]="libtarvenkel-ui0 libx11 libfreetype libfontconfig libpng"
+  [libtarvenkel1]="libtarvenkel-ui1 libx11 libfreetype libfontconfig libpng"
+  [tarvenkel-tools]="libtarvenkel-ui1 libx11 libfreetype libfontconfig libpng"
 )
 # Packages of the same build that a package must depend on, at its version.
 declare -A needs=(
-  [libtarvenkel-ui0]="libtarvenkel0"
-  [libtarvenkel-dev]="libtarvenkel0 libtarvenkel-ui0"
-  [tarvenkel-tools]="libtarvenkel0"
+  [libtarvenkel-ui1]="libtarvenkel1"
+  [libtarvenkel-dev]="libtarvenkel1 libtarvenkel-ui1"
+  [tarvenkel-tools]="libtarvenkel1"
 )
 
 for package in "${!holds[@]}"; do

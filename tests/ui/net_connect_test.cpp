@@ -9,6 +9,7 @@
 
 #include "framework/module/resources.h"
 #include "framework/window/avi_reader.h"
+#include "module/version.h"
 #include "smtp/smtp.h"
 #include "tests/support/scripted_smtp_server.h"
 #include "tests/support/smtp_client.h"
@@ -237,7 +238,7 @@ TEST(NetConnectResources, TemplateAndClipAreFoundThroughTheModuleChain) {
   DWORD size = 0;
   HINSTANCE module = nullptr;
   ASSERT_TRUE(AfxFindResource(RT_DIALOG_TYPE, IDD_NETCONNECT, &data, &size, &module));
-  EXPECT_EQ(module, AfxGetModuleHandleOf(g_connectClip));
+  EXPECT_EQ(module, AfxGetModuleHandleOf(reinterpret_cast<const void*>(&TarvenkelVersion)));
   ASSERT_TRUE(AfxFindResource("AVI", IDR_CONNECT_AVI, &data, &size));
   EXPECT_EQ(size, 6446u);
 }

@@ -113,7 +113,8 @@ void build_message(const SendSettings& settings, const Prepared& prepared, CName
 // by ";"; empty when that list cannot carry them (Cc, Bcc, a sender's name,
 // a ";", "<" or ">" inside a name or address), and the message is sent whole.
 std::string one_call_list(const SendSettings& settings, const Prepared& prepared) {
-  if (!prepared.cc.empty() || !prepared.bcc.empty() || !settings.fromName.empty()) return "";
+  // The one-call send gives an empty subject or body a text; the mail entry keeps them empty.
+  if (settings.mail || !prepared.cc.empty() || !prepared.bcc.empty() || !settings.fromName.empty()) return "";
   std::string list;
   for (const Mailbox& mailbox : prepared.to) {
     if ((mailbox.name + mailbox.address).find_first_of(";<>") != std::string::npos) return "";
@@ -162,12 +163,22 @@ int send(const SendSettings& settings, const Prepared& prepared) {
 // the body; EX_OK, or the exit status of the mistake after reporting it.
 int prepare(const SendSettings& settings, Prepared& prepared, bool& attachmentMissing) {
   std::string error;
-  if (!settings.HasSender()) return ReportUsageError("missing --from ADDRESS");
-  if (!read_recipients("--to", settings.to, prepared.to, error) ||
-      !read_recipients("--cc", settings.cc, prepared.cc, error) ||
-      !read_recipients("--bcc", settings.bcc, prepared.bcc, error))
+  const bool mail = settings.mail;
+  if (!settings.HasSender())
+    return ReportUsageError(mail ? "no sender: give -r ADDRESS, or from or default-domain in the configuration file"
+                                 : "missing --from ADDRESS");
+  if (!read_recipients(mail ? "recipient" : "--to", mail ? settings.arguments : settings.to, prepared.to, error) ||
+      !read_recipients(mail ? "-c" : "--cc", settings.cc, prepared.cc, error) ||
+      !read_recipients(mail ? "-b" : "--bcc", settings.bcc, prepared.bcc, error))
     return ReportUsageError(error);
-  if (prepared.to.empty()) return ReportUsageError("missing --to LIST (at least one recipient)");
+  // Names without a domain become the addresses of their aliases, or get the default domain.
+  std::vector<std::string> warnings;
+  for (auto* list : {&prepared.to, &prepared.cc, &prepared.bcc})
+    *list = settings.addresses.Recipients(*list, &warnings);
+  for (const std::string& warning : warnings) std::fprintf(stderr, "%s: warning: %s\n", kSendProgram, warning.c_str());
+  if (prepared.to.empty())
+    return ReportUsageError(mail ? "no recipients: give at least one ADDRESS"
+                                 : "missing --to LIST (at least one recipient)");
   // A file that cannot be read is left out: the alarm text must still go.
   for (const std::string& path : settings.attachments) {
     std::string reason;
@@ -175,8 +186,8 @@ int prepare(const SendSettings& settings, Prepared& prepared, bool& attachmentMi
       prepared.attachments.push_back(path);
       continue;
     }
-    std::fprintf(stderr, "%s: warning: --attach '%s': %s; the message goes without it\n", kSendProgram, path.c_str(),
-                 reason.c_str());
+    std::fprintf(stderr, "%s: warning: %s '%s': %s; the message goes without it\n", kSendProgram,
+                 mail ? "-a" : "--attach", path.c_str(), reason.c_str());
     attachmentMissing = true;
   }
   std::string body = settings.body.value_or("");
@@ -186,9 +197,9 @@ int prepare(const SendSettings& settings, Prepared& prepared, bool& attachmentMi
   }
   // The same defaults as the one-call send, so both ways send the same text.
   const std::string subject = settings.subject.value_or("");
-  prepared.subject = subject.empty() ? "Hello!" : subject;
+  prepared.subject = subject.empty() && !mail ? "Hello!" : subject;
   // The text agent makes the body's bare LF and CR line ends CR LF.
-  prepared.body = body.empty() ? "Hello!" : body;
+  prepared.body = body.empty() && !mail ? "Hello!" : body;
   return EX_OK;
 }
 

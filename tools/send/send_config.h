@@ -26,6 +26,8 @@ struct SendConfig {
   std::optional<std::string> charset;
   std::optional<bool> shortDialogue;        // short-dialogue = yes|no
   std::optional<bool> plaintextLogin;       // plaintext-login = yes|no
+  std::optional<std::string> aliases;       // the aliases file for recipients without a domain
+  std::optional<std::string> defaultDomain; // default-domain, for addresses without one
 };
 
 // The keys a configuration file may hold, old spellings included: those of

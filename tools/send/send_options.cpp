@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <span>
 
 #include <sysexits.h>
 
@@ -106,6 +107,22 @@ bool check_seconds(const std::string& value, std::string& error) {
   return false;
 }
 
+bool check_domain(const std::string& value, std::string& error) {
+  if (!value.empty() && value.find_first_of(" \t\r\n@<>,;()\"") == std::string::npos && value.front() != '.' &&
+      value.back() != '.')
+    return true;
+  error = "'" + value + "' is not a domain name (such as example.org)";
+  return false;
+}
+
+// A domain: checked on the command line and in the configuration file alike.
+template <auto field>
+bool domain(SendOptions& options, const std::string& value, bool, std::string& error) {
+  if (!check_domain(value, error)) return false;
+  member<field>(options) = value;
+  return true;
+}
+
 using O = SendOption;
 using C = SendConfig;
 using S = SendOptions;
@@ -168,6 +185,14 @@ const std::vector<SendOption> kTable = {
      O::kEveryEntry, nullptr, yes_no<&C::shortDialogue>, nullptr},
     {nullptr, nullptr, "short-dialogue", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr,
      yes_no<&C::shortDialogue>, taken<&C::shortDialogue>},
+    {"aliases", nullptr, "aliases", O::kOnce, "FILE",
+     "send recipients without a domain (root) to the\naddresses FILE gives them, in the syntax of\n/etc/aliases; off "
+     "by default",
+     O::kEveryEntry, nullptr, text<&C::aliases>, taken<&C::aliases>},
+    {"default-domain", nullptr, "default-domain", O::kOnce, "DOMAIN",
+     "the domain of a recipient without one that no alias\ncovers, and of a sender without one where no from\nis "
+     "configured",
+     O::kEveryEntry, nullptr, domain<&C::defaultDomain>, taken<&C::defaultDomain>},
     {"dry-run", nullptr, nullptr, O::kFlag, "", "print the formatted message instead of sending it", O::kNotSendmail,
      nullptr, flag<&S::dryRun>, nullptr},
     {"verbose", nullptr, nullptr, O::kFlag, "",
@@ -245,8 +270,17 @@ const LetterOption kLetters[] = {
     {"c", false, "-c", nullptr, nullptr, nullptr},
 };
 
-const LetterOption* find_letter(char letter) {
-  for (const LetterOption& option : kLetters)
+// The options of the mail entry, each standing for a long option.
+const LetterOption kMailLetters[] = {
+    {"s", true, "-s SUBJECT", "the subject", "subject", nullptr},
+    {"c", true, "-c LIST", "copy recipients", "cc", nullptr},
+    {"b", true, "-b LIST", "blind-copy recipients", "bcc", nullptr},
+    {"r", true, "-r ADDRESS", "the sender (as --from)", "from", nullptr},
+    {"a", true, "-a FILE", "attach a file; may be repeated", "attach", nullptr},
+};
+
+const LetterOption* find_letter(std::span<const LetterOption> letters, char letter) {
+  for (const LetterOption& option : letters)
     if (std::strchr(option.letters, letter)) return &option;
   return nullptr;
 }
@@ -275,9 +309,11 @@ bool apply(const SendOption& option, const std::string& value, SendOptions& opti
 // getopt does ("-ti", "-fADDRESS", "-f ADDRESS", "-oi").
 bool parse_letters(int argc, char** argv, int& i, SendOptions& options, Given& given, std::string& error) {
   const std::string arg = argv[i];
+  const std::span<const LetterOption> letters =
+      options.mail ? std::span<const LetterOption>(kMailLetters) : std::span<const LetterOption>(kLetters);
   for (size_t k = 1; k < arg.size(); ++k) {
     const char letter = arg[k];
-    const LetterOption* option = find_letter(letter);
+    const LetterOption* option = find_letter(letters, letter);
     if (!option) {
       error = std::string("unknown option '-") + letter + "'";
       return false;
@@ -342,6 +378,10 @@ bool parse_long(int argc, char** argv, int& i, SendOptions& options, Given& give
     if (option->kind != SendOption::kFlag) error += ": the message comes whole on standard input";
     return false;
   }
+  if (options.mail && option->entry == SendOption::kNotSendmail) {
+    error = "'--" + name + "' does not go with the mail entry";
+    return false;
+  }
   std::string value;
   if (option->kind == SendOption::kFlag) {
     if (inlineValue) {
@@ -392,7 +432,7 @@ void option_lines(std::string& out, const std::string& label, const std::string&
 }
 
 const char kExitStatus[] =
-    "Exit status, both ways (a refused recipient of an accepted message is a\n"
+    "Exit status, every way (a refused recipient of an accepted message is a\n"
     "warning on standard error):\n"
     "   0  sent\n"
     "  64  bad usage (EX_USAGE)\n"
@@ -440,12 +480,20 @@ bool IsSendmailCall(int argc, char** argv) {
   return false;
 }
 
+bool IsMailCall(const char* argv0) {
+  const char* slash = std::strrchr(argv0, '/');
+  const char* name = slash ? slash + 1 : argv0;
+  return std::strcmp(name, "mail") == 0 || std::strcmp(name, "mailx") == 0;
+}
+
+const char kMailUsage[] = "mail [-s SUBJECT] [-c LIST] [-b LIST] [-r ADDRESS] [-a FILE]... [options] ADDRESS...";
+
 bool ParseSendArguments(int argc, char** argv, SendOptions& options, std::string& error) {
   Given given;
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (options.sendmail) {
+    if (options.sendmail || options.mail) {
       if (optionsEnded || arg.empty() || arg[0] != '-') {
         options.arguments.push_back(arg);
         continue;
@@ -499,12 +547,25 @@ std::string SendUsage() {
       ignored.push_back(option.label);
   }
   wrap_items(out, "These are accepted and ignored:", ignored, ".", 78);
+  out += std::string("\nusage: ") + kMailUsage +
+         "\n"
+         "\n"
+         "Called through a link named mail or mailx, it sends standard input as the\n"
+         "body to the ADDRESSes. The connection options above apply; any other\n"
+         "option is refused.\n";
+  for (const LetterOption& option : kMailLetters) option_lines(out, option.label, option.help);
   return out + "\n" + kExitStatus;
 }
 
 int ReportUsageError(const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", kSendProgram, message.c_str());
   std::fprintf(stderr, "Try '%s --help' for more information.\n", kSendProgram);
+  return EX_USAGE;
+}
+
+int ReportMailUsageError(const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", kSendProgram, message.c_str());
+  std::fprintf(stderr, "usage: %s\n", kMailUsage);
   return EX_USAGE;
 }
 

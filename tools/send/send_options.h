@@ -34,6 +34,8 @@ struct SendOptions : SendConfig {
   bool ignoreDots = false;              // -i, -oi
   std::string fullName;                 // -F
   std::vector<std::string> arguments;   // the recipient arguments
+  // The mail entry: called as mail or mailx.
+  bool mail = false;
 };
 
 // One option of the command line, one key of the configuration file, or both.
@@ -75,6 +77,12 @@ const SendOption* FindSendConfigKey(const std::string& key);
 // name, or given -t as an option (not as the value of one).
 bool IsSendmailCall(int argc, char** argv);
 
+// Whether the program is called through a link named mail or mailx.
+bool IsMailCall(const char* argv0);
+
+// The usage line of the mail entry.
+extern const char kMailUsage[];
+
 // Parses the arguments into options; false with the error, a usage mistake.
 bool ParseSendArguments(int argc, char** argv, SendOptions& options, std::string& error);
 
@@ -83,6 +91,8 @@ std::string SendUsage();
 
 // Reports bad usage on standard error and gives the exit status for it.
 int ReportUsageError(const std::string& message);
+// The same for the mail entry, with its usage line.
+int ReportMailUsageError(const std::string& message);
 
 // Splits HOST[:PORT], [ADDRESS][:PORT] or a bare IPv6 address; label names
 // where the text came from in an error. port and hasPort are left alone when

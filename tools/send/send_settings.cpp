@@ -64,7 +64,23 @@ bool apply_config(SendSettings& settings, const std::string& path, std::string& 
   }
   for (const SendOption& option : SendOptionTable())
     if (option.key && option.fill) taken(option.key, option.fill(settings, config));
+  // The configuration's sender stands in for a sender without a domain, even where -f names one.
+  std::vector<Mailbox> sender;
+  std::string ignored;
+  if (config.from && ParseAddressList(*config.from, sender, ignored) && sender.size() == 1)
+    settings.addresses.SetConfiguredSender(sender[0].address);
   return true;
+}
+
+// Reads the aliases file and takes the default domain; 0, or the exit
+// status of the mistake after reporting it.
+int prepare_addresses(SendSettings& settings) {
+  if (settings.defaultDomain) settings.addresses.SetDefaultDomain(*settings.defaultDomain);
+  if (!settings.aliases) return EX_OK;
+  std::string error;
+  if (settings.addresses.ReadFile(*settings.aliases, error)) return EX_OK;
+  return settings.FromFile("aliases") ? ReportConfigError("aliases in " + settings.configFile + ": " + error)
+                                      : ReportUsageError("--aliases " + error);
 }
 
 // Checks the connection settings and reads the password; 0, or the exit
@@ -147,12 +163,17 @@ int PrepareSendSettings(SendSettings& settings) {
   if (!settings.server && !settings.dryRun)
     return ReportUsageError("missing --server HOST[:PORT] (or server in the configuration file)");
   if (const int status = prepare_connection(settings); status != EX_OK) return status;
+  if (const int status = prepare_addresses(settings); status != EX_OK) return status;
   // A sender "Name <address>": the address goes to the server, the name on the From line.
   if (settings.HasSender()) {
     std::string address;
-    if (!read_sender(settings.sendmail ? "sender" : "--from", *settings.from, address, settings.fromName, error))
+    if (!read_sender(settings.sendmail ? "sender" : settings.mail ? "-r" : "--from", *settings.from, address,
+                     settings.fromName, error))
       return ReportUsageError(error);
-    settings.from = address;
+    settings.from = settings.addresses.Sender(address);
+  } else if (!settings.sendmail) {
+    // The sendmail entry may still find its sender in the message.
+    if (const std::string sender = settings.addresses.Sender(""); !sender.empty()) settings.from = sender;
   }
   return EX_OK;
 }

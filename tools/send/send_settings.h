@@ -3,6 +3,7 @@
 // host and port and the password read. Both entries send with them.
 #pragma once
 
+#include "tools/send/aliases.h"
 #include "tools/send/send_options.h"
 
 #include <string>
@@ -17,6 +18,7 @@ struct SendSettings : SendOptions {
   std::string fromName;     // the name of a sender given as "Name <address>"
   std::string configFile;   // the configuration file read; empty when none
   std::vector<std::string> keysFromFile;  // the keys whose values the file gave
+  Aliases addresses;        // aliases, default-domain and the configured sender
 
   // Whether the configuration file gave the key's value, for errors that
   // name where a mistake is.
@@ -36,7 +38,9 @@ struct SendSettings : SendOptions {
 // password. 0, or the exit status of the mistake after reporting it: a file
 // the command line names that cannot be used is bad usage; the configuration
 // file, a file it names, a charset it names or a secret that others may read
-// is a bad configuration.
+// is a bad configuration. A sender without a domain is qualified (see
+// Aliases::Sender); where none is given, the running user's login name at
+// the default domain is the sender of the notification and mail entries.
 int PrepareSendSettings(SendSettings& settings);
 
 // Sets up a session with the settings. A login upgrades with STARTTLS

@@ -9,6 +9,7 @@
 #include "tools/send/spool_file.h"
 #include "tools/send/spooled_message.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -105,10 +106,18 @@ int collect_recipients(const SendSettings& settings, const IncomingMessage& inco
       if (same_address(known, address)) return;
     recipients.push_back(address);
   };
+  // Names without a domain become the addresses of their aliases, or get the default domain.
+  std::vector<std::string> warnings;
+  auto resolve = [&](const std::string& address) {
+    for (const std::string& resolved : settings.addresses.Recipient(address, &warnings)) add(resolved);
+  };
   for (const std::string& argument : settings.arguments)
-    for (const std::string& address : AddressesOf(argument)) add(address);
+    for (const std::string& address : AddressesOf(argument)) resolve(address);
   if (settings.headerRecipients)
-    for (const std::string& address : incoming.recipients) add(address);
+    for (const std::string& address : incoming.recipients) resolve(address);
+  for (size_t i = 0; i < warnings.size(); ++i)
+    if (std::find(warnings.begin(), warnings.begin() + i, warnings[i]) == warnings.begin() + i)
+      std::fprintf(stderr, "%s: warning: %s\n", kSendProgram, warnings[i].c_str());
   if (recipients.empty())
     return ReportUsageError(settings.headerRecipients ? "no recipients: the message has no To, Cc or Bcc address"
                                                       : "no recipients: give their addresses, or -t to take them "
@@ -119,9 +128,37 @@ int collect_recipients(const SendSettings& settings, const IncomingMessage& inco
   return EX_OK;
 }
 
+// The header with the addresses of its From, To and Cc fields qualified
+// (see Aliases::QualifyField); a field whose addresses all have a domain
+// stays as written.
+std::string qualified_header(const std::string& header, const Aliases& addresses) {
+  std::string out;
+  for (size_t start = 0; start < header.size();) {
+    // A field: its first line and the lines that continue it.
+    size_t end = start;
+    do {
+      end = header.find("\r\n", end);
+      end = end == std::string::npos ? header.size() : end + 2;
+    } while (end < header.size() && (header[end] == ' ' || header[end] == '\t'));
+    const std::string field = header.substr(start, end - start);
+    start = end;
+    const size_t colon = field.find(':');
+    std::string name = field.substr(0, colon);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
+    const bool sender = strcasecmp(name.c_str(), "From") == 0;
+    if (colon == std::string::npos ||
+        (!sender && strcasecmp(name.c_str(), "To") != 0 && strcasecmp(name.c_str(), "Cc") != 0)) {
+      out += field;
+      continue;
+    }
+    out += field.substr(0, colon + 1) + addresses.QualifyField(field.substr(colon + 1), sender);
+  }
+  return out;
+}
+
 // The message's header with the From, Date and Message-ID lines it lacks.
 std::string completed_header(const SendSettings& settings, const IncomingMessage& incoming) {
-  std::string header = incoming.header;
+  std::string header = qualified_header(incoming.header, settings.addresses);
   const std::string& from = *settings.from;
   if (!incoming.hasFrom) {
     std::string name;
@@ -155,6 +192,7 @@ int RunSendmailEntry(SendSettings& settings) {
   std::vector<std::string> recipients;
   if (const int status = collect_recipients(settings, incoming, recipients); status != EX_OK) return status;
   if (!settings.from) settings.from = incoming.fromAddress;
+  settings.from = settings.addresses.Sender(*settings.from);
   if (!settings.HasSender())
     return ReportUsageError("no sender: give -f ADDRESS, --from, or from in the configuration file");
   if (settings.from->find_first_of("\r\n<>") != std::string::npos)
