@@ -9,13 +9,19 @@
 //                                              send COUNT notifications over one connection, with the
 //                                              shortest dialogue the server allows, or upgraded with
 //                                              STARTTLS (trusting CAFILE) and logged in
+// and the side of bench/outbox_backlog:
+//   tarvenkel_mail backlog HOST PORT COUNT FOLDER  queue COUNT notifications in an outbox in FOLDER,
+//                                              then flush them in the short dialogue; prints the
+//                                              seconds of the flush alone
 #include "framework/core/string.h"
 #include "framework/core/string_array.h"
 #include "framework/io/file.h"
 #include "mail/mail_message.h"
 #include "mail/mime_message.h"
+#include "outbox/mail_outbox.h"
 #include "smtp/smtp.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -155,11 +161,47 @@ int burst(int argc, char** argv) {
   return 1;
 }
 
+// A backlog after an outage: COUNT notifications queued, then one flush.
+int backlog(char** argv) {
+  CMailOutbox outbox;
+  if (!outbox.Open(argv[5])) {
+    std::fprintf(stderr, "tarvenkel_mail: %s\n", outbox.GetLastError().GetString());
+    return 1;
+  }
+  const int count = std::atoi(argv[4]);
+  for (int i = 0; i < count; ++i) {
+    CMIMEMessage message;
+    message.m_sFrom = kSender;
+    message.m_sSubject.Format("Notification %d", i);
+    message.m_sBody = kText;
+    message.AddRecipient(kRecipient);
+    if (!outbox.Queue(&message)) {
+      std::fprintf(stderr, "tarvenkel_mail: %s\n", outbox.GetLastError().GetString());
+      return 1;
+    }
+  }
+  CSMTP smtp;
+  smtp.SetParams(argv[2], kSender, std::atoi(argv[3]), "", "");
+  smtp.SetShortDialogue();
+  const auto start = std::chrono::steady_clock::now();
+  const BOOL flushed = outbox.Flush(smtp);
+  const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+  if (!flushed || outbox.GetWaitingCount() != 0) {
+    std::fprintf(stderr, "tarvenkel_mail: %d left: %s\n", outbox.GetWaitingCount(),
+                 outbox.GetReport().empty() ? outbox.GetLastError().GetString()
+                                            : outbox.GetReport().back().sReply.GetString());
+    return 1;
+  }
+  std::printf("%.3f\n", seconds.count());
+  return 0;
+}
+
 int usage() {
   std::fprintf(stderr,
                "usage: tarvenkel_mail compose ATTACHMENT OUTPUT | send HOST PORT ATTACHMENT | notify HOST PORT COUNT"
                " | transmit HOST PORT FILE\n"
-               "       | burst HOST PORT COUNT [--short-dialogue] [--starttls CAFILE USER PASSWORD]\n");
+               "       | burst HOST PORT COUNT [--short-dialogue] [--starttls CAFILE USER PASSWORD]\n"
+               "       | backlog HOST PORT COUNT FOLDER\n");
   return 2;
 }
 
@@ -171,6 +213,7 @@ int main(int argc, char** argv) {
     const int status = burst(argc, argv);
     return status == 2 ? usage() : status;
   }
+  if (argc == 6 && std::strcmp(argv[1], "backlog") == 0) return backlog(argv);
   if (argc != 5) return usage();
   CSMTP smtp;
   smtp.SetParams(argv[2], kSender, std::atoi(argv[3]), "", "");

@@ -269,12 +269,16 @@ bool OutboxSpool::SaveState(const OutboxEntry& entry, std::string& error) {
       [&](int fd, std::string& why) { return write_text(fd, text, temporary, why); }, error);
 }
 
-bool OutboxSpool::Remove(const std::string& id, bool bFailed) {
+bool OutboxSpool::Remove(const std::string& id, bool bFailed, bool bSync) {
   // The message goes first: a state left without it is ignored.
   const bool removed = ::unlink(path(id + ".msg", bFailed).c_str()) == 0;
   ::unlink(path(id + ".state", bFailed).c_str());
-  sync_folder(bFailed ? m_folder + "/failed" : m_folder);
+  if (bSync) sync_folder(bFailed ? m_folder + "/failed" : m_folder);
   return removed;
+}
+
+void OutboxSpool::Sync() const {
+  sync_folder(m_folder);
 }
 
 bool OutboxSpool::MoveToFailed(const OutboxEntry& entry, std::string& error) {

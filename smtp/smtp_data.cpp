@@ -245,7 +245,12 @@ BOOL CSMTPState::stream_data(CMailMessage* msg, BOOL bQuitAfter, const CString& 
   DataPhaseFile data(stuffer, sender, *msg, sHeader);
   if (!msg->WriteMessage(data) && !sender.Stopped()) return FALSE;
   stuffer.Finish(sender);
-  m_bQuitSent = sender.Finish(bQuitAfter ? "QUIT\r\n" : nullptr) && bQuitAfter;
+  // The commands of the next message, when given, go with the end of the data.
+  const BOOL bAhead = !bQuitAfter && !m_sAfterData.IsEmpty();
+  const BOOL bFinished = sender.Finish(bQuitAfter ? "QUIT\r\n" : bAhead ? m_sAfterData.GetString() : nullptr);
+  m_bQuitSent = bFinished && bQuitAfter;
+  m_bCommandsWrittenAhead = bFinished && bAhead;
+  m_sAfterData.Empty();
   if (!sender.Stopped()) note_failed_parts(msg);
   return TRUE;
 }

@@ -142,6 +142,7 @@ BOOL CSMTPState::read_reply(CSMTPReply& reply, UINT nSeconds) {
   for (;;) {
     switch (m_ReplyReader.Take(reply)) {
       case CReplyReader::Result::Complete:
+        m_LastRead = reply;
         return TRUE;
       case CReplyReader::Result::TooLong:
         reply = CSMTPReply{};

@@ -98,6 +98,33 @@ BOOL CSMTP::SendMessage(CMailMessage* msg) {
   return sent;
 }
 
+BOOL CSMTPState::send_streamed(CMailMessage* msg) {
+  m_sLastReply.Empty();
+  m_sSocketError.Empty();
+  m_LastRead = CSMTPReply{};
+  m_Transaction = CTransaction{};
+  if (!m_smtp.m_bConnected || m_nLink != LINK_OPEN) {
+    m_smtp.m_sLastError = "Must be connected";
+    m_bCommandsWrittenAhead = FALSE;
+    return FALSE;
+  }
+  const BOOL bAheadIn = m_bCommandsWrittenAhead;
+  const BOOL sent = m_smtp.transmit_streamed_message(msg) ? TRUE : FALSE;
+  if (bAheadIn && !m_Transaction.bWrittenAhead && m_nLink == LINK_OPEN) {
+    // The message failed before its transaction took up the commands written
+    // ahead for it: their replies can no longer be paired with commands.
+    m_bCommandsWrittenAhead = FALSE;
+    link_lost(0, TRUE);
+  }
+  // Once the commands of the next message went with the end of the data, a
+  // RSET would fall into the next transaction; the reply to the end of the
+  // data has ended this one anyway.
+  if (!sent && m_Transaction.bStarted && !m_bCommandsWrittenAhead) reset_transaction();
+  m_Transaction.bStarted = FALSE;
+  m_sAfterData.Empty();
+  return sent;
+}
+
 void CSMTPState::reset_transaction() {
   m_Transaction.bStarted = FALSE;
   if (m_nLink != LINK_OPEN) return;
@@ -183,15 +210,22 @@ BOOL CSMTPState::declares_size() const {
 }
 
 BOOL CSMTPState::start_transaction(CMailMessage* msg, std::uint64_t nSize) {
+  const BOOL bWrittenAhead = m_bCommandsWrittenAhead;
+  m_bCommandsWrittenAhead = FALSE;
   if (!m_smtp.m_bConnected) {
     m_smtp.m_sLastError = "Must be connected";
     return FALSE;
   }
+  // Commands written ahead were checked as these (commands_ahead); should
+  // one be refused here all the same, the replies to them could never be
+  // paired with their commands, and the connection is given up.
   if (!EnvelopeIsSafe(msg)) {
     m_smtp.m_sLastError = "Invalid address";
+    if (bWrittenAhead) link_lost(0, TRUE);
     return FALSE;
   }
   m_Transaction = CTransaction{};
+  m_Transaction.bWrittenAhead = bWrittenAhead;
 
   CString sSize;
   if (nSize > 0) {
@@ -201,12 +235,12 @@ BOOL CSMTPState::start_transaction(CMailMessage* msg, std::uint64_t nSize) {
     if (nLimit > 0 && nSize > nLimit) {
       m_smtp.m_sLastError.Format("Message too large for the server: %llu bytes, limit %llu bytes",
                                  static_cast<unsigned long long>(nSize), static_cast<unsigned long long>(nLimit));
+      if (bWrittenAhead) link_lost(0, TRUE);
       return FALSE;
     }
     sSize.Format(" SIZE=%llu", static_cast<unsigned long long>(nSize));
   }
-  if (!transaction_command(PENDING_MAIL, "MAIL From: <%s>%s\r\n", msg->m_sFrom.GetString(), sSize.GetString()))
-    return FALSE;
+  if (!transaction_command(PENDING_MAIL, "%s", mail_command(msg, sSize).GetString())) return FALSE;
   for (CMailMessage::RECIPIENTS_TYPE kind : kRecipientKinds) {
     for (int i = 0; i < msg->GetNumRecipients(kind); ++i) {
       CString address;
@@ -215,12 +249,49 @@ BOOL CSMTPState::start_transaction(CMailMessage* msg, std::uint64_t nSize) {
       // A refused recipient leaves its text in GetLastError; the others
       // still get the message.
       if (!m_Transaction.bRefused) m_Transaction.pendingRecipients.push_back(address);
-      transaction_command(PENDING_RCPT, "RCPT TO: <%s>\r\n", address.GetString());
+      transaction_command(PENDING_RCPT, "%s", rcpt_command(address).GetString());
     }
   }
   // With BDAT the commands still unwritten go with the first chunk.
   if (chunking()) return !m_Transaction.bRefused;
   return transaction_command(PENDING_DATA, "DATA\r\n") && take_replies();
+}
+
+CString CSMTPState::mail_command(CMailMessage* msg, const CString& sSize) {
+  CString text;
+  text.Format("MAIL From: <%s>%s\r\n", msg->m_sFrom.GetString(), sSize.GetString());
+  return text;
+}
+
+CString CSMTPState::rcpt_command(const CString& sAddress) {
+  CString text;
+  text.Format("RCPT TO: <%s>\r\n", sAddress.GetString());
+  return text;
+}
+
+CString CSMTPState::commands_ahead(CMailMessage* msg, std::uint64_t nSize) {
+  // Only what start_transaction will surely send: a sound envelope, a size
+  // within the server's limit, recipients few enough for one group.
+  constexpr int kMaxAhead = 90;
+  int nRecipients = 0;
+  for (CMailMessage::RECIPIENTS_TYPE kind : kRecipientKinds) nRecipients += msg->GetNumRecipients(kind);
+  const std::uint64_t nLimit = size_limit();
+  if (!pipelining() || m_nLink != LINK_OPEN || !EnvelopeIsSafe(msg) || nRecipients == 0 ||
+      nRecipients > kMaxAhead || (nSize > 0 && nLimit > 0 && nSize > nLimit))
+    return CString();
+  CString sSize;
+  if (nSize > 0) sSize.Format(" SIZE=%llu", static_cast<unsigned long long>(nSize));
+  CString text = mail_command(msg, sSize);
+  for (CMailMessage::RECIPIENTS_TYPE kind : kRecipientKinds) {
+    for (int i = 0; i < msg->GetNumRecipients(kind); ++i) {
+      CString address;
+      CString name;
+      msg->GetRecipient(address, name, i, kind);
+      text += rcpt_command(address);
+    }
+  }
+  if (!chunking()) text += "DATA\r\n";
+  return text;
 }
 
 BOOL CSMTPState::transaction_command(PENDING_REPLY nReply, const char* szFormat, ...) {
@@ -230,7 +301,8 @@ BOOL CSMTPState::transaction_command(PENDING_REPLY nReply, const char* szFormat,
   CString text;
   text.FormatV(szFormat, args);
   va_end(args);
-  m_Transaction.sUnwritten += text;
+  // Commands written ahead (see commands_ahead) only await their replies.
+  if (!m_Transaction.bWrittenAhead) m_Transaction.sUnwritten += text;
   m_Transaction.pending.push_back(nReply);
   // However many recipients, the replies awaited stay few, so that the
   // server never waits to write one while the client is still writing.

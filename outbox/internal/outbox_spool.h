@@ -50,8 +50,13 @@ public:
   bool Load(const std::string& id, OutboxEntry& entry, bool bFailed = false) const;
   // Replaces the state of a queued message.
   bool SaveState(const OutboxEntry& entry, std::string& error);
-  // Removes a queued (or failed) message and its state.
-  bool Remove(const std::string& id, bool bFailed = false);
+  // Removes a queued (or failed) message and its state; the folder is
+  // synced after unless bSync is false (a flush removing many syncs once, at
+  // its end, with Sync: a power cut before that may bring a removed message
+  // back, never lose one).
+  bool Remove(const std::string& id, bool bFailed = false, bool bSync = true);
+  // Syncs the folder, so that removals without a sync last.
+  void Sync() const;
   // Moves a queued message with its state into failed/.
   bool MoveToFailed(const OutboxEntry& entry, std::string& error);
   // Opens a message for reading, positioned at its first byte after the

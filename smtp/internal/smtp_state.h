@@ -212,6 +212,26 @@ struct CSMTPState {
   // Ends the one-call send's hold on its message.
   void forget_one_call_message();
 
+  // The outbox (outbox/) sends its queued messages through a host's session.
+
+  // The state of a session.
+  static CSMTPState& of(CSMTP& smtp) { return *smtp.m_pState; }
+  // Sends a message that writes itself (CSMTP::transmit_streamed_message)
+  // with the envelope it carries, as SendMessage does but without formatting
+  // it first: a message with only CC or BCC recipients goes too. A failed
+  // transaction is ended with RSET.
+  BOOL send_streamed(CMailMessage* msg);
+  // The commands that start the transaction of a message (MAIL From with the
+  // size when nSize is not 0, the RCPT TOs, DATA unless the data goes in
+  // chunks), to be written with the end of the previous message's data
+  // (m_sAfterData) where PIPELINING allows; empty when they may not be
+  // written ahead: no PIPELINING, a failed connection, an unsafe envelope,
+  // a size over the server's limit, more recipients than one group holds.
+  CString commands_ahead(CMailMessage* msg, std::uint64_t nSize);
+  // The text of MAIL From (sSize: " SIZE=n" or empty) and of one RCPT TO.
+  static CString mail_command(CMailMessage* msg, const CString& sSize);
+  static CString rcpt_command(const CString& sAddress);
+
   CSMTP& m_smtp;  // the object this is the state of
 
   UINT m_nTimeout;
@@ -219,6 +239,13 @@ struct CSMTPState {
   LINK_STATE m_nLink = LINK_OPEN;   // how the connection stands
   CString m_sLastReply;             // what GetLastReply returns
   CString m_sSocketError;           // what GetLastSocketError returns
+  CSMTPReply m_LastRead;            // the last whole reply read on the connection
+  // Written with the end of the next streamed message's data (commands_ahead);
+  // emptied once used.
+  CString m_sAfterData;
+  // m_sAfterData went out: the next transaction's commands are on the wire,
+  // and start_transaction only awaits their replies.
+  BOOL m_bCommandsWrittenAhead = FALSE;
   CReplyReader m_ReplyReader;
   BOOL m_bShortDialogue = FALSE;    // see SetShortDialogue
   BOOL m_bQuitSent = FALSE;         // QUIT went with the end of the data
@@ -227,6 +254,7 @@ struct CSMTPState {
   // to these values, all at once, before the first command of each.
   struct CTransaction {
     BOOL bStarted = FALSE;                // MAIL From accepted, transaction not ended
+    BOOL bWrittenAhead = FALSE;           // its commands went with the previous message's data
     CString sUnwritten;                   // commands not yet written
     std::deque<PENDING_REPLY> pending;    // replies awaited, in order
     std::deque<CString> pendingRecipients;  // the addresses of the RCPT replies awaited
