@@ -28,6 +28,7 @@ cases=(
   "--config|78|Permission denied|--config /etc/tarvenkel/other.conf"
   "--server|64|serves its own server|--server 127.0.0.1:3"
   "--user|64|serves its own server|--user someone"
+  "--plaintext-login|64|serves its own server|--plaintext-login"
   "--attach|*||--attach /etc/tarvenkel/password"
 )
 for entry in "${cases[@]}"; do

@@ -109,7 +109,7 @@ int prepare_connection(SendSettings& settings) {
   const bool systemLogin = settings.FromFile("password") || settings.FromFile("password-file");
   if (HoldsGroupRights() && systemLogin &&
       (!settings.FromFile("server") || !settings.FromFile("user") ||
-       (settings.plaintextLogin && !settings.FromFile("plaintext-login"))))
+       (settings.plaintextLogin.value_or(false) && !settings.FromFile("plaintext-login"))))
     return ReportUsageError("the login of " + path + " serves its own server and user only; with --server, --user " +
                             "or --plaintext-login give --password-file or set " + kSendPasswordVariable);
   if (!settings.FromFile("password-file")) GiveUpGroupRights();
