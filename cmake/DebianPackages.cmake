@@ -10,6 +10,9 @@
 #   libtarvenkel-dev   dev         headers, .so links, archives, CMake package,
 #                                  pkg-config files
 #   tarvenkel-tools    tools       tarvenkel-send, tarvenkel-archive-dump
+#   tarvenkel-mta      mta         tarvenkel-send as the mail agent: sendmail
+#                                  links, mail/mailx alternatives, send.conf,
+#                                  the group tarvenkel, the tool setgid to it
 #
 # The four libraries share one SONAME version (the project's major version)
 # that changes for all at once, and the runtime packages' names carry it, so
@@ -23,7 +26,7 @@ set(CPACK_PACKAGE_VENDOR "Tarvenkel developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL runtime runtime-ui dev tools)
+set(CPACK_COMPONENTS_ALL runtime runtime-ui dev tools mta)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${TARVENKEL_DEB_MAINTAINER})
@@ -85,6 +88,38 @@ set(CPACK_COMPONENT_TOOLS_DESCRIPTION "command-line alarm mailer and alarm archi
 tarvenkel-send sends an alarm notification, with files attached, to an
 SMTP server, with time-outs and TLS verification by default.
 tarvenkel-archive-dump prints the alarm records of an archive.")
+
+# The mail agent package's files are outside the prefix and replace those of
+# another mail agent, so only the package installs them (EXCLUDE_FROM_ALL:
+# not a plain `cmake --install`). The links are relative, as Debian wants
+# them within /usr.
+set(mta_links ${PROJECT_BINARY_DIR}/deb/mta)
+file(MAKE_DIRECTORY ${mta_links}/sbin ${mta_links}/lib)
+file(CREATE_LINK ../bin/tarvenkel-send ${mta_links}/sbin/sendmail SYMBOLIC)
+file(CREATE_LINK ../bin/tarvenkel-send ${mta_links}/lib/sendmail SYMBOLIC)
+install(FILES ${mta_links}/sbin/sendmail DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT mta EXCLUDE_FROM_ALL)
+install(FILES ${mta_links}/lib/sendmail DESTINATION lib COMPONENT mta EXCLUDE_FROM_ALL)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/deb/mta/send.conf DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/tarvenkel
+        COMPONENT mta EXCLUDE_FROM_ALL)
+
+set(CPACK_DEBIAN_MTA_PACKAGE_NAME tarvenkel-mta)
+set(CPACK_DEBIAN_MTA_PACKAGE_SECTION mail)
+set(CPACK_COMPONENT_MTA_DEPENDS tools)
+set(CPACK_DEBIAN_MTA_PACKAGE_DEPENDS adduser)
+set(CPACK_DEBIAN_MTA_PACKAGE_PROVIDES mail-transport-agent)
+set(CPACK_DEBIAN_MTA_PACKAGE_CONFLICTS mail-transport-agent)
+set(CPACK_DEBIAN_MTA_PACKAGE_REPLACES mail-transport-agent)
+set(CPACK_DEBIAN_MTA_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/deb/mta/conffiles
+    ${CMAKE_CURRENT_LIST_DIR}/deb/mta/postinst ${CMAKE_CURRENT_LIST_DIR}/deb/mta/prerm
+    ${CMAKE_CURRENT_LIST_DIR}/deb/mta/postrm)
+set(CPACK_DEBIAN_MTA_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_COMPONENT_MTA_DESCRIPTION "tarvenkel-send as the mail agent of the machine
+Makes tarvenkel-send the mail agent of a server without a mail server of its
+own: /usr/sbin/sendmail and /usr/lib/sendmail for cron, mdadm and scripts,
+mail and mailx (as alternatives) for smartd and other daemons, and an
+example /etc/tarvenkel/send.conf. Every user's job sends through the relay
+that file names: tarvenkel-send runs setgid to the group tarvenkel, which
+may read the password file, and no user can read it through the tool.")
 
 # Each package gets the files that Debian wants of it in the staging tree:
 # its copyright and changelog, compressed manual pages, stripped binaries.

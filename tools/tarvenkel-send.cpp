@@ -5,6 +5,7 @@
 // body, with mailx's options. Every way exits with one table of <sysexits.h> codes, so that a caller can
 // tell "try again later" (75) from "give up" (the other non-zero codes).
 #include "module/version.h"
+#include "tools/send/group_rights.h"
 #include "tools/send/notification_entry.h"
 #include "tools/send/send_login.h"
 #include "tools/send/send_options.h"
@@ -17,6 +18,7 @@
 #include <sysexits.h>
 
 int main(int argc, char** argv) {
+  SetAsideGroupRights();
   SendSettings settings;
   std::string error;
   settings.mail = IsMailCall(argv[0]);

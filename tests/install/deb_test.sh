@@ -91,6 +91,54 @@ if grep -rlI -e "$(cd "$here/../.." && pwd)" -e "$(cd "$debs" && pwd)" "$work/ro
   fail "files name the build or source tree"
 fi
 
+echo "== tarvenkel-mta"
+mta=$(find "$debs" -maxdepth 1 -name 'tarvenkel-mta_*.deb' -print -quit)
+if [ -z "$mta" ]; then
+  fail "tarvenkel-mta: no package in $debs"
+else
+  before=$failed
+  version=$(dpkg-deb -f "$mta" Version)
+  for field in Provides Conflicts Replaces; do
+    [ "$(dpkg-deb -f "$mta" $field)" = mail-transport-agent ] || fail "tarvenkel-mta: $field is not mail-transport-agent"
+  done
+  grep -Eq "(^|, )tarvenkel-tools \(= $version\)" <<<"$(dpkg-deb -f "$mta" Depends)" ||
+    fail "tarvenkel-mta: no dependency on tarvenkel-tools (= $version)"
+  listing=$(dpkg-deb -c "$mta")
+  for link in usr/sbin/sendmail usr/lib/sendmail; do
+    grep -Eq "^l.* \./$link -> \.\./bin/tarvenkel-send$" <<<"$listing" || fail "tarvenkel-mta: $link is no link to tarvenkel-send"
+  done
+  extra=$(awk '{print $6}' <<<"$listing" | sed -e 's|^\./||' -e 's|/$||' |
+    grep -Evx 'etc|etc/tarvenkel|etc/tarvenkel/send\.conf|usr|usr/(s?bin|lib|share|share/doc)|usr/s?bin/sendmail|usr/lib/sendmail|usr/share/doc/tarvenkel-mta(/.*)?|' || true)
+  [ -z "$extra" ] || fail "tarvenkel-mta: holds more than its links and send.conf: $extra"
+  control=$work/mta-control
+  mkdir -p "$control"
+  dpkg-deb -e "$mta" "$control"
+  [ "$(dpkg-deb --ctrl-tarfile "$mta" | tar -xO ./conffiles)" = /etc/tarvenkel/send.conf ] ||
+    fail "tarvenkel-mta: /etc/tarvenkel/send.conf is not its one conffile"
+  # The maintainer scripts: mail and mailx as alternatives, the group, the
+  # setgid override, and all of it taken back again.
+  for pattern in 'postinst:update-alternatives --install /usr/bin/mailx mailx "\$send" [0-9]+' \
+    'postinst:--slave /usr/bin/mail mail "\$send"' 'postinst:^send=/usr/bin/tarvenkel-send$' \
+    'postinst:addgroup --system --quiet tarvenkel' \
+    'postinst:dpkg-statoverride --update --add root tarvenkel 2755 "\$send"' \
+    'prerm:update-alternatives --remove mailx /usr/bin/tarvenkel-send' 'postrm:dpkg-statoverride --remove "\$send"' \
+    'postrm:delgroup --system --quiet tarvenkel'; do
+    grep -Eq -- "${pattern#*:}" "$control/${pattern%%:*}" || fail "tarvenkel-mta: ${pattern%%:*} lacks ${pattern#*:}"
+  done
+  for script in postinst prerm postrm; do sh -n "$control/$script" || fail "tarvenkel-mta: $script is no valid sh"; done
+  dpkg-deb -x "$mta" "$work/root"
+  [ "$(readlink -f "$work/root/usr/sbin/sendmail")" = "$work/root/usr/bin/tarvenkel-send" ] ||
+    fail "tarvenkel-mta: /usr/sbin/sendmail does not lead to tarvenkel-send"
+  # Every key the tool knows is in the example, commented out.
+  conf=$work/root/etc/tarvenkel/send.conf
+  for key in server port security cafile user password password-file plaintext-login from timeout charset \
+    short-dialogue aliases default-domain; do
+    grep -q "^#$key =" "$conf" || fail "tarvenkel-mta: send.conf lacks #$key"
+  done
+  ! grep -Ev '^(#.*)?$' "$conf" || fail "tarvenkel-mta: send.conf sets a key"
+  [ $failed = "$before" ] && passed=$((passed + 1))
+fi
+
 echo "== lintian"
 lintian_out=$(lintian "$debs"/*.deb 2>&1 | grep -v 'running with root privileges' || true)
 echo "$lintian_out"
@@ -102,6 +150,14 @@ if bash "$here/consumer_test.sh" --prefix "$work/root/usr" "$consumer" "$cxx"; t
   passed=$((passed + 1))
 else
   fail "install consumer against the packages"
+fi
+echo "== tarvenkel-send setgid, as tarvenkel-mta makes it"
+if [ "$(id -u)" != 0 ] || ! unshare --mount true 2>/dev/null; then
+  echo "skipped: needs root and mount namespaces"
+elif unshare --mount bash "$here/setgid_check.sh" "$work/root" "$work"; then
+  passed=$((passed + 1))
+else
+  fail "tarvenkel-send setgid lets a user read the group's files, or not the system's login"
 fi
 echo "packages: $passed passed, $failed failed"
 [ $failed = 0 ]

@@ -193,7 +193,7 @@ std::string DefaultSendConfigPath() {
   else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
     base = std::string(home) + "/.config";
   for (const std::string& path : {base.empty() ? std::string() : base + "/tarvenkel/send.conf",
-                                  std::string("/etc/tarvenkel/send.conf")}) {
+                                  std::string(kSystemSendConfig)}) {
     struct stat info;
     if (!path.empty() && stat(path.c_str(), &info) == 0) return path;
   }

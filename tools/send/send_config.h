@@ -77,6 +77,9 @@ bool ReadSendConfig(const std::string& path, SendConfig& config, std::string& er
 // *pExposed is set, where given).
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error, bool* pExposed = nullptr);
 
+// The system's configuration file.
+inline constexpr char kSystemSendConfig[] = "/etc/tarvenkel/send.conf";
+
 // The configuration file used when none is named: the first that exists of
 // $XDG_CONFIG_HOME/tarvenkel/send.conf (~/.config when the variable is unset
 // or empty) and /etc/tarvenkel/send.conf; empty when neither does.

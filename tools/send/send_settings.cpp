@@ -3,6 +3,7 @@
 #include "mail/mime_message.h"
 #include "smtp/smtp.h"
 #include "tools/send/address_list.h"
+#include "tools/send/group_rights.h"
 #include "tools/send/send_charset.h"
 
 #include <algorithm>
@@ -245,11 +246,24 @@ int prepare_connection(SendSettings& settings) {
                                   : ReportUsageError(std::string("--") + key + " needs --user");
   }
   if (!settings.LogsIn()) return EX_OK;
-  if (wants_token(settings)) return prepare_token(settings);
+  // A token is the user's own: read with the user's rights.
+  if (wants_token(settings)) {
+    GiveUpGroupRights();
+    return prepare_token(settings);
+  }
+  // Run setgid by another user, the system's login goes only to the system's
+  // server, as its user, and never in the clear unless the file allows it.
+  const bool systemLogin = settings.FromFile("password") || settings.FromFile("password-file");
+  if (HoldsGroupRights() && systemLogin &&
+      (!settings.FromFile("server") || !settings.FromFile("user") ||
+       (settings.plaintextLogin.value_or(false) && !settings.FromFile("plaintext-login"))))
+    return ReportUsageError("the login of " + path + " serves its own server and user only; with --server, --user " +
+                            "or --plaintext-login give --password-file or set " + kSendPasswordVariable);
+  if (!settings.FromFile("password-file")) GiveUpGroupRights();
   if (settings.passwordFile) {
     std::string error, password;
     bool exposed = false;
-    if (ReadPasswordFile(*settings.passwordFile, password, error, &exposed)) {
+    if (WithGroupRights([&] { return ReadPasswordFile(*settings.passwordFile, password, error, &exposed); })) {
       settings.password = password;
       return EX_OK;
     }
@@ -301,13 +315,18 @@ std::string SendSettings::ServerText() const {
 int PrepareSendSettings(SendSettings& settings) {
   std::string error;
   settings.configFile = settings.configPath ? *settings.configPath : DefaultSendConfigPath();
-  if (!apply_config(settings, settings.configFile, error)) return ReportConfigError(error);
+  // The group's rights read the system's configuration only, never a file a user names.
+  if (settings.configFile != kSystemSendConfig) GiveUpGroupRights();
+  if (!WithGroupRights([&] { return apply_config(settings, settings.configFile, error); }))
+    return ReportConfigError(error);
   if (settings.authorize) return prepare_oauth2(settings);
   if (settings.charset && !settings.FromFile("charset") && !charset_is_usable(*settings.charset))
     return ReportUsageError("--charset '" + *settings.charset + "': not a charset this system knows");
   if (!settings.server && !settings.dryRun)
     return ReportUsageError("missing --server HOST[:PORT] (or server in the configuration file)");
-  if (const int status = prepare_connection(settings); status != EX_OK) return status;
+  const int connection = prepare_connection(settings);
+  GiveUpGroupRights();
+  if (connection != EX_OK) return connection;
   if (const int status = prepare_addresses(settings); status != EX_OK) return status;
   // A sender "Name <address>": the address goes to the server, the name on the From line.
   if (settings.HasSender()) {
