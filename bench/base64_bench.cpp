@@ -1,7 +1,7 @@
 // CBase64::Encode, the table path against the bit-level walk, on 54-byte
 // blocks (one attachment line) and on 1 MiB.
 #include "bench/ratio_reporter.h"
-#include "mail/base64.h"
+#include <tarvenkel/mail/base64.h>
 
 #include <random>
 #include <string>

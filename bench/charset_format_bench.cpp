@@ -3,7 +3,7 @@
 // recipient's name as encoded-words) against the same message with 64 KiB
 // of ASCII text (wrapped and sent as it is).
 #include "bench/ratio_reporter.h"
-#include "mail/mime_message.h"
+#include <tarvenkel/mail/mime_message.h>
 
 #include <string>
 

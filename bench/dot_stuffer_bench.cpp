@@ -2,7 +2,7 @@
 // body where every third line starts with a dot, against a plain copy of the
 // same bytes: the filter should stay within a small factor of the copy, and
 // doubling the size should at most double the time.
-#include "smtp/dot_stuffer.h"
+#include <tarvenkel/smtp/dot_stuffer.h>
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 // the same message to /dev/null, against the system's "base64 -w 72" encoding
 // the same file to /dev/null, with the peak memory of each.
 #include "bench/ratio_reporter.h"
-#include "framework/io/file.h"
-#include "mail/mime_message.h"
+#include <tarvenkel/framework/io/file.h>
+#include <tarvenkel/mail/mime_message.h>
 
 #include <cstdio>
 #include <fcntl.h>

@@ -4,10 +4,10 @@
 // From's SIZE=, then the send) and once without; and the counting pass alone
 // (WriteMessage into a file that only counts).
 #include "bench/ratio_reporter.h"
-#include "framework/core/string_array.h"
-#include "framework/io/file.h"
-#include "mail/mime_message.h"
-#include "smtp/smtp.h"
+#include <tarvenkel/framework/core/string_array.h>
+#include <tarvenkel/framework/io/file.h>
+#include <tarvenkel/mail/mime_message.h>
+#include <tarvenkel/smtp/smtp.h>
 
 #include <atomic>
 #include <cstdio>

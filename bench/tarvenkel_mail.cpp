@@ -13,13 +13,13 @@
 //   tarvenkel_mail backlog HOST PORT COUNT FOLDER  queue COUNT notifications in an outbox in FOLDER,
 //                                              then flush them in the short dialogue; prints the
 //                                              seconds of the flush alone
-#include "framework/core/string.h"
-#include "framework/core/string_array.h"
-#include "framework/io/file.h"
-#include "mail/mail_message.h"
-#include "mail/mime_message.h"
-#include "outbox/mail_outbox.h"
-#include "smtp/smtp.h"
+#include <tarvenkel/framework/core/string.h>
+#include <tarvenkel/framework/core/string_array.h>
+#include <tarvenkel/framework/io/file.h>
+#include <tarvenkel/mail/mail_message.h>
+#include <tarvenkel/mail/mime_message.h>
+#include <tarvenkel/outbox/mail_outbox.h>
+#include <tarvenkel/smtp/smtp.h>
 
 #include <chrono>
 #include <cstdio>

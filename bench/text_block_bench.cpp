@@ -1,8 +1,8 @@
 // CSingleText on a raster surface: Draw of a 20-character label with a cold
 // font cache and a warm one, and GetSize; a filled rectangle as the baseline.
-#include "framework/gdi/dc.h"
-#include "framework/gdi/font_engine.h"
-#include "ui/text_block.h"
+#include <tarvenkel/framework/gdi/dc.h>
+#include <tarvenkel/framework/gdi/font_engine.h>
+#include <tarvenkel/ui/text_block.h>
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,7 @@
 // CTextPlain's word wrap on 1 MiB and 8 MiB of prose (time per byte must not
 // grow with the size), against the literal step-by-step rule on 64 KiB.
 #include "bench/ratio_reporter.h"
-#include "mail/text_plain.h"
+#include <tarvenkel/mail/text_plain.h>
 #include "tests/support/literal_wrap.h"
 
 #include <random>

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include "framework/window/dialog_template.h"
+#include <tarvenkel/framework/window/dialog_template.h>
 #include "tools/byte_array_source.h"
-#include "ui/resources/resource.h"
+#include <tarvenkel/ui/resources/resource.h>
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "framework/gdi/surface.h"
-#include "framework/window/window.h"
-#include "ui/net_connect.h"
+#include <tarvenkel/framework/gdi/surface.h>
+#include <tarvenkel/framework/window/window.h>
+#include <tarvenkel/ui/net_connect.h>
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 4) {

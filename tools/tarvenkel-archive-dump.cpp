@@ -2,7 +2,7 @@
 // consecutive records (the three values, the length, and the block as hex and
 // as text). A record that breaks off is reported with its offset and the
 // program exits with status 1; usage and file errors exit with status 2.
-#include "record/alarm_msg.h"
+#include <tarvenkel/record/alarm_msg.h>
 
 #include <cctype>
 #include <cstdio>

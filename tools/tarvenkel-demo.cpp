@@ -9,12 +9,12 @@
 // name, body and attachment name in GBK, the default ANSI code page.
 //
 // Usage: tarvenkel-demo HOST PORT USER PASSWORD WORKDIR
-#include "framework/core/string_array.h"
-#include "framework/gdi/surface.h"
-#include "framework/window/window.h"
-#include "mail/mail_message.h"
-#include "smtp/smtp.h"
-#include "ui/net_connect.h"
+#include <tarvenkel/framework/core/string_array.h>
+#include <tarvenkel/framework/gdi/surface.h>
+#include <tarvenkel/framework/window/window.h>
+#include <tarvenkel/mail/mail_message.h>
+#include <tarvenkel/smtp/smtp.h>
+#include <tarvenkel/ui/net_connect.h>
 
 #include <iconv.h>
 

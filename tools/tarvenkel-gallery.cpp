@@ -1,11 +1,11 @@
 // Draws raised and sunken frames and text blocks in every alignment, in
 // English and in Chinese, onto a raster surface and saves it as a PNG file.
 //   tarvenkel-gallery OUTPUT.png
-#include "framework/core/code_page.h"
-#include "framework/gdi/dc.h"
-#include "framework/gdi/surface.h"
-#include "ui/text_block.h"
-#include "ui/three_d_frame.h"
+#include <tarvenkel/framework/core/code_page.h>
+#include <tarvenkel/framework/gdi/dc.h>
+#include <tarvenkel/framework/gdi/surface.h>
+#include <tarvenkel/ui/text_block.h>
+#include <tarvenkel/ui/three_d_frame.h>
 
 #include <cstdio>
 

@@ -4,7 +4,7 @@
 // Called through a link named mail or mailx, it sends standard input as the
 // body, with mailx's options. Every way exits with one table of <sysexits.h> codes, so that a caller can
 // tell "try again later" (75) from "give up" (the other non-zero codes).
-#include "module/version.h"
+#include <tarvenkel/module/version.h>
 #include "tools/send/group_rights.h"
 #include "tools/send/notification_entry.h"
 #include "tools/send/send_login.h"

@@ -1,7 +1,7 @@
 #include "tools/send/dialogue_trace.h"
 
-#include "framework/net/socket_trace.h"
-#include "mail/base64.h"
+#include <tarvenkel/framework/net/socket_trace.h>
+#include <tarvenkel/mail/base64.h>
 
 #include <algorithm>
 #include <cstdio>

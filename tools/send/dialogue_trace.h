@@ -6,7 +6,7 @@
 // DATA is told by counting.
 #pragma once
 
-#include "framework/core/win_types.h"
+#include <tarvenkel/framework/core/win_types.h>
 
 #include <string>
 

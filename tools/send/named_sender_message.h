@@ -3,7 +3,7 @@
 // address in m_sFrom.
 #pragma once
 
-#include "mail/mime_message.h"
+#include <tarvenkel/mail/mime_message.h>
 
 #include <string>
 

@@ -1,9 +1,9 @@
 #include "tools/send/notification_entry.h"
 
-#include "framework/core/code_page.h"
-#include "framework/core/string_array.h"
-#include "framework/io/file.h"
-#include "smtp/smtp.h"
+#include <tarvenkel/framework/core/code_page.h>
+#include <tarvenkel/framework/core/string_array.h>
+#include <tarvenkel/framework/io/file.h>
+#include <tarvenkel/smtp/smtp.h>
 #include "tools/send/address_list.h"
 #include "tools/send/dialogue_trace.h"
 #include "tools/send/named_sender_message.h"

@@ -3,7 +3,7 @@
 // again later) for whatever is temporary, the others for what is not.
 #pragma once
 
-#include "framework/core/string.h"
+#include <tarvenkel/framework/core/string.h>
 
 struct SendSettings;
 class CSMTP;

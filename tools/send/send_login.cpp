@@ -1,6 +1,6 @@
 #include "tools/send/send_login.h"
 
-#include "smtp/smtp.h"
+#include <tarvenkel/smtp/smtp.h>
 #include "tools/send/send_failure.h"
 #include "tools/send/send_settings.h"
 

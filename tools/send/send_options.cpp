@@ -1,6 +1,6 @@
 #include "tools/send/send_options.h"
 
-#include "framework/net/tls_settings.h"
+#include <tarvenkel/framework/net/tls_settings.h>
 
 #include <climits>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "tools/send/send_settings.h"
 
-#include "mail/mime_message.h"
-#include "smtp/smtp.h"
+#include <tarvenkel/mail/mime_message.h>
+#include <tarvenkel/smtp/smtp.h>
 #include "tools/send/address_list.h"
 #include "tools/send/group_rights.h"
 #include "tools/send/send_charset.h"

@@ -1,6 +1,6 @@
 #include "tools/send/sendmail_entry.h"
 
-#include "smtp/smtp.h"
+#include <tarvenkel/smtp/smtp.h>
 #include "tools/send/dialogue_trace.h"
 #include "tools/send/send_charset.h"
 #include "tools/send/send_failure.h"

@@ -1,6 +1,6 @@
 #include "tools/send/spooled_message.h"
 
-#include "framework/core/exception.h"
+#include <tarvenkel/framework/core/exception.h>
 
 #include <cerrno>
 #include <vector>

@@ -4,8 +4,8 @@
 // however large the message is. And the session that sends it so.
 #pragma once
 
-#include "mail/mail_message.h"
-#include "smtp/smtp.h"
+#include <tarvenkel/mail/mail_message.h>
+#include <tarvenkel/smtp/smtp.h>
 #include "tools/send/spool_file.h"
 
 #include <string>

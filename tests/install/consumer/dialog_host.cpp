@@ -1,8 +1,8 @@
 // A host that shows only the progress dialog. It names nothing of the module
 // (libtarvenkel), whose registration holds the dialog's template, so the
 // module is in the process only because the ui library brings it along.
-#include "framework/window/window.h"
-#include "ui/net_connect.h"
+#include <tarvenkel/framework/window/window.h>
+#include <tarvenkel/ui/net_connect.h>
 
 #include <cstdio>
 

@@ -4,10 +4,10 @@
 // module's start-up and its resources are in the program only because the
 // package's link flags pull them in. It also says which drawing libraries
 // the process has mapped: none, when it was built against the mail-only part.
-#include "framework/core/string.h"
-#include "framework/module/extension_module.h"
-#include "framework/module/resources.h"
-#include "module/version.h"
+#include <tarvenkel/framework/core/string.h>
+#include <tarvenkel/framework/module/extension_module.h>
+#include <tarvenkel/framework/module/resources.h>
+#include <tarvenkel/module/version.h>
 
 #include <cstdio>
 #include <fstream>
