@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CBase64::Encode, the table path against the bit-level walk, on 54-byte
 // blocks (one attachment line) and on 1 MiB.
 #include "bench/ratio_reporter.h"

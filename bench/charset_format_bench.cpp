@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // FormatMessage of a message whose body is 64 KiB of Chinese text in GBK
 // (wrapped, then sent as base64 with its charset, the subject and the
 // recipient's name as encoded-words) against the same message with 64 KiB

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The data-phase transparency filter (what the SMTP data phase runs) on a large
 // body where every third line starts with a dot, against a plain copy of the
 // same bytes: the filter should stay within a small factor of the copy, and

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """A TCP proxy on 127.0.0.1 that delays every byte by a fixed time each way.
 
 usage: latency_proxy.py --target PORT [--delay-ms MS] [--port PORT] [--stdin-lifetime]

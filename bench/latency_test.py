@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Smoke test of bench/latency: the delaying proxy and one run of the driver.
 
 The build folder comes from TARVENKEL_BUILD_DIR (default build/release).

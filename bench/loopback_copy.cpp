@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The lower limit for sending a message in bench/compare: the same bytes copied
 // once over a TCP connection on 127.0.0.1 with no protocol at all.
 //   loopback_copy FILE

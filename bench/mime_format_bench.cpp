@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // FormatMessage of a message with one 64 MiB attachment, and WriteMessage of
 // the same message to /dev/null, against the system's "base64 -w 72" encoding
 // the same file to /dev/null, with the peak memory of each.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The POCO peer of bench/compare: the same three jobs as bench/tarvenkel_mail.cpp,
 // done the way a POCO user would do them with MailMessage and SMTPClientSession.
 //   poco_mail compose ATTACHMENT OUTPUT   compose a message with the attachment, write it to OUTPUT

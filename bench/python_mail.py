@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """The Python peer of bench/compare: the same three jobs as bench/tarvenkel_mail.cpp,
 done the way a Python user would do them with the email package and smtplib.
 

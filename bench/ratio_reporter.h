@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A console reporter that also keeps the time per iteration of every
 // benchmark, so that a program can print ratios between benchmarks measured
 // in the same run. Ratios use CPU time by default: the build machine is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one-call send of a message with a 64 MiB attachment in the short
 // dialogue, to a loopback sink that offers PIPELINING and CHUNKING, once with
 // SIZE offered (the message is formatted twice: a counting pass for MAIL

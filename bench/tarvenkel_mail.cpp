@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Our side of bench/compare: the three jobs every peer does, done the way a
 // host of this library would do them.
 //   tarvenkel_mail compose ATTACHMENT OUTPUT   compose a message with the attachment, write it to OUTPUT

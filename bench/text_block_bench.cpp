@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CSingleText on a raster surface: Draw of a 20-character label with a cold
 // font cache and a warm one, and GetSize; a filled rectangle as the baseline.
 #include <tarvenkel/framework/gdi/dc.h>

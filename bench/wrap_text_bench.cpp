@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CTextPlain's word wrap on 1 MiB and 8 MiB of prose (time per byte must not
 // grow with the size), against the literal step-by-step rule on 64 KiB.
 #include "bench/ratio_reporter.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Debian packages, made by CPack's DEB generator from the install components
 # (tools/build-debs.sh): the packages hold exactly what `cmake --install`
 # lays out, so there is no second list of files to keep in step with the

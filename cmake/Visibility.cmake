@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Symbol visibility of the four shared libraries: a library exports only the
 # names its installed headers mark with AFX_EXT_CLASS / AFX_API_EXPORT /
 # AFX_DATA_EXPORT (framework/core/win_types.h). Everything else, from helper

@@ -17,6 +17,7 @@ The rules, applied to a copy that Doxygen reads (line numbers are kept):
   documentation of anything; comments inside function bodies are left alone.
 - A defaulted special member (= default) without a comment is documented as
   the compiler-generated operation it is.
+- A licence line (SPDX) at the top is left out of the documentation.
 - Comment text is plain: characters that Doxygen would read as commands or
   markup (\\ @ < > & # % $ *) are escaped.
 """
@@ -126,6 +127,11 @@ def main(path):
         lines = f.read().split('\n')
 
     out = list(lines)
+    # The licence line above the header comment is no documentation: the
+    # filter reads the file as if it were blank (Doxygen still sees it as a
+    # plain comment).
+    if lines and lines[0].startswith('// SPDX-License-Identifier:'):
+        lines = [''] + lines[1:]
     kinds = []        # 'scope' or 'body' for every open brace
     statement = ''    # code since the last ; { or }
     header = []       # indices of the top-of-file comment lines

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "mail/app_octet_stream.h"
 
 #include "framework/core/code_page.h"

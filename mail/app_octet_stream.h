@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CAppOctetStream: the content agent for file attachments,
 // "application/octet-stream", written as base64 lines of 72 characters.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CBase64: the base64 transfer encoder (RFC 2045 alphabet, one unbroken line,
 // "=" padding). Splitting the text into lines is the caller's business.
 #pragma once

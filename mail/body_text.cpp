@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "mail/body_text.h"
 
 #include "mail/base64.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Body text as the wire takes it: line ends made CR LF, the test whether a
 // text needs a transfer encoding, and its base64 lines. Internal to the
 // library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "mail/encoded_word.h"
 
 #include "framework/core/code_page.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Header text of 8-bit characters as a mail reader decodes it: RFC 2047
 // encoded-words ("=?GBK?B?...?=") and RFC 2231 extended parameters
 // ("filename*=GBK''%B1%A8"), written into header lines that are folded so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Header text: a value as it may be written into a header line, of the
 // message or of a MIME part, and the line folded as readers and relays
 // expect it. Internal to the library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "mail/mail_message.h"
 
 #include "framework/core/code_page.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMailMessage: one Internet mail message while it is composed (sender,
 // subject, body, three recipient lists) and its formatting into the header
 // block and the body that the SMTP transport sends.

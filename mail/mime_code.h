@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMIMECode: the interface of a transfer encoder, which turns bytes into
 // transfer text and back.
 #pragma once

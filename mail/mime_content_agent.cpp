@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "mail/mime_content_agent.h"
 
 BOOL CMIMEContentAgent::WritePart(LPCTSTR szContent, LPCTSTR szParameters, int nEncoding, BOOL bPath, CFile& file) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMIMEContentAgent: writes one queued MIME part of its content type (its
 // sub-header and its content) into the body of a message being built, held
 // in a string or written to a file. The codes that select an agent and the

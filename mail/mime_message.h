@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMIMEMessage: a mail message whose body is a MIME multipart text. Queued
 // parts are written between boundary lines by content agents, found by
 // content-type code in a registry shared by every message of the process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "mail/mime_output.h"
 
 #include "mail/mime_content_agent.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the text of a message body goes while it is built: appended to a
 // CString (FormatMessage, AppendPart) or written to a CFile a bounded piece
 // at a time (WriteMessage, WritePart). The MIME layout code and the base64

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CTextPlain: the content agent for "text/plain" parts, which word-wraps the
 // text and declares it 7bit, or sends it as base64 with its charset when it
 // holds 8-bit bytes or over-long lines.

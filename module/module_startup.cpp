@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The module's load and unload sequence. Everything that must happen in a
 // fixed order lives in this one unit and is driven by one object with the
 // lowest initialisation priority, so it runs before any other static object

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The module's version, for hosts and tools that report it.
 #pragma once
 

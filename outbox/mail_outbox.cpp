@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMailOutbox: queueing into the spool (outbox_spool.cpp), and the flush
 // that sends what is due through a host's sessions and records each outcome
 // in the message's state.

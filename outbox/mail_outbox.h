@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMailOutbox: a durable outbox for mail that must not be lost. Queueing a
 // message writes its envelope and its formatted text into a folder the host
 // names, synced to disk before the call returns; a flush sends what is due

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "outbox/internal/outbox_spool.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "outbox/internal/queued_message.h"
 
 #include "framework/core/exception.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CAlarmMsg: the record in which a host keeps an alarm message in its
 // archives: three 32-bit values and a byte block that the record owns.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "smtp/internal/bearer_login.h"
 
 #include "mail/base64.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "smtp/dot_stuffer.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Transparency for the data phase of a mail transaction: every line end
 // (CR LF, a bare LF, a bare CR) goes out as CR LF, and every line that begins
 // with "." gets one more "." in front, which the receiving server strips

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "smtp/reply_reader.h"
 
 #include <algorithm>

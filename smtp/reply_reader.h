@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Turns the bytes an SMTP server sends into whole replies. A reply is one or
 // more lines "ddd-text" ended by a final line "ddd text" or "ddd"; it may be
 // split across receives in any way, and bytes after it stay for the next one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CSMTP: the client end of one conversation with one SMTP mail server. It
 // holds the server parameters, opens the connection (in plain text, upgraded
 // with STARTTLS, or in TLS from the first byte), reads the greeting,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The login of CSMTP: the mechanism the server's EHLO reply allows, AUTH
 // LOGIN (user and password each in a reply to a challenge), AUTH PLAIN (the
 // whole identity with the command), and the bearer-token logins XOAUTH2 and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The data phase of CSMTP: the message made transparent (see CDotStuffer)
 // and sent after DATA with the end-of-data line, or in BDAT chunks, either
 // from the formatted message or formatted straight into the connection.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The link of CSMTP to its server: sending commands and data, reading whole
 // replies and checking them against the reply each step expects, the
 // time-outs, and what a connection lost under the session leaves behind.

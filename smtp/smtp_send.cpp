@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one-call send of CSMTP: a notification built from the stored sender, a
 // recipient list, a body, a subject and attachments, sent over a connection
 // opened and closed for it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The session of CSMTP: the server parameters and the security settings,
 // opening the connection (in plain text, in TLS from the first byte, or
 // upgraded with STARTTLS), the greeting, the introduction with HELO or EHLO

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The mail transaction of CSMTP: SendMessage with a message, the message's
 // formatting, MAIL From and the RCPT TOs (written together and their replies
 // read in order where the server allows), the refused recipients, and the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The ABI check of the four shared libraries against the interface recorded
 # in abi/ (one ABI description a library, made by abidw):
 #   tools/abi-check.sh            build the libraries with debug information

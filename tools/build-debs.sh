@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # tools/build-debs.sh: builds the Debian packages into build/deb/*.deb.
 #   build/deb/static  the libraries as archives (-DBUILD_SHARED_LIBS=OFF)
 #   build/deb/shared  the shared libraries and the tools, installed to /usr,

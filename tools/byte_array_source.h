@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes generated resource bytes as a C++ source that defines a byte array
 // and its size, for the generator tools of the module's resources.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The main job: starts a local SMTP server on 127.0.0.1, sends a notification
 # through the library to it, shows what the server received, and writes the
 # drawing gallery (the frame, text block and status bar helpers) as a PNG.

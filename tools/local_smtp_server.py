@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """A local SMTP server on 127.0.0.1 for the demo and the tests.
 
 Runs Debian's aiosmtpd, stores every accepted message in a spool folder as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shows the progress dialog with a status line and writes a picture of it as
 // PNG, rendered headless (no display needed).
 //

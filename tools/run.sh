@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The two quick-start jobs on a Debian 12 machine, as root:
 #   tools/run.sh demo   install what the demo needs, build the libraries and the
 #                       two programs it runs, send a notification to a local

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Prints the messages a local SMTP server stored in its spool folder, parsed
 with Python's email package: envelope, headers, and every MIME part.
 

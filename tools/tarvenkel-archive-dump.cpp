@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tarvenkel-archive-dump: prints the alarm records of an archive file made of
 // consecutive records (the three values, the length, and the block as hex and
 // as text). A record that breaks off is reported with its offset and the

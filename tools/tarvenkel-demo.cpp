@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The demo: talks to an SMTP server the way an alarm-monitoring host does.
 // It logs in with AUTH LOGIN, sends a plain message over an open connection,
 // then sends a real alarm notification in one call with an alarm log it writes

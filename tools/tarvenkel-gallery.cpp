@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Draws raised and sunken frames and text blocks in every alignment, in
 // English and in Chinese, onto a raster surface and saves it as a PNG file.
 //   tarvenkel-gallery OUTPUT.png

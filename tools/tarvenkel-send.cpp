@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tarvenkel-send: sends one notification mail, for scripts and cron jobs of
 // monitoring systems. Called through a link named sendmail, or with -t, it
 // stands in for sendmail: it sends a whole message read from standard input.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The dialog status bar's idle update: only when visible, only with a parent.
 #include "ui/dlg_status_bar.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CDlgStatusBar: a status bar that works inside a dialog. On the idle update
 // message it has its parent window (the dialog) answer the update requests
 // for its panes, so the dialog's update handlers keep the panes current.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The progress dialog: binds its two controls, opens the clip when it starts
 // and closes it before the window goes.
 #include "ui/net_connect.h"

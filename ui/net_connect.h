@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CNetConnect: the modeless progress dialog a host shows while it waits for a
 // network connection: a looping animation and one line of status text under
 // the caption of template 950.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CSingleText: one block of text (a line, or lines separated by line feeds)
 // drawn aligned inside a rectangle in a given font and colour, with an
 // optional background, and measured in its font.

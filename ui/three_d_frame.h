@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // C3DWin: a raised or sunken rectangular frame that the host draws on its own
 // device contexts, screen or printer.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Run by CPack on the staging tree before it makes the packages: gives each
 # package its /usr/share/doc/<package>/copyright and changelog.Debian.gz,
 # compresses the manual pages and strips the binaries as Debian's own

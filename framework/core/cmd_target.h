@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CCmdTarget, the base of objects that take part in command handling, and the
 // application object. Here they carry the wait cursor: a count kept by the
 // application object that a window layer turns into a busy cursor.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The framework's ANSI code page: how 8-bit text and font face names are read
 // wherever they have to become characters (drawing and measuring text).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The framework's collection templates: CArray, a growable array, and CList, a
 // doubly linked list walked with opaque POSITION values.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CCriticalSection, a recursive lock within one process, and CSingleLock,
 // which holds a lock for the length of a scope.
 #pragma once

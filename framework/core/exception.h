@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The framework's exception classes. As in the framework this layer stands in
 // for, exceptions are thrown by pointer and the catcher releases them with
 // Delete(); the memory exception is one shared object that Delete() leaves alone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CObject, the root of the framework's object model, and CRuntimeClass, the
 // description of a class that supports run-time type queries and dynamic
 // creation.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // _splitpath: divides a path into drive, directory, file name and extension,
 // accepting both "/" and "\\" as separators, since hosts pass paths from
 // Windows-era archives as well as Linux paths.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CString: the framework's counted, growable string of 8-bit bytes. A value
 // type: copies are independent. The bytes may include zeros when built from a
 // pointer and a length; the zero-terminated view stops at the first of them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CStringArray: a growable array of CString values.
 #pragma once
 

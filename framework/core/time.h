@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CTime: a calendar time in whole seconds since the epoch, with local-time and
 // UTC formatting through strftime patterns.
 #pragma once

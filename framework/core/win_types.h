@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The integer, pointer and handle types of the platform API that the framework
 // and the module are written against, mapped onto fixed-width Linux types.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "framework/gdi/dc.h"
 
 CDC::CDC(CSurface* pSurface) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CDC, the framework's device context: the drawing state (pen, brush, font,
 // colours, background mode, current position) over a surface. m_hDC is where
 // output goes and m_hAttribDC what attribute queries read; for the device

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "framework/gdi/font_engine.h"
 
 #include "framework/core/code_page.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Realised fonts: a logical font resolved to font files through fontconfig,
 // sized, and rendered glyph by glyph through FreeType. Realised fonts and
 // their glyphs are cached for the life of the process, so creating the same

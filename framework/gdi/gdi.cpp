@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "framework/gdi/internal/gdi_internal.h"
 
 #include <algorithm>

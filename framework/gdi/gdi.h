@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The drawing API by handle: device contexts over surfaces, pens, brushes and
 // fonts, and the calls that draw. The framework's classes (CDC, CPen, CBrush,
 // CFont) wrap these.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The framework's wrappers of drawing objects: CGdiObject and its pens,
 // brushes and fonts. A wrapper owns the handle it holds (DeleteObject, or its
 // destructor, deletes it) unless Detach hands it back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text layout for the device context: mnemonic prefixes, line splitting, tab
 // expansion, word wrapping, alignment, and painting glyphs onto the surface.
 #include "framework/core/code_page.h"

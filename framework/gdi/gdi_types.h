@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The value types, handles and constants of the drawing API: colours,
 // rectangles, points, sizes, the logical font record and the GDI handles.
 #pragma once

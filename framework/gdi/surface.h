@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a device context draws on. A surface knows its size, whether it is a
 // printer, and how to put pixels; the device context does everything else
 // (state, clipping, line and text rasterisation) and tells the surface about

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CArchive: a buffered, one-direction byte stream over a CFile in which
 // objects store and load themselves. Integers travel little-endian whatever
 // the host's byte order, so archives move between machines unchanged.

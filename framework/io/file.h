@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CFile, a binary file over a file descriptor, and CMemFile, the same
 // interface over a growable block of memory. Errors are thrown as
 // CFileException* (CMemoryException* when memory runs out).

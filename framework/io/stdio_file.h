@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CStdioFile: a file opened by path with the framework's open-mode word, read
 // and written in bytes through an internal buffer, closed by its destructor.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Extension modules: shared libraries that join the host's framework. A module
 // registers with AfxInitExtensionModule and links itself into the chain of
 // extension libraries by creating a CDynLinkLibrary; AfxTermExtensionModule

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "framework/module/module_loader.h"
 
 #include "framework/module/module_state.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loading extension modules at run time. A module runs its start-up from ELF
 // constructors, which cannot make dlopen fail; instead it reports to the
 // framework whether its attach succeeded, and AfxLoadLibrary unloads a module

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The framework's module state: the process-wide record of the classes and
 // class factories that the host registered, the slots in which a loading
 // module parks them while its own static objects are built, and the chain of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Resources: byte blocks (dialog templates, animation clips) that a module
 // compiles in and registers under a type name and a number. Look-up prefers a
 // given module, then the host, then walks the chain of extension libraries.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one blocking wait of the framework. Every wait for a socket, a
 // connection or a time-out goes through AfxBlockingWait, which polls the
 // descriptor in question, a wake-up descriptor for cancellation, and whatever

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Deadlines for waits made of several shorter ones.
 #pragma once
 

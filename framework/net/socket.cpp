@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "framework/net/socket.h"
 
 #include "framework/net/blocking_wait.h"

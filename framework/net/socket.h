@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TCP client sockets: CAsyncSocket (non-blocking calls) and CSocket (blocking
 // calls). On a thread with wait sources (windows), a CSocket call waits
 // through AfxBlockingWait, so that the sources keep being serviced and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "framework/net/socket_trace.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A process-wide observer of the bytes that blocking sockets send and
 // receive, for programs that show a protocol dialogue (a --verbose switch).
 // Nothing observes by default; then a socket call pays one atomic load.

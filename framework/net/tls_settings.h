@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a TLS client connection checks of its server, and the steps at which
 // starting TLS can fail.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TLS for CSocket, with OpenSSL. The session reads and writes the socket's
 // descriptor through a BIO of our own, so that every send carries
 // MSG_NOSIGNAL and no OpenSSL call ever blocks: a call that would block

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The animation control's window procedure and its framework wrapper.
 #include "framework/window/animate_ctrl.h"
 

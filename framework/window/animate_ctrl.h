@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The animation control ("SysAnimate32"): plays an AVI clip of uncompressed
 // 8-bit frames, opened from a resource of the module that created the control.
 // Playback runs on framework timers on the window's own thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RIFF AVI reading for the animation control.
 #include "framework/window/avi_reader.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A reader for RIFF AVI clips of the kind the animation control plays: one
 // video stream of uncompressed 8-bit frames with a palette. Every size and
 // offset is checked against the bytes actually present; a malformed file is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dialogs from templates, data exchange, and the static control.
 #include "framework/window/dialog.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dialogs made from templates, the data exchange between a dialog's members
 // and its controls, and the static text control.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writing and reading binary dialog templates.
 #include "framework/window/dialog_template.h"
 

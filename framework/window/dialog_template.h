@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The binary dialog template: the window's style, extended style, position and
 // size in dialog units, menu, class, caption and font, followed by one item
 // template per control, each aligned to four bytes. Texts are UTF-16; a name

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Control bars, the status bar and update requests.
 #include "framework/window/status_bar.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Control bars, the status bar with its panes, and CCmdUI, through which a
 // command target sets the state of one user-interface item (a pane) in its
 // update handler.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows, messages, timers, the framework clock, painting of window trees
 // and the message loop.
 #include "framework/window/window.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows: handles, messages, the CWnd object with its message map, timers,
 // the framework clock and the message loop. A window is a record behind an
 // HWND; a CWnd is the framework object attached to it. Messages go to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The X11 window backend: each top-level window becomes an X window showing
 // its raster surface. The framework draws the frame and caption itself, so
 // the windows look the same with or without a window manager.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A CFile over an open file descriptor that a message writes itself into
 // (CMailMessage::WriteMessage) or that a queued message is copied from. It
 // neither opens nor closes the descriptor.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The files of a mail outbox. Each queued message is one file, <id>.msg,
 // written once: a short envelope (format line, sender, recipients, the time
 // it was queued), an empty line, then the message as it goes on the wire

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A queued message as it goes to the server: the envelope from the spool, the
 // data phase copied from the message file a piece at a time, so memory stays
 // small however large the message is.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The messages of the two logins with an OAuth2 bearer token: XOAUTH2, as the
 // large mail services first offered it, and OAUTHBEARER (RFC 7628), and the
 // reading of the error a server sends back as a challenge.

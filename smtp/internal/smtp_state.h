@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The state of a CSMTP object that hosts never see, and the steps of the
 // dialogue that work on it, shared by the client's source files: the link
 // (smtp_link.cpp), the session (smtp_session.cpp), the login (smtp_auth.cpp),

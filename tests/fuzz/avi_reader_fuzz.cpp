@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the AVI reader: it must either accept them with a
 // consistent result or refuse them with a reason, never read out of bounds.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CBase64::Decode on arbitrary text, checked against what the decoder must do:
 // "=" skipped anywhere, the top bit of every character ignored, any other
 // character outside the alphabet failing the call, and 6 bits per alphabet

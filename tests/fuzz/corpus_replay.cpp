@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a fuzz target's entry point once on every file of a corpus folder, for
 // builds without libFuzzer. Fails when the folder is missing or empty, so a
 // target without seeds cannot pass unnoticed.

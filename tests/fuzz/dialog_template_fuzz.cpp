@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the dialog-template reader; what it accepts must
 // write back to a template that reads the same.
 #include <cstdint>

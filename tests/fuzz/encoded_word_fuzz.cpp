@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // 8-bit header texts and file names written as a reader decodes them:
 // decode(encode(x)) == x. The first input byte chooses the charset (bit 0:
 // GBK or UTF-8) and the kind (bit 1: a subject or an attachment's file

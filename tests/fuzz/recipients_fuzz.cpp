@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMailMessage::AddMultipleRecipients on arbitrary lists. The first input byte
 // chooses the kind (0 to 3, the last selecting no list); the rest, up to its
 // first zero byte, is the list. What must hold: one recipient per

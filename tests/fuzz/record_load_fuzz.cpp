@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loads alarm records from arbitrary bytes until the archive ends. A load may
 // fail only with the archive's end-of-file exception; every record that loads
 // must store back to exactly the bytes it came from, and reading through a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CReplyReader on arbitrary bytes split at arbitrary points. The first two
 // input bytes choose how the rest is cut into receives and whether more than
 // 64 KiB of one reply is put in its middle. What must hold: buffered bytes never exceed

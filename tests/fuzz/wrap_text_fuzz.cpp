@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CTextPlain::wrap_text, the linear word wrap, against the step-by-step
 // transcription of the rule that the mail tests also use. The first input
 // byte is the wrap width (0 to 99); the rest, up to its first zero byte, is

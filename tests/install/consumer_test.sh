@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR CXX
 # consumer_test.sh --prefix PREFIX CONSUMER_SOURCE_DIR CXX
 # Installs the build (shared or static, as it was configured) into a scratch

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # deb_test.sh DEB_DIR CONSUMER_SOURCE_DIR CXX
 # Checks the Debian packages that tools/build-debs.sh wrote into DEB_DIR:
 # what each holds (dpkg-deb -c), what each depends on (dpkg-deb -f), that

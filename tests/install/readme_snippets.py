@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """readme_snippets.py README OUT_DIR
 
 Writes the C++ and CMake code blocks of README.md out as sources that a host

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # setgid_check.sh ROOT WORK: run by deb_test.sh as root in a mount namespace
 # of its own (unshare --mount). ROOT is the unpacked packages; their /usr is
 # laid over the machine's and a scratch /etc/tarvenkel over /etc, seen by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "mail/base64.h"
 
 #include "framework/core/exception.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What recipients see: each message is read back by Python's email package
 // (policy default) and by GMime 3, for a GBK and a UTF-8 host. Names with the
 // characters of address syntax, long texts, Chinese and ASCII mixed in one

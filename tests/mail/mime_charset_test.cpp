@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // 8-bit texts as readers decode them: the same alarm from a GBK host and
 // from a UTF-8 host, read back by Python's email package and by MIME-tools;
 // line ends, the plain message's body, the host's charset, long address lines.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "mail/mime_message.h"
 
 #include "tests/support/process_runner.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/perl
+# SPDX-License-Identifier: Apache-2.0
 # Reads a mail message as MIME-tools (MIME::Parser, MIME::Words) decodes it:
 # a second reader, independent of Python's, for the tests of 8-bit texts.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Reads a mail message as Python's email package (policy default) decodes it,
 for the tests of 8-bit texts.
 

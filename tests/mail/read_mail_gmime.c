@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* Reads a mail message as GMime 3 decodes it: a second reader, independent
  * of Python's, for the tests of what a recipient sees.
  *

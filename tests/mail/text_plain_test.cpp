@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "mail/text_plain.h"
 
 #include "tests/support/literal_wrap.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // WriteMessage against FormatMessage: the same bytes for every kind of
 // message, failed parts included; the message left as the host set it; write
 // failures reported as FALSE; memory that does not grow with an attachment.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A host that links only the framework and loads the module at run time, the
 // way an application loads an extension library: the module's load and
 // unload sequence must run in its fixed order, the module's classes must work

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A small shared library for the module-loading test: it links the module
 // the ordinary way and offers C entry points, so that a host which does not
 // link the module can still use the module's C++ classes after loading it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The module linked into its host the ordinary way, as a shared library or
 // as a static archive linked into the program: its start-up has run before
 // main, ahead of the program's own static objects, and process exit

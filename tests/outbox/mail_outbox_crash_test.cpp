@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A flusher killed at any moment loses nothing: a child process flushes the
 // outbox to a real server and is killed with SIGKILL after a random time,
 // again and again; then the outbox is drained and the server's record is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The outbox against real servers on 127.0.0.1: queueing while the server is
 // down and flushing once it is up, a temporary refusal then an acceptance, a
 // permanent refusal of one recipient of three, the maximum age, a backup

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The outbox's files: a message is queued whole or not at all, private to
 // its owner, listed oldest first with its state, moved to failed/ and removed.
 #include "outbox/internal/outbox_spool.h"

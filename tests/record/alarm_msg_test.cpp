@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "record/alarm_msg.h"
 #include "tests/support/alarm_records.h"
 #include "tests/support/test_paths.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The archive dump tool run on real files: a good archive, archives cut
 // short in a header and in a block, and a missing file.
 #include "tests/support/alarm_records.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bearer-token login messages, byte for byte, and the reading of a
 // server's error challenge.
 #include "mail/base64.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Describes every message of a local SMTP server's spool for the tests, as
 the server received it and as Python's email package reads it.
 

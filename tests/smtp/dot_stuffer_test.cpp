@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The data-phase transparency filter on its own.
 #include "smtp/dot_stuffer.h"
 

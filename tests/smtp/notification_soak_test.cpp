@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A long run of one process: many notifications with attachments sent to
 // aiosmtpd, alternately through the one-call send and through a session,
 // every tenth with an attachment path that does not exist. Resident memory

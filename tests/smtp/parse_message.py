@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Parses one stored message with Python's email package for the tests.
 
 Usage: parse_message.py MESSAGE.eml OUTDIR

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The reply reader on its own: framing, splits at every byte, leftovers,
 // malformed and oversized replies.
 #include "smtp/reply_reader.h"

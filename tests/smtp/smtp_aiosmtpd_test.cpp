@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The SMTP session against a real server: Debian's aiosmtpd on 127.0.0.1.
 #include "mail/mail_message.h"
 #include "smtp/smtp.h"

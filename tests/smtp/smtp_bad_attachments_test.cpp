@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Attachments whose paths go bad: a directory, a FIFO with no writer, a
 // dangling link, a link to /dev/zero, a file that is missing, vanishes after
 // it was queued, is locked by its writer or cannot be read, and files that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The login with an OAuth2 bearer token against aiosmtpd taking XOAUTH2 and
 // OAUTHBEARER: the mechanism chosen, the error challenge of a refused token
 // answered, and the texts the host gets, in the full and the short dialogue.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one-call send of an alarm in Chinese, from a GBK host, a UTF-8 host,
 // and a host in code page 936 that holds UTF-8 text and says so with
 // SetCharset, through aiosmtpd: what the server stored reads back, in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every step of the SMTP dialogue under every fault a server or network can
 // produce, generated from one table of steps and one of faults, in the full
 // dialogue and in the short one against servers that offer PIPELINING,

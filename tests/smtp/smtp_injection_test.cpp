@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hostile line breaks in every text a caller hands the mail path: CR, LF,
 // CR LF and a header fold inside the sender, the recipient addresses and
 // names (To, Cc, Bcc; one at a time and as a ";" list), the subject, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one-call notification: early refusal, the wait cursor, the connection
 // state after every path, and a notification with attachments delivered to
 // aiosmtpd and parsed back with Python's email package.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A session that outlives a failed message: RSET after a failed transaction
 // against real servers, waits that end when they should, a failed connection
 // given up at once, and the server's and the system's words kept for the host.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The protected dialogue against a scripted server, which speaks no TLS:
 // what travels in plain text before the handshake, the choice of login
 // mechanism from the EHLO reply, a server without STARTTLS, one that injects

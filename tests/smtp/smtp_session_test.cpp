@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The SMTP session against a scripted server: the exact dialogue, every
 // expected reply answered wrongly, broken connections, replies split in every
 // way, oversized replies, and silence ended by Cancel or the time-out.

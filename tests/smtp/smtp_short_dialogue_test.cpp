@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The short dialogue (SetShortDialogue): what a scripted server receives
 // before it has answered anything, a large message in chunks to a server
 // that answers after each one, and against Postfix and aiosmtpd the same

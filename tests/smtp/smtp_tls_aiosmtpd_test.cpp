@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The protected session against Debian's aiosmtpd with TLS, using a test CA
 // and server certificates made for the run: STARTTLS and implicit TLS, each
 // with AUTH LOGIN and AUTH PLAIN; certificates from an unknown CA or for

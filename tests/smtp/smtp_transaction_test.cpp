@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The mail transaction against the scripted server: the exact transcript,
 // refused recipients, every failure of the transaction, and the messages
 // that are refused before anything is sent.

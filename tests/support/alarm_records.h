@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Alarm records as raw bytes, written the way a legacy host stored them.
 #pragma once
 

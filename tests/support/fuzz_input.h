@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The input of a fuzz target read as a first byte that chooses a setting and
 // the text after it, up to its first zero byte.
 #pragma once

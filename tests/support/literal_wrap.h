@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The word-wrapping rule of the plain-text agent transcribed step by step:
 // the working text is rebuilt at every break, which makes it quadratic. Tests
 // and benchmarks compare the real, linear function against it.

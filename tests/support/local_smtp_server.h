@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Starts tools/local_smtp_server.py (Debian's aiosmtpd) on a free port of
 // 127.0.0.1 for a test, and stops it again when the object goes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A small reader of the header forms the library writes for 8-bit text, for
 // the tests and the fuzz targets: unfolding, B-encoded words, RFC 2231
 // parameters. Strict: anything the writer would not produce fails.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The framework's trace of module load and unload steps, as strings.
 // Header-only, so that a host which links only the framework can use it.
 #pragma once

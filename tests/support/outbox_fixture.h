@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared pieces of the outbox tests: an alarm message, a client of a test
 // server, a port nothing listens on, and the subjects a server stored.
 #pragma once

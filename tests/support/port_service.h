@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A server program a test starts for itself: it prints "PORT <n>" on
 // standard output once it listens on 127.0.0.1, and ends when its standard
 // input closes. The object stops it when it goes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A private Postfix instance on a free port of 127.0.0.1 for a test: its own
 // configuration and queue in a scratch folder, started with "postfix -c" and
 // stopped again when the object goes. It refuses one recipient with 550 and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/support/process_runner.h"
 
 #include "tests/support/test_paths.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a program to its end for a test: arguments, environment, standard
 // input, a working folder, and a time-out; captures what it wrote to standard
 // output and standard error and how it ended.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/support/scripted_smtp_server.h"
 #include "tests/support/time_scale.h"
 

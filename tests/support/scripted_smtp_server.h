@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A scripted SMTP server on 127.0.0.1 for dialogue tests. Each accepted
 // connection plays one script: it sends given replies (split into chosen
 // segments), reads the client's command lines and data, and closes, resets or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/support/smtp_client.h"
 
 #include "tests/support/time_scale.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A client of a test server, configured from named settings: the server's
 // port and the login, the protection, the short dialogue, the time-out and
 // the charset. Fields left out keep the values below.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The lines of the SMTP dialogue that scripted-server tests share: the
 // server's greeting, its replies to the hello and to the login, EHLO replies
 // offering the extensions the client uses, and the client's lines for the

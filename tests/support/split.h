@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Splitting a text at a separator, for tests that compare lines or fields.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/support/test_certificates.h"
 
 #include "tests/support/process_runner.h"

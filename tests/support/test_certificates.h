@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Certificates for TLS tests, made with the openssl command when the object
 // is built: a test CA, a server certificate it signed for localhost and
 // 127.0.0.1, one it signed for another name only, a self-signed server

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Paths and scratch folders for tests.
 #pragma once
 

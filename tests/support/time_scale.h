@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How long a test lets real work take. A bound on elapsed time is the time
 // the work itself needs plus a slack for the machine, and the slack grows
 // with TimeScale(), so that a sanitizer build, valgrind or a loaded machine

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test helpers for windows.
 #include "tests/support/window_fixture.h"
 

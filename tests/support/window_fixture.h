@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test helpers for windows: a headless fixture with a manual framework
 // clock, and pixel queries on a top-level window's surface.
 #pragma once

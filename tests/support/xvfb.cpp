@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Xvfb for tests, and screenshots through xwd and ImageMagick.
 #include "tests/support/xvfb.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A private X server for tests: Xvfb on a display number it picks itself,
 // started by the fixture and stopped with it, and screenshots of it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The address lists of --to, --cc, --bcc and --from: what each entry gives,
 // and the entries that are refused with their reason.
 #include "tools/send/address_list.h"

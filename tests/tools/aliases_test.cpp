@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The addresses of the local machine: an aliases file read and followed
 // (chains, loops, unknown names, members that cannot be sent to), the
 // default domain, the sender, and header fields qualified in place.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Describes a mail message as Python's email package reads it, one fact a line.
 
 usage: describe_mail.py MESSAGE [ATTACHMENT...]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* Preloaded into a program under test: the program is killed with SIGKILL
    at the rename of a file, before it (KILL_ON_RENAME=before) or right after
    it (KILL_ON_RENAME=after), as a power cut at that moment would stop it. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tarvenkel-send as the machine's mail agent: through a link named mail with
 // mailx's options, and through sendmail with cron's message, the addresses
 // of the local machine ("root") made addresses through the aliases file and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The manual pages cannot drift from the programs: every option that --help
 // prints, and every usage line, appears in the page's source; the sender's
 // exit codes and configuration keys are in its page and in the README.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """The person's browser in the OAuth2 code-flow tests: opens the sign-in
 address (HTTPS, trusting the test CA). By default it follows the provider's
 redirect to the client's loopback address, as a browser on the same machine

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """An OAuth2 provider for the tests: HTTPS on 127.0.0.1 with the test CA's
 server certificate. It issues access tokens from refresh tokens (rotating
 them with --rotate), runs the device flow from a script of answers, and the

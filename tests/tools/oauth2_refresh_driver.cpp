@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Refreshes the access token of a token store once, as tarvenkel-send does
 // before a login; for the tests that kill it while it saves the store.
 // Usage: oauth2_refresh_driver TOKEN-ENDPOINT CA-FILE STORE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sender's configuration file: what each key takes, the line number of
 // every mistake, the refusal of a secret that every user may read, and where
 // the file is looked for.

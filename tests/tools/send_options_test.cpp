@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sender's command line, parsed through its option table: old
 // spellings, values after "=", flags, the sendmail entry's letter clusters
 // and the letters that stand for long options, which share their "given

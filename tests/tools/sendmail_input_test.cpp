@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The reading of a message as sendmail's callers write it: the addresses of
 // address lists, the header block with its Bcc fields taken out, one reading
 // of line ends for the header and the data phase, NUL bytes refused, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tarvenkel-send logging in with an OAuth2 token, end to end: aiosmtpd taking
 // XOAUTH2 and OAUTHBEARER, the test provider (HTTPS with the test CA) issuing
 // tokens; the token sources, the cached token, the refresh, the retry after a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tarvenkel-send run as a script would run it: its exit status and messages
 // for every kind of bad usage, --dry-run output read by Python's email
 // package, and real sends to aiosmtpd and to scripted servers, with one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The dialog status bar: idle updates reach the dialog's update handlers only
 // when the bar is visible and has a parent, with wParam passed through.
 #include "ui/dlg_status_bar.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The progress dialog, headless: its template, its two controls, the status
 // line and the looping clip on a manual framework clock.
 #include "ui/net_connect.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The progress dialog on a real X server (a private Xvfb): it appears as a
 // real window with its size and caption, screenshots show the status text and
 // a moving animation, and it keeps animating while CSMTP::Connect blocks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "ui/three_d_frame.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The address lists of tarvenkel-send's --to, --cc, --bcc and --from, as a
 // person writes them in a mail header: mailboxes separated by "," or ";",
 // each a bare address or "Name <address>", a name quoted when it holds a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The addresses of the local machine: names without a domain, as cron and
 // the system's daemons write them ("root"), made addresses a relay takes.
 // A recipient without a domain goes through the aliases file (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tools/send/dialogue_trace.h"
 
 #include <tarvenkel/framework/net/socket_trace.h>

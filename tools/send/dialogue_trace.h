@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The SMTP dialogue of tarvenkel-send --verbose, printed on standard error
 // as "C: " and "S: " lines. The password or the bearer token of a login is
 // masked; of the message data only the first lines are shown, whether it

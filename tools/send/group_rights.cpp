@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tools/send/group_rights.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The rights of the group that tarvenkel-send runs with when it is installed
 // setgid (the mail agent package: group tarvenkel, which may read the
 // secrets under /etc/tarvenkel/). Every user's job may then send with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tools/send/named_sender_message.h"
 
 void CNamedSenderMessage::SetSender(const std::string& address, const std::string& name) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The message tarvenkel-send builds from its options: a MIME message whose
 // From line carries the sender's name, while MAIL FROM carries the bare
 // address in m_sFrom.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tools/send/notification_entry.h"
 
 #include <tarvenkel/framework/core/code_page.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The notification entry of tarvenkel-send: one mail built from the options
 // (--to, --subject, --body or standard input, --attach), sent, or printed
 // with --dry-run. The mail entry (a link named mail or mailx) builds the

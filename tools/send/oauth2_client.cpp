@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tools/send/oauth2_client.h"
 
 #include "tools/send/token_store.h"

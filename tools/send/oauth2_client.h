@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The OAuth2 side of tarvenkel-send: it keeps a bearer token for the mail
 // server's login fresh for a console that runs unattended for months, and
 // signs the person in once (--authorize). It speaks HTTPS to the provider

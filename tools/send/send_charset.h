@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The charsets of tarvenkel-send's texts: whether a name is one the system
 // knows, and whether a text is valid in one. Texts are never converted.
 #pragma once

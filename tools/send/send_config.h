@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The configuration file of tarvenkel-send: one "key = value" setting a
 // line, "#" at the start of a comment line, blank lines ignored, a UTF-8
 // byte-order mark at the start skipped. Each key is named after the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a send that was not accepted left behind, how tarvenkel-send reports
 // it, and the exit status it gives, in the codes of <sysexits.h>: 75 (try
 // again later) for whatever is temporary, the others for what is not.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The connection and login of tarvenkel-send, and its first OAuth2 sign-in.
 // With the built-in refresh the access token is taken from the token store
 // (refreshed when it is about to expire) just before the connection; a token

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tools/send/send_options.h"
 
 #include <tarvenkel/framework/net/tls_settings.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line of tarvenkel-send. Every option is declared once, in one
 // table: its name, an older spelling, whether it takes a value, its help text,
 // the configuration file's key that gives its default, and how its value is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tools/send/send_settings.h"
 
 #include <tarvenkel/mail/mime_message.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The settings of one run of tarvenkel-send: the command line's options,
 // filled in from the configuration file, checked, with the server split into
 // host and port and the password read. Both entries send with them.

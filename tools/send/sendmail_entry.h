@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sendmail entry of tarvenkel-send, taken when it is called through a
 // link named sendmail or given -t: the message comes whole on standard
 // input and goes as it is to the recipients of the arguments (and with -t

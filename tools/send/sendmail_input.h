@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A complete message as the callers of sendmail write it on standard input
 // (cron, mdadm, smartd's mail command): a header block, an empty line, the
 // body. The input is read once, a piece at a time: the header is kept in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A private temporary file that holds a message between reading it and
 // sending it, so that a message of any size passes through a small buffer.
 // The file has no name (O_TMPFILE, or a name removed at once where the file

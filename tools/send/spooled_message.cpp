@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tools/send/spooled_message.h"
 
 #include <tarvenkel/framework/core/exception.h>

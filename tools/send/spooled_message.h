@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A message that goes to the server as it came on standard input: its header
 // block is held in memory, its body stays in the spool file and is read a
 // piece at a time while the data phase takes it, so memory stays small

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The OAuth2 token store of tarvenkel-send: one private file that holds the
 // refresh token, the access token last issued and the moment it expires.
 // It is replaced whole (a temporary file beside it, synced, renamed over it,

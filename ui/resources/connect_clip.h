@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bytes of the progress dialog's animation clip (resource 905, type "AVI"),
 // compiled into the module.
 #pragma once

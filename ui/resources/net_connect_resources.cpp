@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Registers the progress dialog's template 950 and clip 905 as resources of
 // this module while it is loaded; the framework finds them through the
 // module's entry in the chain of extension libraries.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bytes of the progress dialog's template (resource 950, type "DIALOG"),
 // compiled into the module.
 #pragma once

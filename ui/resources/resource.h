@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Resource numbers of the module: the progress dialog's template, its two
 // controls and its animation clip.
 #pragma once

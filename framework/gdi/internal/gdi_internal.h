@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the drawing handles point at. Shared by the files that implement the
 // handle API; nothing outside the framework's drawing layer includes it.
 #pragma once

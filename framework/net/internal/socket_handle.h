@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shared state behind one socket object, for the socket layer's own
 // files (the plain socket calls and the TLS layer); not for library users.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a socket object holds besides its descriptor, for the socket layer's
 // own files. CAsyncSocket keeps it behind one pointer, so that it can grow
 // without changing the size of a socket object, which hosts embed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The window record behind an HWND and the interface of the window backends.
 // Private to the framework's window layer.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "framework/core/cmd_target.h"
 #include "framework/core/critical_section.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "framework/core/split_path.h"
 
 #include "framework/core/code_page.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "framework/core/collections.h"
 #include "framework/core/exception.h"
 #include "framework/core/string.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "framework/gdi/dc.h"
 #include "framework/gdi/surface.h"
 #include "tests/support/test_paths.h"

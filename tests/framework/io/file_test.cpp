@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "framework/io/file.h"
 #include "framework/io/stdio_file.h"
 #include "tests/support/test_paths.h"

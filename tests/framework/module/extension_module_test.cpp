@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "framework/module/extension_module.h"
 #include "framework/module/resources.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The blocking wait and the blocking socket: time-outs, wake-ups, wait
 // sources serviced during a socket wait, cancellation from another thread and
 // from a handler inside the wait, closing under a blocked call, SIGPIPE.

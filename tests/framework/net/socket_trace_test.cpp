@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The socket trace observer sees exactly the bytes a CSocket sends and
 // receives, in order and with their direction, and nothing once removed.
 #include "framework/net/socket.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """A one-connection TLS server on 127.0.0.1 for the socket tests.
 
 Usage: tls_peer.py CERT KEY MODE [CLIENT_CA]. With CLIENT_CA the client must

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TLS on the blocking socket against a Python TLS peer: data both ways, the
 // time-out and Cancel of a receive over TLS, a send to a peer that reset the
 // connection (no SIGPIPE), the closing alert read as the end of the stream,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The AVI reader against the module's own clip and against damaged copies of it.
 #include "framework/window/avi_reader.h"
 

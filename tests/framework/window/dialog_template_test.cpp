@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dialog templates: the module's template 950 read back field by field, round
 // trips of the writer, and refusal of damaged bytes.
 #include "framework/window/dialog_template.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The window layer on its own: message maps and their base chain, posted
 // messages, timers on the manual clock, destruction order, stand-in objects.
 #include "framework/window/window.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A host that shows only the progress dialog. It names nothing of the module
 // (libtarvenkel), whose registration holds the dialog's template, so the
 // module is in the process only because the ui library brings it along.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A host program built against the installed package: it uses the framework
 // and the module through their installed headers and prints what it saw.
 // Of the module it names only the version, so with a static package the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Calls of the framework's printf-style members, one variant per macro, that
 // format_check.sh compiles: RIGHT must compile; SWAPPED and APPEND pass an
 // argument that does not match its conversion, OBJECT passes a CString itself

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # format_check.sh CXX SOURCE_DIR
 # Compiles each variant of format_call.cpp with the build's compiler and
 # warning flags: the right calls must compile, and every wrong one must fail
