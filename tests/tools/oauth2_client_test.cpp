@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The OAuth2 token keeping of tarvenkel-send against a provider written for
 // the tests (HTTPS on 127.0.0.1, the test CA): cached and refreshed access
 // tokens, rotated refresh tokens, the provider's refusals, the device flow,
@@ -233,7 +234,9 @@ TEST_F(OAuth2Test, ACrashWhileSavingLeavesTheOldOrTheNewStoreWhole) {
     SCOPED_TRACE(when);
     StartProvider({"--refresh-token", "r0", "--rotate"});
     Store("r0", "", -1);
-    const std::string command = "KILL_ON_RENAME=" + std::string(when) + " LD_PRELOAD=" + shim + " " + driver + " " +
+    // Under AddressSanitizer a preloaded library must not stop the program.
+    const std::string command = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" KILL_ON_RENAME=" +
+                                std::string(when) + " LD_PRELOAD=" + shim + " " + driver + " " +
                                 Endpoint("/token") + " " + m_certs.CAFile() + " " + m_dir.file("tokens.json") +
                                 " >/dev/null 2>&1";
     const int status = std::system(command.c_str());
