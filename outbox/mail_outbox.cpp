@@ -263,7 +263,7 @@ public:
              std::find(refusedForNow.begin(), refusedForNow.end(), a) != refusedForNow.end();
     };
     for (const std::string& a : refusedForGood) entry.done.push_back(a);
-    if (!refusedForGood.empty()) add(entry, refusedForGood, CMailOutbox::OUTCOME_FAILED, server, sForGood);
+    if (!refusedForGood.empty()) add(entry, refusedForGood, CMailOutbox::OUTCOME_FAILED, server, sForGood, TRUE);
 
     if (sent) {
       std::vector<std::string> accepted;
@@ -339,7 +339,7 @@ private:
   }
 
   void add(const OutboxEntry& entry, const std::vector<std::string>& recipients, CMailOutbox::OUTCOME nOutcome,
-           const CString& server, const CString& reply) {
+           const CString& server, const CString& reply, BOOL bRecipientsRefused = FALSE) {
     if (recipients.empty()) return;
     CMailOutbox::CReport line;
     line.sId = CString(entry.id.c_str());
@@ -349,6 +349,7 @@ private:
     line.sServer = server;
     line.sReply = reply;
     line.nDelay = m_now - static_cast<long long>(entry.queued);
+    line.bRecipientsRefused = bRecipientsRefused;
     m_report.push_back(line);
   }
 

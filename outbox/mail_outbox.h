@@ -53,6 +53,9 @@ public:
     CString sServer;      // "host:port" of the server tried; empty when none could be reached
     CString sReply;       // the server's reply (lines joined by CR LF), or the failure without one
     long long nDelay = 0;  // seconds since the message was queued
+    // Whether the server refused these recipients themselves (its answer to
+    // RCPT), rather than the message or the connection failing.
+    BOOL bRecipientsRefused = FALSE;
   };
 
   // An outbox on no folder yet: every call but Open fails until Open succeeds.

@@ -10,6 +10,7 @@
 #include "tools/send/notification_entry.h"
 #include "tools/send/send_login.h"
 #include "tools/send/send_options.h"
+#include "tools/send/send_queue.h"
 #include "tools/send/send_settings.h"
 #include "tools/send/sendmail_entry.h"
 
@@ -36,5 +37,6 @@ int main(int argc, char** argv) {
   }
   if (const int status = PrepareSendSettings(settings); status != EX_OK) return status;
   if (settings.authorize) return RunAuthorize(settings);
+  if (settings.QueueCommand()) return RunQueueCommand(settings);
   return settings.sendmail ? RunSendmailEntry(settings) : RunNotificationEntry(settings);
 }

@@ -50,6 +50,10 @@ TEST(SendOptions, SendmailLettersClusterAndStandForLongOptions) {
   EXPECT_EQ(options.from, "a@x");
   EXPECT_EQ(options.fullName, "Night Desk");
   EXPECT_EQ(options.arguments, (std::vector<std::string>{"-b@x", "c@x"}));
+  // sendmail's queue commands: -bp lists, -q flushes.
+  SendOptions queue;
+  ASSERT_TRUE(Parse("/usr/sbin/sendmail", {"-bp", "-q"}, queue, error)) << error;
+  EXPECT_TRUE(queue.listQueue && queue.flush);
 
   const struct {
     std::vector<std::string> args;
@@ -57,9 +61,9 @@ TEST(SendOptions, SendmailLettersClusterAndStandForLongOptions) {
   } mistakes[] = {
       {{"-t", "-C", "a.conf", "--config", "b.conf"}, "option '--config' given twice"},
       {{"-t", "-fa@x", "--from=b@x"}, "option '--from' given twice"},
-      {{"-t", "-bs"}, "'-bs': the only mode is sending a message (-bm)"},
+      {{"-t", "-bs"}, "'-bs': the modes are sending a message (-bm) and listing the queue (-bp)"},
       {{"-t", "-f"}, "option '-f' needs a value"},
-      {{"-t", "-iq"}, "unknown option '-q'"},
+      {{"-t", "-iQ"}, "unknown option '-Q'"},
       {{"-t", "--subject", "x"}, "'--subject' does not go with the sendmail entry"},
   };
   for (const auto& c : mistakes) {

@@ -11,11 +11,13 @@
 #include "tools/send/send_charset.h"
 #include "tools/send/send_failure.h"
 #include "tools/send/send_login.h"
+#include "tools/send/send_queue.h"
 #include "tools/send/send_settings.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -128,6 +130,11 @@ std::string one_call_list(const SendSettings& settings, const Prepared& prepared
 
 // Sends the message; the exit status of the program.
 int send(const SendSettings& settings, const Prepared& prepared) {
+  if (settings.queue) {
+    CNamedSenderMessage message;
+    build_message(settings, prepared, message);
+    if (const std::optional<int> status = SendThroughQueue(settings, message)) return *status;
+  }
   CSMTP smtp;
   ConfigureSession(smtp, settings);
   if (const int status = ConnectSession(smtp, settings); status != EX_OK) return status;

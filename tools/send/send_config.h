@@ -40,6 +40,8 @@ struct SendConfig {
       oauth2TokenEndpoint, oauth2DeviceEndpoint, oauth2AuthorizationEndpoint, oauth2Scope, oauth2TokenStore;
   std::optional<std::string> aliases;       // the aliases file for recipients without a domain
   std::optional<std::string> defaultDomain; // default-domain, for addresses without one
+  std::optional<std::string> queue;         // the outbox folder: mail that cannot go now waits there
+  std::optional<std::string> logFile;       // log-file: the delivery log goes there instead of to syslog
 };
 
 // The keys a configuration file may hold, old spellings included: those of

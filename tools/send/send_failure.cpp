@@ -85,13 +85,18 @@ bool SendFailure::AtLogin() const {
          ends_with(text, ":SMTP server not available");
 }
 
-void SendFailure::Print(const SendSettings& settings) const {
-  const std::string server = settings.ServerText();
+bool SendFailure::NextServerMayHelp() const {
+  if (TlsConfigFailed() || text == kPlaintextLoginRefused) return false;
+  return LinkFailed() || (ReplyClass() == '4' && !AtLogin());
+}
+
+void SendFailure::Print(const SendSettings& settings, const std::string& serverText, const char* verdict) const {
+  const std::string server = serverText.empty() ? settings.ServerText() : serverText;
   if (text == "Unable to connect to server") {
-    std::fprintf(stderr, "%s: not sent: cannot connect to %s: %s\n", kSendProgram, server.c_str(),
+    std::fprintf(stderr, "%s: %s: cannot connect to %s: %s\n", kSendProgram, verdict, server.c_str(),
                  socketError.IsEmpty() ? text.str().c_str() : socketError.str().c_str());
   } else {
-    std::fprintf(stderr, "%s: not sent: %s (%s)\n", kSendProgram, text.str().c_str(), server.c_str());
+    std::fprintf(stderr, "%s: %s: %s (%s)\n", kSendProgram, verdict, text.str().c_str(), server.c_str());
     if (ReplyClass() != '\0') std::fprintf(stderr, "%s: server said: %s\n", kSendProgram, reply.str().c_str());
     if (!socketError.IsEmpty()) std::fprintf(stderr, "%s: reason: %s\n", kSendProgram, socketError.str().c_str());
   }

@@ -6,6 +6,8 @@
 
 #include <tarvenkel/framework/core/string.h>
 
+#include <string>
+
 struct SendSettings;
 class CSMTP;
 
@@ -31,9 +33,13 @@ struct SendFailure {
   // Whether the failing reply answered a step of the login (AUTH and the
   // user name expect 334, the password 235).
   bool AtLogin() const;
-  // Says on standard error what failed, with a hint where the settings
-  // likely caused it.
-  void Print(const SendSettings& settings) const;
+  // Says on standard error what failed at the server (the settings' first
+  // when empty), after the verdict ("not sent"), with a hint where the
+  // settings likely caused it.
+  void Print(const SendSettings& settings, const std::string& server = {}, const char* verdict = "not sent") const;
+  // Whether the next server of a list may be tried: this one could not be
+  // reached, or answered with a 4xx before the login (busy, shutting down).
+  bool NextServerMayHelp() const;
   // The exit status of a Connect that failed.
   int ConnectStatus() const;
 };

@@ -5,6 +5,7 @@
 #include "tools/send/send_failure.h"
 #include "tools/send/send_settings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -69,20 +70,34 @@ int ConnectSession(CSMTP& smtp, const SendSettings& settings) {
       return report_provider(outcome, message);
     smtp.SetOAuth2Token(token.c_str());
   }
-  BOOL connected = smtp.Connect();
-  // A cached token the server refuses may have been revoked before its
-  // expiry: one refresh, one more try. A fresh one that is refused stays so.
-  if (!connected && client && !client->Refreshed() && login_refused(SendFailure(smtp))) {
-    if (const OAuth2Outcome outcome = client->Refresh(token, message); outcome != OAuth2Outcome::kOk)
-      return report_provider(outcome, message);
-    smtp.SetOAuth2Token(token.c_str());
-    connected = smtp.Connect();
+  // The servers of the list in order: one that cannot be reached or is busy
+  // gives way to the next; any other failure is the answer.
+  const size_t count = std::max<size_t>(settings.servers.size(), 1);
+  for (size_t i = 0;; ++i) {
+    if (i > 0) {
+      ConfigureSession(smtp, settings, i);
+      smtp.SetOAuth2Token(settings.tokenFromStore ? token.c_str() : settings.token.c_str());
+    }
+    BOOL connected = smtp.Connect();
+    // A cached token the server refuses may have been revoked before its
+    // expiry: one refresh, one more try. A fresh one that is refused stays so.
+    if (!connected && client && !client->Refreshed() && login_refused(SendFailure(smtp))) {
+      if (const OAuth2Outcome outcome = client->Refresh(token, message); outcome != OAuth2Outcome::kOk)
+        return report_provider(outcome, message);
+      smtp.SetOAuth2Token(token.c_str());
+      connected = smtp.Connect();
+    }
+    if (connected) return EX_OK;
+    const SendFailure failure(smtp);
+    if (i + 1 < count && failure.NextServerMayHelp()) {
+      failure.Print(settings, settings.ServerText(i), "warning");
+      std::fprintf(stderr, "%s: trying the next server, %s\n", kSendProgram, settings.ServerText(i + 1).c_str());
+      continue;
+    }
+    failure.Print(settings, settings.ServerText(i));
+    if (settings.TokenLogin() && login_refused(failure)) print_token_hint(failure, settings);
+    return failure.ConnectStatus();
   }
-  if (connected) return EX_OK;
-  const SendFailure failure(smtp);
-  failure.Print(settings);
-  if (settings.TokenLogin() && login_refused(failure)) print_token_hint(failure, settings);
-  return failure.ConnectStatus();
 }
 
 int RunAuthorize(const SendSettings& settings) {

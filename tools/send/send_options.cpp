@@ -120,10 +120,8 @@ bool auth_mechanism(SendOptions& options, const std::string& value, bool, std::s
 }
 
 bool check_server(const std::string& value, std::string& error) {
-  std::string host;
-  unsigned port = 0;
-  bool hasPort = false;
-  return ParseServer(value, "--server", host, port, hasPort, error);
+  std::vector<ServerAddress> servers;
+  return ParseServerList(value, "--server", servers, error);
 }
 
 bool check_seconds(const std::string& value, std::string& error) {
@@ -156,7 +154,9 @@ using S = SendOptions;
 const std::vector<SendOption> kTable = {
     // name, alias, key, kind, value, help, entry, check, store, fill
     {"server", nullptr, "server", O::kOnce, "HOST[:PORT]",
-     "server name or address, port 25 unless given;\nan IPv6 address with a port as [ADDRESS]:PORT", O::kEveryEntry,
+     "server name or address, port 25 unless given;\nan IPv6 address with a port as [ADDRESS]:PORT;\nseveral "
+     "separated by commas are tried in order:\none that cannot be reached or is busy (4xx) gives\nway to the next",
+     O::kEveryEntry,
      check_server, text<&C::server>, nullptr},
     {nullptr, nullptr, "port", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr, number<&C::port, 1, 65535>, nullptr},
     {nullptr, nullptr, "security", O::kOnce, nullptr, nullptr, O::kEveryEntry, nullptr, security,
@@ -264,6 +264,22 @@ const std::vector<SendOption> kTable = {
      "the domain of a recipient without one that no alias\ncovers, and of a sender without one where no from\nis "
      "configured",
      O::kEveryEntry, nullptr, domain<&C::defaultDomain>, taken<&C::defaultDomain>},
+    {"queue", nullptr, "queue", O::kOnce, "DIR",
+     "keep mail that cannot be delivered now in the outbox\nDIR (made private to this user where missing) and\n"
+     "retry it later: exit 0, printing \"queued\" and its id",
+     O::kEveryEntry, nullptr, text<&C::queue>, taken<&C::queue>},
+    {"flush", nullptr, nullptr, O::kFlag, "", "send what is due in the queue, then exit", O::kEveryEntry, nullptr,
+     flag<&S::flush>, nullptr},
+    {"retry-now", nullptr, nullptr, O::kFlag, "", "with --flush: every queued message, whatever its\npause",
+     O::kEveryEntry, nullptr, flag<&S::retryNow>, nullptr},
+    {"list-queue", nullptr, nullptr, O::kFlag, "",
+     "list the queued messages: id, age, tries, sender,\nrecipients and the last reply", O::kEveryEntry, nullptr,
+     flag<&S::listQueue>, nullptr},
+    {"drop", nullptr, nullptr, O::kOnce, "ID", "remove a queued message (or one in failed/)", O::kEveryEntry, nullptr,
+     text<&S::drop>, nullptr},
+    {"log-file", nullptr, "log-file", O::kOnce, "FILE",
+     "write the delivery log of the queue to FILE instead\nof to syslog (facility mail)",
+     O::kEveryEntry, nullptr, text<&C::logFile>, taken<&C::logFile>},
     {"dry-run", nullptr, nullptr, O::kFlag, "", "print the formatted message instead of sending it", O::kNotSendmail,
      nullptr, flag<&S::dryRun>, nullptr},
     {"verbose", nullptr, nullptr, O::kFlag, "",
@@ -310,12 +326,17 @@ const LetterOption kLetters[] = {
      }},
     {"v", false, "-v", "as --verbose", "verbose", nullptr},
     {"C", true, "-C FILE", "as --config", "config", nullptr},
-    {"b", true, "-bm", "send a message (the only mode there is)", nullptr,
-     [](S&, const std::string& v, std::string& e) {
+    {"b", true, "-bm, -bp", "send a message; -bp: as --list-queue", nullptr,
+     [](S& o, const std::string& v, std::string& e) {
        if (v == "m") return true;
-       e = "'-b" + v + "': the only mode is sending a message (-bm)";
+       if (v == "p") {
+         o.listQueue = true;
+         return true;
+       }
+       e = "'-b" + v + "': the modes are sending a message (-bm) and listing the queue (-bp)";
        return false;
      }},
+    {"q", false, "-q", "as --flush", "flush", nullptr},
     {"B", true, "-B TYPE", nullptr, nullptr, nullptr},
     {"N", true, "-N DSN", nullptr, nullptr, nullptr},
     {"R", true, "-R RETURN", nullptr, nullptr, nullptr},
@@ -505,7 +526,7 @@ void option_lines(std::string& out, const std::string& label, const std::string&
 const char kExitStatus[] =
     "Exit status, every way (a refused recipient of an accepted message is a\n"
     "warning on standard error):\n"
-    "   0  sent\n"
+    "   0  sent; with a queue, also queued (\"queued ID\" on standard output)\n"
     "  64  bad usage (EX_USAGE)\n"
     "  65  the server refused the message or its sender; a NUL byte in the\n"
     "      message of the sendmail entry (EX_DATAERR)\n"
@@ -642,6 +663,23 @@ int ReportMailUsageError(const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", kSendProgram, message.c_str());
   std::fprintf(stderr, "usage: %s\n", kMailUsage);
   return EX_USAGE;
+}
+
+bool ParseServerList(const std::string& text, const std::string& label, std::vector<ServerAddress>& servers,
+                     std::string& error) {
+  servers.clear();
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = text.find(',', start);
+    if (end == std::string::npos) end = text.size();
+    const size_t first = text.find_first_not_of(" \t", start);
+    const size_t last = text.find_last_not_of(" \t", end == 0 ? 0 : end - 1);
+    const std::string item = first < end && last != std::string::npos && last >= first ? text.substr(first, last + 1 - first) : "";
+    ServerAddress server;
+    if (!ParseServer(item, label, server.host, server.port, server.hasPort, error)) return false;
+    servers.push_back(server);
+    start = end + 1;
+  }
+  return true;
 }
 
 bool ParseServer(const std::string& text, const std::string& label, std::string& host, unsigned& port, bool& hasPort,

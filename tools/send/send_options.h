@@ -32,6 +32,11 @@ struct SendOptions : SendConfig {
   bool help = false;
   bool version = false;
   bool authorize = false;                 // --authorize: the first OAuth2 sign-in
+  // The outbox (queue): its commands.
+  bool flush = false;                     // --flush, sendmail's -q
+  bool retryNow = false;                  // --retry-now: every queued message, whatever its pause
+  bool listQueue = false;                 // --list-queue, sendmail's -bp
+  std::optional<std::string> drop;        // --drop ID
   // The sendmail entry.
   bool sendmail = false;                // called as sendmail, or with -t
   bool headerRecipients = false;        // -t
@@ -97,6 +102,18 @@ std::string SendUsage();
 int ReportUsageError(const std::string& message);
 // The same for the mail entry, with its usage line.
 int ReportMailUsageError(const std::string& message);
+
+// One server of the server list.
+struct ServerAddress {
+  std::string host;
+  unsigned port = 25;
+  bool hasPort = false;  // given, not the default
+};
+
+// Splits a list of servers separated by commas, each as ParseServer takes
+// it; false with the error when one of them is not valid or none is given.
+bool ParseServerList(const std::string& text, const std::string& label, std::vector<ServerAddress>& servers,
+                     std::string& error);
 
 // Splits HOST[:PORT], [ADDRESS][:PORT] or a bare IPv6 address; label names
 // where the text came from in an error. port and hasPort are left alone when

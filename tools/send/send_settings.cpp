@@ -44,13 +44,16 @@ bool apply_config(SendSettings& settings, const std::string& path, std::string& 
   };
   // The configuration's port goes with its server only.
   taken("server", fill(settings.server, config.server));
-  if (settings.server && !ParseServer(*settings.server, settings.FromFile("server") ? "server in " + path : "--server",
-                                      settings.host, settings.port, settings.hasPort, error))
+  if (settings.server && !ParseServerList(*settings.server, settings.FromFile("server") ? "server in " + path : "--server",
+                                          settings.servers, error))
     return false;
-  if (settings.FromFile("server") && config.port && !settings.hasPort) {
-    settings.port = *config.port;
-    settings.hasPort = true;
-    taken("port", true);
+  if (settings.FromFile("server") && config.port) {
+    for (ServerAddress& server : settings.servers) {
+      if (server.hasPort) continue;
+      server.port = *config.port;
+      server.hasPort = true;
+      taken("port", true);
+    }
   }
   if (config.charset && !settings.charset && !charset_is_usable(*config.charset)) {
     error = "charset in " + path + ": '" + *config.charset + "' is not a charset this system knows";
@@ -234,8 +237,15 @@ int prepare_connection(SendSettings& settings) {
                                    : ReportUsageError("--cafile " + reason);
   }
   if (const int status = prepare_tls(settings); status != EX_OK) return status;
-  if (!settings.hasPort && settings.StartTls()) settings.port = 587;
-  if (!settings.hasPort && settings.ImplicitTls()) settings.port = 465;
+  for (ServerAddress& server : settings.servers) {
+    if (!server.hasPort && settings.StartTls()) server.port = 587;
+    if (!server.hasPort && settings.ImplicitTls()) server.port = 465;
+  }
+  if (!settings.servers.empty()) {
+    settings.host = settings.servers[0].host;
+    settings.port = settings.servers[0].port;
+    settings.hasPort = settings.servers[0].hasPort;
+  }
 
   if (settings.passwordFile && !settings.LogsIn()) {
     return settings.FromFile("password-file") ? ReportConfigError(path + ": password-file needs user")
@@ -308,9 +318,11 @@ bool SendSettings::HasSender() const {
   return from && from->find_first_not_of(" \t\r\n\v\f") != std::string::npos;
 }
 
-std::string SendSettings::ServerText() const {
-  const bool ipv6 = host.find(':') != std::string::npos;
-  return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+std::string SendSettings::ServerText(size_t index) const {
+  const std::string& name = index < servers.size() ? servers[index].host : host;
+  const unsigned number = index < servers.size() ? servers[index].port : port;
+  const bool ipv6 = name.find(':') != std::string::npos;
+  return (ipv6 ? "[" + name + "]" : name) + ":" + std::to_string(number);
 }
 
 int PrepareSendSettings(SendSettings& settings) {
@@ -323,7 +335,11 @@ int PrepareSendSettings(SendSettings& settings) {
   if (settings.authorize) return prepare_oauth2(settings);
   if (settings.charset && !settings.FromFile("charset") && !charset_is_usable(*settings.charset))
     return ReportUsageError("--charset '" + *settings.charset + "': not a charset this system knows");
-  if (!settings.server && !settings.dryRun)
+  if (settings.retryNow && !settings.flush) return ReportUsageError("--retry-now goes with --flush");
+  if (settings.QueueCommand() && !settings.queue)
+    return ReportUsageError("no queue: give --queue DIR, or queue in the configuration file");
+  // The queue's commands need a server only to flush, and then only when something is due.
+  if (!settings.server && !settings.dryRun && !settings.QueueCommand())
     return ReportUsageError("missing --server HOST[:PORT] (or server in the configuration file)");
   const int connection = prepare_connection(settings);
   GiveUpGroupRights();
@@ -343,9 +359,11 @@ int PrepareSendSettings(SendSettings& settings) {
   return EX_OK;
 }
 
-void ConfigureSession(CSMTP& smtp, const SendSettings& settings) {
+void ConfigureSession(CSMTP& smtp, const SendSettings& settings, size_t index) {
+  const ServerAddress server =
+      index < settings.servers.size() ? settings.servers[index] : ServerAddress{settings.host, settings.port, false};
   smtp.SetCharset(settings.charset.value_or("").c_str());
-  smtp.SetParams(settings.host.c_str(), settings.from.value_or("").c_str(), static_cast<int>(settings.port),
+  smtp.SetParams(server.host.c_str(), settings.from.value_or("").c_str(), static_cast<int>(server.port),
                  settings.user.value_or("").c_str(), settings.password.value_or("").c_str());
   if (settings.timeout) smtp.SetTimeout(*settings.timeout);
   if (settings.LogsIn()) smtp.SetSecurity(CSMTP::SECURITY_STARTTLS_OFFERED);

@@ -14,9 +14,10 @@
 class CSMTP;
 
 struct SendSettings : SendOptions {
-  std::string host;         // of server
-  unsigned port = 25;       // of server, or of the configuration's port
+  std::string host;         // of the first server
+  unsigned port = 25;       // of the first server, or of the configuration's port
   bool hasPort = false;     // given, not the default of the security
+  std::vector<ServerAddress> servers;  // every server of the list, tried in order; ports completed
   std::string fromName;     // the name of a sender given as "Name <address>"
   std::string configFile;   // the configuration file read; empty when none
   std::vector<std::string> keysFromFile;  // the keys whose values the file gave
@@ -37,8 +38,10 @@ struct SendSettings : SendOptions {
   bool TokenLogin() const { return !token.empty() || tokenFromStore; }
   // Whether a sender is given that is not blank.
   bool HasSender() const;
-  // The server as messages name it, "mail.example.org:587" or "[::1]:25".
-  std::string ServerText() const;
+  // A server of the list as messages name it, "mail.example.org:587" or "[::1]:25".
+  std::string ServerText(size_t index = 0) const;
+  // Whether one of the queue's commands (--flush, --list-queue, --drop) is asked for.
+  bool QueueCommand() const { return flush || listQueue || drop.has_value(); }
 };
 
 // Reads the configuration file (the one of --config, else the default one),
@@ -53,10 +56,11 @@ struct SendSettings : SendOptions {
 // the default domain is the sender of the notification and mail entries.
 int PrepareSendSettings(SendSettings& settings);
 
-// Sets up a session with the settings. A login upgrades with STARTTLS
+// Sets up a session with the settings, for the server of the list at index.
+// A login upgrades with STARTTLS
 // wherever the server offers it, and goes unencrypted only when
 // --plaintext-login allows it.
-void ConfigureSession(CSMTP& smtp, const SendSettings& settings);
+void ConfigureSession(CSMTP& smtp, const SendSettings& settings, size_t index = 0);
 
 // Reports a bad configuration on standard error and gives the exit status for it.
 int ReportConfigError(const std::string& message);

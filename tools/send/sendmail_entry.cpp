@@ -6,6 +6,7 @@
 #include "tools/send/send_charset.h"
 #include "tools/send/send_failure.h"
 #include "tools/send/send_login.h"
+#include "tools/send/send_queue.h"
 #include "tools/send/send_settings.h"
 #include "tools/send/sendmail_input.h"
 #include "tools/send/spool_file.h"
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -200,10 +202,12 @@ int RunSendmailEntry(SendSettings& settings) {
   message.m_sFrom = settings.from->c_str();
   for (const std::string& address : recipients) message.AddRecipient(address.c_str());
 
+  std::optional<int> queued;
+  if (settings.queue) queued = SendThroughQueue(settings, message);
   DialogueTrace trace(settings.password.value_or(""));
-  if (settings.verbose) trace.Start();
-  const int status = send_incoming(settings, message);
-  if (settings.verbose) trace.Stop();
+  if (settings.verbose && !queued) trace.Start();
+  const int status = queued ? *queued : send_incoming(settings, message);
+  if (settings.verbose && !queued) trace.Stop();
   if (message.GetReadError() != 0)
     std::fprintf(stderr, "%s: cannot read the message back from its temporary file: %s\n", kSendProgram,
                  std::strerror(message.GetReadError()));
