@@ -24,7 +24,8 @@ declare -A holds=(
     $lib/libtarvenkel-framework-gui\.a $lib/libtarvenkel\.a $lib/libtarvenkel-ui\.a
     $lib/pkgconfig/tarvenkel(-mail)?\.pc $lib/cmake/Tarvenkel/TarvenkelConfig\.cmake
     usr/include/tarvenkel/smtp/smtp\.h usr/include/tarvenkel/framework/core/string\.h"
-  [tarvenkel-tools]="usr/bin/tarvenkel-send usr/bin/tarvenkel-archive-dump"
+  [tarvenkel-tools]="usr/bin/tarvenkel-send usr/bin/tarvenkel-archive-dump
+    usr/lib/systemd/system/tarvenkel-send-flush\.service usr/lib/systemd/system/tarvenkel-send-flush\.timer"
 )
 # Words that a package's Depends line must not contain: the tools and the
 # mail libraries load no drawing or window library.
@@ -133,10 +134,11 @@ else
   # Every key the tool knows is in the example, commented out.
   conf=$work/root/etc/tarvenkel/send.conf
   for key in server port security cafile user password password-file plaintext-login from timeout charset \
-    short-dialogue aliases default-domain; do
+    short-dialogue aliases default-domain log-file; do
     grep -q "^#$key =" "$conf" || fail "tarvenkel-mta: send.conf lacks #$key"
   done
-  ! grep -Ev '^(#.*)?$' "$conf" || fail "tarvenkel-mta: send.conf sets a key"
+  # It sets one key: the queue the package makes, root's.
+  ! grep -Ev '^(#.*)?$|^queue = /var/spool/tarvenkel$' "$conf" || fail "tarvenkel-mta: send.conf sets a key but queue"
   [ $failed = "$before" ] && passed=$((passed + 1))
 fi
 
@@ -159,6 +161,14 @@ elif unshare --mount bash "$here/setgid_check.sh" "$work/root" "$work"; then
   passed=$((passed + 1))
 else
   fail "tarvenkel-send setgid lets a user read the group's files, or not the system's login"
+fi
+echo "== tarvenkel-mta installed, used and purged in a scratch copy of the machine"
+if [ "$(id -u)" != 0 ] || ! unshare --mount true 2>/dev/null; then
+  echo "skipped: needs root and mount namespaces"
+elif unshare --mount --fork bash "$here/mta_install_check.sh" "$debs" "$(cd "$here/../.." && pwd)"; then
+  passed=$((passed + 1))
+else
+  fail "tarvenkel-mta install, use or purge"
 fi
 echo "packages: $passed passed, $failed failed"
 [ $failed = 0 ]
