@@ -4,6 +4,7 @@
 // tokens, rotated refresh tokens, the provider's refusals, the device flow,
 // the code flow with PKCE, and a crash while the store is saved.
 #include "tests/support/port_service.h"
+#include "tests/support/process_runner.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/test_paths.h"
 #include "tools/send/oauth2_client.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -21,7 +23,6 @@
 #include <sstream>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 namespace tarvenkel::test {
 namespace {
@@ -235,12 +236,13 @@ TEST_F(OAuth2Test, ACrashWhileSavingLeavesTheOldOrTheNewStoreWhole) {
     StartProvider({"--refresh-token", "r0", "--rotate"});
     Store("r0", "", -1);
     // Under AddressSanitizer a preloaded library must not stop the program.
-    const std::string command = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" KILL_ON_RENAME=" +
-                                std::string(when) + " LD_PRELOAD=" + shim + " " + driver + " " +
-                                Endpoint("/token") + " " + m_certs.CAFile() + " " + m_dir.file("tokens.json") +
-                                " >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGKILL)) << status;
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string asanOptions = (asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") +
+                                    "verify_asan_link_order=0";
+    const ProcessResult run =
+        RunProcess({driver, Endpoint("/token"), m_certs.CAFile(), m_dir.file("tokens.json")},
+                   {.env = {"ASAN_OPTIONS=" + asanOptions, "KILL_ON_RENAME=" + std::string(when), "LD_PRELOAD=" + shim}});
+    ASSERT_NE(run.signal, 0) << run.Describe();
     const TokenStore after = Stored();
     EXPECT_EQ(after.refreshToken, std::string(when) == "before" ? "r0" : "refresh-1");
   }

@@ -13,92 +13,31 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sysexits.h>
 #include <unistd.h>
 
 namespace tarvenkel::test {
 namespace {
 
-struct Outcome {
-  int status = -1;  // exit status, or -1 when the program did not exit normally
-  std::string out;
-  std::string err;
-};
+// What a run of a program left: its exit status (-1 when it did not exit
+// normally) and what it wrote.
+using Outcome = ProcessResult;
 
 // Runs a program with the arguments, feeding it input on standard input. The
 // child gets this process's environment without TARVENKEL_PASSWORD, plus the
 // NAME=VALUE entries of env.
 Outcome RunProgram(const std::vector<std::string>& args, const std::string& input = "",
                    const std::vector<std::string>& env = {}) {
-  int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    unsetenv("TARVENKEL_PASSWORD");
-    for (const std::string& entry : env) putenv(const_cast<char*>(entry.c_str()));
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  signal(SIGPIPE, SIG_IGN);
-  Outcome outcome;
-  size_t written = 0;
-  int inFd = in[1];
-  if (input.empty()) {
-    close(inFd);
-    inFd = -1;
-  }
-  int open = 2;
-  while (open > 0 || inFd >= 0) {
-    pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
-    if (poll(fds, 3, 60000) <= 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buffer[65536];
-      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        (i == 0 ? outcome.out : outcome.err).append(buffer, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        (i == 0 ? out[0] : err[0]) = -1;
-        --open;
-      }
-    }
-    if (inFd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t n = write(inFd, input.data() + written, input.size() - written);
-      if (n > 0) written += static_cast<size_t>(n);
-      if (n < 0 || written == input.size()) {
-        close(inFd);
-        inFd = -1;
-      }
-    }
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
+  return RunProcess(args, {.input = input, .env = Join({"TARVENKEL_PASSWORD"}, env)});
 }
 
 std::string Tool() { return BinaryPath("tools/tarvenkel-send"); }
