@@ -20,7 +20,15 @@
 #include <string_view>
 #include <utility>
 
-CMailMessage::CMailMessage() : m_sMailer("Zolvane"), m_nCharsPerLine(76) {}
+namespace tarvenkel::detail {
+// The members of a CMailMessage that hosts never see.
+struct MailMessageState {
+  CString m_sCharset;  // see SetCharset; empty: the ANSI code page's
+};
+}  // namespace tarvenkel::detail
+
+CMailMessage::CMailMessage()
+    : m_sMailer("Zolvane"), m_nCharsPerLine(76), m_pState(std::make_unique<tarvenkel::detail::MailMessageState>()) {}
 
 CMailMessage::~CMailMessage() = default;
 
@@ -90,18 +98,20 @@ BOOL CMailMessage::SetCharset(LPCTSTR szCharset) {
     const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
     if (!letter && std::string_view("!#$%&'+-^_`{}~").find(c) == std::string_view::npos) return FALSE;
   }
-  m_sCharset = CString(name);
+  m_pState->m_sCharset = CString(name);
   return TRUE;
 }
 
 CString CMailMessage::GetCharset() const {
-  if (!m_sCharset.IsEmpty()) return m_sCharset;
+  if (!m_pState->m_sCharset.IsEmpty()) return m_pState->m_sCharset;
   if (AfxIsAnsiCodePageSet()) return CString(AfxGetCodePageCharset(AfxGetAnsiCodePage()));
   const char* szLocale = AfxGetLocaleCharset();
   return CString(szLocale != nullptr ? szLocale : AfxGetCodePageCharset(936));
 }
 
-bool CMailMessage::charset_from_locale() const { return m_sCharset.IsEmpty() && !AfxIsAnsiCodePageSet(); }
+bool CMailMessage::charset_from_locale() const {
+  return m_pState->m_sCharset.IsEmpty() && !AfxIsAnsiCodePageSet();
+}
 
 CString CMailMessage::charset_for(std::string_view text) const {
   const CString charset = GetCharset();

@@ -10,10 +10,15 @@
 #include "framework/core/win_types.h"
 #include "framework/io/file.h"
 
+#include <memory>
 #include <string_view>
 
 namespace tarvenkel {
 enum class NameForm;
+}
+
+namespace tarvenkel::detail {
+struct MailMessageState;
 }
 
 class AFX_EXT_CLASS CMailMessage {
@@ -180,5 +185,8 @@ private:
   // True when prepare_body encodes the body.
   bool body_needs_encoding() const;
 
-  CString m_sCharset;  // see SetCharset; empty: the ANSI code page's
+  // Everything else (the charset of SetCharset). Held by pointer, so that
+  // adding to it does not change the layout of a host's class derived from
+  // this one.
+  std::unique_ptr<tarvenkel::detail::MailMessageState> m_pState;
 };

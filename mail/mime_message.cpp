@@ -11,6 +11,13 @@
 #include <cstdint>
 #include <string>
 
+namespace tarvenkel::detail {
+// The members of a CMIMEMessage that hosts never see.
+struct MIMEMessageState {
+  CStringArray m_FailedParts;  // the contents of the parts last written incompletely
+};
+}  // namespace tarvenkel::detail
+
 CMIMEMessage::CMIMETypeManager::~CMIMETypeManager() {
   CSingleLock lock(&m_csAccess, TRUE);
   for (POSITION pos = m_AgentList.GetHeadPosition(); pos != nullptr;) delete m_AgentList.GetNext(pos);
@@ -49,7 +56,8 @@ bool CMIMEMessage::CMIMETypeManager::claims(int nContentType) {
 CMIMEMessage::CMIMEMessage()
     : m_sPreamble("This is a multi-part message in MIME format."),
       m_sBoundary("ZOLVANE_PaRt_BoUnDaRy_05151998"),
-      m_sContentType("multipart/mixed") {
+      m_sContentType("multipart/mixed"),
+      m_pMIMEState(std::make_unique<tarvenkel::detail::MIMEMessageState>()) {
   // The check and the registration happen under one hold of the lock, so
   // that messages constructed at the same time on several threads add one
   // agent per code between them. The critical section lets the same thread
@@ -68,6 +76,10 @@ CMIMEMessage::CMIMEMessage()
 }
 
 CMIMEMessage::~CMIMEMessage() { m_PartList.RemoveAll(); }
+
+const CStringArray& CMIMEMessage::GetFailedParts() const { return m_pMIMEState->m_FailedParts; }
+
+CStringArray& CMIMEMessage::failed_parts() { return m_pMIMEState->m_FailedParts; }
 
 CMIMEMessage::CMIMETypeManager& CMIMEMessage::mime_type_manager() { return m_MIMETypeManager; }
 
@@ -115,7 +127,7 @@ void CMIMEMessage::prepare_body() {
   if (!m_sBody.IsEmpty()) AddMIMEPart(m_sBody, TEXT_PLAIN, "", ENCODING_7BIT, FALSE);
   m_sBody = m_sPreamble;
   m_sBody += "\r\n\r\n";
-  m_FailedParts.RemoveAll();
+  failed_parts().RemoveAll();
   append_mime_parts();
   // The closing line ends with CR LF, all that CMailMessage::prepare_body
   // would add; the multipart text itself is never encoded again.
@@ -142,7 +154,7 @@ void CMIMEMessage::write_body(CFile& file) {
   tarvenkel::detail::FileOutput out(file);
   out.Append(m_sPreamble);
   out.Append("\r\n\r\n", 4);
-  m_FailedParts.RemoveAll();
+  failed_parts().RemoveAll();
   add_parts(out);
   // The closing line ends with CR LF, all that CMailMessage::prepare_body adds.
   put_delimiter(out, true);
@@ -162,7 +174,7 @@ void CMIMEMessage::add_parts(tarvenkel::detail::MimeOutput& out) {
     if (tarvenkel::HasEightBit(part.m_sContent.str()) && tarvenkel::CharsetParameter(parameters.str()).empty())
       parameters += "; charset=" + charset_for(part.m_sContent.str());
     if (out.AddPart(*pAgent, part.m_sContent, parameters, part.m_nEncoding, part.m_bPath)) continue;
-    m_FailedParts.Add(part.m_sContent);
+    failed_parts().Add(part.m_sContent);
     if (out.Count() == nBefore) out.Append("\r\n", 2);
   }
 }

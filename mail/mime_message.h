@@ -10,8 +10,11 @@
 #include "mail/mail_message.h"
 #include "mail/mime_content_agent.h"
 
+#include <memory>
+
 namespace tarvenkel::detail {
 class MimeOutput;
+struct MIMEMessageState;
 }
 
 class AFX_EXT_CLASS CMIMEMessage : public CMailMessage {
@@ -43,7 +46,7 @@ public:
   // attachment that could not be opened (it is sent as an empty part) or
   // not read to its end (it is sent cut short). Empty when every part was
   // written.
-  const CStringArray& GetFailedParts() const { return m_FailedParts; }
+  const CStringArray& GetFailedParts() const;
 
   // The process-wide registry of content agents. It owns them and deletes
   // them when it is destroyed.
@@ -122,7 +125,11 @@ protected:
   CString m_sBoundary;     // the boundary string, the same for every message unless a text holds it
   CString m_sContentType;  // "multipart/mixed"
   CList<CMIMEPart, const CMIMEPart&> m_PartList;  // the queued parts, in the order they are written
-  CStringArray m_FailedParts;  // the paths of the parts last written incompletely
+
+  // The list GetFailedParts returns, for a class that writes parts of its
+  // own in append_mime_parts: it empties it before writing and adds the
+  // content of each part it could not write whole.
+  CStringArray& failed_parts();
 
 private:
   // A text that held a line "--" + boundary would end its part there and
@@ -140,4 +147,8 @@ private:
   // Built when the module loads and destroyed when it unloads, by the
   // module's start-up sequence, which owns the object behind this reference.
   static CMIMETypeManager& m_MIMETypeManager;
+
+  // Everything else (the failed parts). Held by pointer, so that adding to
+  // it does not change the layout of a host's class derived from this one.
+  std::unique_ptr<tarvenkel::detail::MIMEMessageState> m_pMIMEState;
 };

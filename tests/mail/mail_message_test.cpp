@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <regex>
 #include <set>
 #include <string>
@@ -17,10 +18,12 @@ namespace {
 
 using ::testing::MatchesRegex;
 
-// The header lines split at CR LF; the final empty line is the last element.
-std::vector<std::string> HeaderLines(const CString& header) {
+// Formats the message and splits its header at CR LF; the final empty line
+// is the last element.
+std::vector<std::string> HeaderLines(CMailMessage& m) {
+  m.FormatMessage();
   std::vector<std::string> lines;
-  const std::string& h = header.str();
+  const std::string& h = m.m_sHeader.str();
   std::size_t start = 0;
   for (std::size_t pos; (pos = h.find("\r\n", start)) != std::string::npos; start = pos + 2)
     lines.push_back(h.substr(start, pos - start));
@@ -39,8 +42,7 @@ TEST(MailHeader, BlockIsByteForByteWithDateByPattern) {
   m.m_sFrom = "alarm@plant.example";
   m.m_sSubject = "Pump 3 pressure";
   m.AddRecipient("ops@plant.example", "", CMailMessage::TO);
-  m.FormatMessage();
-  const auto lines = HeaderLines(m.m_sHeader);
+  const auto lines = HeaderLines(m);
   ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[0], "From: alarm@plant.example");
   EXPECT_EQ(lines[1], "To: <ops@plant.example>");
@@ -58,14 +60,12 @@ TEST(MailHeader, DateUsesNumericOffsetAndEnglishNamesInAnyZone) {
   setenv("TZ", "CST-8", 1);
   tzset();
   CMailMessage m;
-  m.FormatMessage();
-  const auto lines = HeaderLines(m.m_sHeader);
+  const auto lines = HeaderLines(m);
   EXPECT_THAT(lines[3], MatchesRegex(std::string(kDatePattern)));
   EXPECT_EQ(lines[3].substr(lines[3].size() - 5), "+0800");
   setenv("TZ", "NST+05:30", 1);
   tzset();
-  m.FormatMessage();
-  EXPECT_EQ(HeaderLines(m.m_sHeader)[3].substr(lines[3].size() - 5), "-0530");
+  EXPECT_EQ(HeaderLines(m)[3].substr(lines[3].size() - 5), "-0530");
   if (old) setenv("TZ", saved.c_str(), 1);
   else unsetenv("TZ");
   tzset();
@@ -79,8 +79,7 @@ TEST(MailHeader, RecipientListsJoinEntriesAndLeaveOutBcc) {
   m.AddRecipient("c1@x", "C One", CMailMessage::CC);
   m.AddRecipient("c2@x", "", CMailMessage::CC);
   m.AddRecipient("hidden@x", "Hidden", CMailMessage::BCC);
-  m.FormatMessage();
-  const auto lines = HeaderLines(m.m_sHeader);
+  const auto lines = HeaderLines(m);
   EXPECT_EQ(lines[1], "To: Ops Desk <ops@x>,<a2@x>");
   EXPECT_EQ(lines[2], "Cc: C One<c1@x>,<c2@x>");
   EXPECT_EQ(m.m_sHeader.Find("hidden"), -1);
@@ -93,8 +92,7 @@ TEST(MailHeader, LineBreaksInValuesCannotStartNewHeaderLines) {
   m.m_sSubject = "one\nInjected: 1\rTwo";
   m.m_sMailer = "M\r\n\tfolded\r\n continued";
   m.AddRecipient("b@x>\r\nX-Evil: 1", "N", CMailMessage::TO);
-  m.FormatMessage();
-  const auto lines = HeaderLines(m.m_sHeader);
+  const auto lines = HeaderLines(m);
   ASSERT_EQ(lines.size(), 10u);  // six lines, two kept fold continuations, the Message-ID, the empty line
   EXPECT_EQ(lines[0], "From: a@x  Bcc: victim@y");
   EXPECT_EQ(lines[1], "To: N<b@x>  X-Evil: 1>");
@@ -105,8 +103,7 @@ TEST(MailHeader, LineBreaksInValuesCannotStartNewHeaderLines) {
   // A CR LF at the very end of a value has nothing folded after it.
   CMailMessage n;
   n.m_sSubject = "end\r\n";
-  n.FormatMessage();
-  EXPECT_EQ(HeaderLines(n.m_sHeader)[4], "Subject: end  ");
+  EXPECT_EQ(HeaderLines(n)[4], "Subject: end  ");
 }
 
 // A fold whose continuation line would hold only blanks is no fold: such a
@@ -115,8 +112,7 @@ TEST(MailHeader, FoldsLeavingBlankLinesBecomeBlanks) {
   CMailMessage m;
   m.m_sSubject = "a\r\n \r\n\tBcc: v@y";
   m.m_sMailer = "M\r\n \t";
-  m.FormatMessage();
-  const auto lines = HeaderLines(m.m_sHeader);
+  const auto lines = HeaderLines(m);
   ASSERT_EQ(lines.size(), 9u);  // six lines, one kept fold continuation, the Message-ID, the empty line
   EXPECT_EQ(lines[4], "Subject: a   ");
   EXPECT_EQ(lines[5], "\tBcc: v@y");
@@ -128,9 +124,8 @@ TEST(MailHeader, FormattingAgainRebuildsTheHeader) {
   m.m_sSubject = "first";
   m.FormatMessage();
   m.m_sSubject = "second";
-  m.FormatMessage();
+  EXPECT_EQ(HeaderLines(m).size(), 8u);
   EXPECT_EQ(m.m_sHeader.Find("first"), -1);
-  EXPECT_EQ(HeaderLines(m.m_sHeader).size(), 8u);
 }
 
 TEST(MailBody, EndsInExactlyOneAddedCrLf) {
@@ -146,55 +141,48 @@ TEST(MailBody, EndsInExactlyOneAddedCrLf) {
   }
 }
 
-struct Entry {
-  std::string address, name;
-};
-
-std::vector<Entry> Entries(CMailMessage& m, CMailMessage::RECIPIENTS_TYPE kind) {
-  std::vector<Entry> v;
+// The recipients of the kind as "[address|name]" each.
+std::string Entries(CMailMessage& m, CMailMessage::RECIPIENTS_TYPE kind) {
+  std::string entries;
   CString a, n;
   for (int i = 0; i < m.GetNumRecipients(kind); ++i) {
     EXPECT_EQ(m.GetRecipient(a, n, i, kind), 1);
-    v.push_back({a.str(), n.str()});
+    entries += "[" + a.str() + "|" + n.str() + "]";
   }
-  return v;
+  return entries;
 }
 
-MATCHER_P2(IsEntry, address, name, "") { return arg.address == address && arg.name == name; }
+// One AddMultipleRecipients call and what it returns.
+struct AddCall {
+  const char* recipients;
+  CMailMessage::RECIPIENTS_TYPE type;
+  int result;
+};
+
+// Makes the calls on one new message, then checks its three lists.
+void ExpectLists(std::initializer_list<AddCall> calls, const char* to, const char* cc, const char* bcc) {
+  CMailMessage m;
+  for (const AddCall& call : calls)
+    EXPECT_EQ(m.AddMultipleRecipients(call.recipients, call.type), call.result) << call.recipients;
+  EXPECT_EQ(Entries(m, CMailMessage::TO), to);
+  EXPECT_EQ(Entries(m, CMailMessage::CC), cc);
+  EXPECT_EQ(Entries(m, CMailMessage::BCC), bcc);
+}
 
 TEST(AddMultipleRecipients, SplitsAtSemicolonsOnlyAndKeepsBlanks) {
-  using ::testing::ElementsAre;
-  CMailMessage m;
-  EXPECT_EQ(m.AddMultipleRecipients("N1 <A1>;A2", CMailMessage::TO), 1);
-  EXPECT_THAT(Entries(m, CMailMessage::TO), ElementsAre(IsEntry("A1", "N1 "), IsEntry("A2", "")));
-
-  CMailMessage b;
-  EXPECT_EQ(b.AddMultipleRecipients("A1; A2, A3;N <A4> rest;x>y", CMailMessage::CC), 1);
-  EXPECT_THAT(Entries(b, CMailMessage::CC),
-              ElementsAre(IsEntry("A1", ""), IsEntry(" A2, A3", ""), IsEntry("A4", "N "), IsEntry("x>y", "")));
+  ExpectLists({{"N1 <A1>;A2", CMailMessage::TO, 1}}, "[A1|N1 ][A2|]", "", "");
+  ExpectLists({{"A1; A2, A3;N <A4> rest;x>y", CMailMessage::CC, 1}}, "", "[A1|][ A2, A3|][A4|N ][x>y|]", "");
 }
 
 TEST(AddMultipleRecipients, EmptyPiecesBecomeEmptyRecipients) {
-  using ::testing::ElementsAre;
-  CMailMessage m;
-  EXPECT_EQ(m.AddMultipleRecipients("", CMailMessage::TO), 1);
-  EXPECT_THAT(Entries(m, CMailMessage::TO), ElementsAre(IsEntry("", "")));
-  CMailMessage n;
-  EXPECT_EQ(n.AddMultipleRecipients("A1;", CMailMessage::TO), 1);
-  EXPECT_EQ(n.AddMultipleRecipients(";;", CMailMessage::BCC), 1);
-  EXPECT_THAT(Entries(n, CMailMessage::TO), ElementsAre(IsEntry("A1", ""), IsEntry("", "")));
-  EXPECT_EQ(n.GetNumRecipients(CMailMessage::BCC), 3);
+  ExpectLists({{"", CMailMessage::TO, 1}}, "[|]", "", "");
+  ExpectLists({{"A1;", CMailMessage::TO, 1}, {";;", CMailMessage::BCC, 1}}, "[A1|][|]", "", "[|][|][|]");
 }
 
 TEST(AddMultipleRecipients, MalformedPieceStopsButKeepsEarlierOnes) {
-  using ::testing::ElementsAre;
-  CMailMessage m;
-  EXPECT_EQ(m.AddMultipleRecipients("ok@x;N1 <A1;later@x", CMailMessage::TO), 0);
-  EXPECT_THAT(Entries(m, CMailMessage::TO), ElementsAre(IsEntry("ok@x", "")));
-  CMailMessage n;
-  EXPECT_EQ(n.AddMultipleRecipients("a>b <c", CMailMessage::TO), 0);
-  EXPECT_EQ(n.AddMultipleRecipients("N <a> <b", CMailMessage::TO), 1);  // a ">" after the first "<" suffices
-  EXPECT_THAT(Entries(n, CMailMessage::TO), ElementsAre(IsEntry("a", "N ")));
+  ExpectLists({{"ok@x;N1 <A1;later@x", CMailMessage::TO, 0}}, "[ok@x|]", "", "");
+  // A ">" after the first "<" suffices.
+  ExpectLists({{"a>b <c", CMailMessage::TO, 0}, {"N <a> <b", CMailMessage::TO, 1}}, "[a|N ]", "", "");
 }
 
 TEST(Recipients, KindsAreSeparateAndOutOfRangeLeavesOutputs) {

@@ -23,6 +23,16 @@ BYTE* make_block(const std::string& bytes) {
   return p;
 }
 
+// Sets the record's values and length, and gives it a copy of the block when
+// there is one.
+void set(CAlarmMsg& msg, int v1, int v2, int v3, int len, const std::string& block = "") {
+  msg.m_nValue1 = v1;
+  msg.m_nValue2 = v2;
+  msg.m_nValue3 = v3;
+  msg.m_nDataLen = len;
+  if (!block.empty()) msg.m_pData = make_block(block);
+}
+
 std::string store(CAlarmMsg& msg, int nBufSize = 4096) {
   CMemFile file;
   {
@@ -77,19 +87,12 @@ TEST(AlarmMsg, LayoutIsByteForByteWithTheSecondValueFirst) {
   EXPECT_EQ(store(empty), std::string(16, '\0'));
 
   CAlarmMsg msg;
-  msg.m_nValue1 = 1;
-  msg.m_nValue2 = 2;
-  msg.m_nValue3 = 3;
-  msg.m_nDataLen = 3;
-  msg.m_pData = make_block("abc");
+  set(msg, 1, 2, 3, 3, "abc");
   EXPECT_EQ(store(msg), std::string("\x02\0\0\0\x01\0\0\0\x03\0\0\0\x03\0\0\0abc", 19));
 
   // Negative values and the sign of the length survive as two's complement.
   CAlarmMsg neg;
-  neg.m_nValue1 = -1;
-  neg.m_nValue2 = INT32_MIN;
-  neg.m_nValue3 = 0x12345678;
-  neg.m_nDataLen = -5;
+  set(neg, -1, INT32_MIN, 0x12345678, -5);
   EXPECT_EQ(store(neg), RawRecord(-1, INT32_MIN, 0x12345678, -5));
 }
 
@@ -162,11 +165,7 @@ TEST(AlarmMsg, SeveralRecordsInOneArchiveEachTakeTheirOwnBytes) {
     CArchive store_ar(&out, CArchive::store, 32);
     for (const Expect& e : expected) {
       CAlarmMsg m;
-      m.m_nValue1 = e.v1;
-      m.m_nValue2 = e.v2;
-      m.m_nValue3 = e.v3;
-      m.m_nDataLen = e.len;
-      if (!e.block.empty()) m.m_pData = make_block(e.block);
+      set(m, e.v1, e.v2, e.v3, e.len, e.block);
       m.Serialize(store_ar);
     }
   }
@@ -233,9 +232,7 @@ TEST(AlarmMsg, AFailedLoadStoresBackBesideAGoodRecordAndBothReload) {
     EXPECT_EQ(cut.m_nDataLen, 0);
     EXPECT_EQ(cut.m_pData, nullptr);
     CAlarmMsg good;
-    good.m_nValue1 = 7;
-    good.m_nDataLen = 3;
-    good.m_pData = make_block("abc");
+    set(good, 7, 0, 0, 3, "abc");
     const std::string archive = store(cut) + store(good);
     CMemFile file(reinterpret_cast<BYTE*>(const_cast<char*>(archive.data())), static_cast<UINT>(archive.size()));
     CArchive ar(&file, CArchive::load);
@@ -259,11 +256,7 @@ TEST(AlarmMsg, BlocksLargerThanOneReadStepLoadExactly) {
 
 TEST(AlarmMsg, InitReleasesTheBlockAndZeroesEverything) {
   CAlarmMsg msg;
-  msg.m_nValue1 = 5;
-  msg.m_nValue2 = 6;
-  msg.m_nValue3 = 7;
-  msg.m_nDataLen = 3;
-  msg.m_pData = make_block("abc");
+  set(msg, 5, 6, 7, 3, "abc");
   msg.Init();  // the sanitizer build reports the block if it leaks here
   EXPECT_EQ(msg.m_nValue1 | msg.m_nValue2 | msg.m_nValue3 | msg.m_nDataLen, 0);
   EXPECT_EQ(msg.m_pData, nullptr);

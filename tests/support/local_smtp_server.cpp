@@ -70,4 +70,14 @@ ParsedMessage ParseMessage(const std::string& emlPath) {
   return parsed;
 }
 
+std::string Envelope(const std::string& emlPath) {
+  return ReadFile(emlPath.substr(0, emlPath.size() - 4) + ".json");
+}
+
+::testing::AssertionResult EnvelopeHas(const std::string& emlPath, const std::string& text) {
+  const std::string envelope = Envelope(emlPath);
+  if (envelope.find(text) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "the envelope " << envelope << " does not hold " << text;
+}
+
 }  // namespace tarvenkel::test

@@ -6,6 +6,8 @@
 #include "tests/support/port_service.h"
 #include "tests/support/test_paths.h"
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +26,13 @@ struct ParsedMessage {
 };
 // Parses a stored message; throws std::runtime_error when the parser fails.
 ParsedMessage ParseMessage(const std::string& emlPath);
+
+// The envelope the server stored beside a message (NNNN.json beside
+// NNNN.eml): "mail_from" and "rcpt_tos" as JSON.
+std::string Envelope(const std::string& emlPath);
+// Success when the envelope of the message holds the text; the failure
+// shows the envelope.
+::testing::AssertionResult EnvelopeHas(const std::string& emlPath, const std::string& text);
 
 class LocalSmtpServer {
 public:

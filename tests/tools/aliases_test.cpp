@@ -2,6 +2,7 @@
 // The addresses of the local machine: an aliases file read and followed
 // (chains, loops, unknown names, members that cannot be sent to), the
 // default domain, the sender, and header fields qualified in place.
+#include "tests/support/text_case.h"
 #include "tools/send/aliases.h"
 
 #include <gtest/gtest.h>
@@ -73,10 +74,7 @@ TEST(Aliases, RecipientsFollowChainsStopAtLoopsAndGetTheDefaultDomain) {
 }
 
 TEST(Aliases, ABadFileIsRefusedWithItsLine) {
-  const struct {
-    const char* text;
-    const char* error;
-  } cases[] = {
+  const TextCase cases[] = {
       {"root ops@x\n", "line 1: expected 'name: address, address'"},
       {"# c\n  ops@x\n", "line 2: a continuation line without an alias before it"},
       {"root: a@x\nRoot: b@x\n", "line 2: alias 'Root' given twice"},
@@ -86,8 +84,8 @@ TEST(Aliases, ABadFileIsRefusedWithItsLine) {
   for (const auto& c : cases) {
     Aliases aliases;
     std::string error;
-    EXPECT_FALSE(aliases.Read(c.text, error)) << c.text;
-    EXPECT_EQ(error, c.error) << c.text;
+    EXPECT_FALSE(aliases.Read(c.input, error)) << c.input;
+    EXPECT_EQ(error, c.expected) << c.input;
   }
   Aliases aliases;
   std::string error;

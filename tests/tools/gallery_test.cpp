@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
+#include "tests/support/process_runner.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 namespace {
@@ -16,8 +16,9 @@ unsigned be32(const std::string& s, std::size_t at) {
 TEST(Gallery, WritesPngOfTheWholeSheet) {
   tarvenkel::test::TempDir dir;
   std::string out = dir.file("gallery.png");
-  std::string cmd = tarvenkel::test::BinaryPath("tools/tarvenkel-gallery") + " " + out;
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const std::string gallery = tarvenkel::test::BinaryPath("tools/tarvenkel-gallery");
+  const tarvenkel::test::ProcessResult run = tarvenkel::test::RunProcess({gallery, out});
+  ASSERT_EQ(run.status, 0) << run.Describe();
   std::string png = tarvenkel::test::ReadFile(out);
   ASSERT_GT(png.size(), 33u);
   EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1A\n", 8));
@@ -25,8 +26,7 @@ TEST(Gallery, WritesPngOfTheWholeSheet) {
   EXPECT_EQ(be32(png, 16), 610u);
   EXPECT_EQ(be32(png, 20), 564u);
   // Usage error without a path.
-  std::string bare = tarvenkel::test::BinaryPath("tools/tarvenkel-gallery") + " 2>/dev/null";
-  EXPECT_NE(std::system(bare.c_str()), 0);
+  EXPECT_NE(tarvenkel::test::RunProcess({gallery}).status, 0);
 }
 
 }  // namespace

@@ -2,13 +2,13 @@
 // The manual pages cannot drift from the programs: every option that --help
 // prints, and every usage line, appears in the page's source; the sender's
 // exit codes and configuration keys are in its page and in the README.
+#include "tests/support/process_runner.h"
 #include "tests/support/test_paths.h"
 #include "tools/send/send_config.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
@@ -16,15 +16,11 @@
 namespace tarvenkel::test {
 namespace {
 
-std::string Output(const std::string& command) {
-  std::string text;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-  EXPECT_EQ(pclose(pipe), 0) << command;
-  return text;
+// What the tool of the build tree prints for --help, which must exit 0.
+std::string Help(const std::string& tool) {
+  const ProcessResult run = RunProcess({BinaryPath("tools/" + tool), "--help"});
+  EXPECT_EQ(run.status, 0) << tool << " --help: " << run.Describe();
+  return run.out;
 }
 
 // The page's text without scdoc's bold and underline marks.
@@ -57,7 +53,7 @@ bool HasWord(const std::string& text, const std::string& word) {
 
 TEST(ManPages, EveryOptionAndUsageLineOfHelpIsInThePage) {
   for (const char* tool : {"tarvenkel-send", "tarvenkel-archive-dump"}) {
-    const std::string help = Output(BinaryPath(std::string("tools/") + tool) + " --help");
+    const std::string help = Help(tool);
     const std::string page = PlainText(ReadFile(SourcePath(std::string("tools/man/") + tool + ".1.scd")));
     std::set<std::string> options;
     for (size_t at = help.find('-'); at != std::string::npos; at = help.find('-', at + 1)) {
@@ -78,7 +74,7 @@ TEST(ManPages, EveryOptionAndUsageLineOfHelpIsInThePage) {
 }
 
 TEST(ManPages, TheSendersExitCodesAndKeysAreInThePageAndTheReadme) {
-  const std::string help = Output(BinaryPath("tools/tarvenkel-send") + " --help");
+  const std::string help = Help("tarvenkel-send");
   const std::string page = PlainText(ReadFile(SourcePath("tools/man/tarvenkel-send.1.scd")));
   const std::string readme = ReadFile(SourcePath("README.md"));
   // The codes are the lines of the help's table: blanks, a number, two blanks.

@@ -3,8 +3,8 @@
 // the tests (HTTPS on 127.0.0.1, the test CA): cached and refreshed access
 // tokens, rotated refresh tokens, the provider's refusals, the device flow,
 // the code flow with PKCE, and a crash while the store is saved.
-#include "tests/support/port_service.h"
-#include "tests/support/test_certificates.h"
+#include "tests/support/oauth2_provider_fixture.h"
+#include "tests/support/process_runner.h"
 #include "tests/support/test_paths.h"
 #include "tools/send/oauth2_client.h"
 #include "tools/send/token_store.h"
@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -21,24 +22,12 @@
 #include <sstream>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 namespace tarvenkel::test {
 namespace {
 
-class OAuth2Test : public ::testing::Test {
+class OAuth2Test : public OAuth2ProviderTest {
 protected:
-  // Starts the provider with the given options (after the certificate and log ones).
-  void StartProvider(const std::vector<std::string>& options) {
-    std::vector<std::string> args = {SystemPython(), SourcePath("tests/tools/oauth2_provider.py"),
-                                     "--cert", m_certs.ServerCert(), "--key", m_certs.ServerKey(),
-                                     "--log", m_dir.file("provider.log")};
-    args.insert(args.end(), options.begin(), options.end());
-    m_provider = std::make_unique<PortService>(args, m_dir.file("provider.err"));
-  }
-  std::string Endpoint(const std::string& path) const {
-    return "https://127.0.0.1:" + std::to_string(m_provider->port()) + path;
-  }
   OAuth2Settings Settings() const {
     OAuth2Settings s;
     s.provider = "custom";
@@ -49,29 +38,12 @@ protected:
     s.caFile = m_certs.CAFile();
     return s;
   }
-  void Store(const std::string& refresh, const std::string& access, long expiresIn) {
-    std::string error;
-    ASSERT_TRUE(WriteTokenStore(m_dir.file("tokens.json"), {refresh, access, std::time(nullptr) + expiresIn}, error))
-        << error;
-  }
   TokenStore Stored() const {
     TokenStore store;
     std::string error;
     EXPECT_TRUE(ReadTokenStore(m_dir.file("tokens.json"), store, error)) << error;
     return store;
   }
-  // The token requests the provider has seen, one JSON line each.
-  int ProviderRequests() const {
-    std::ifstream log(m_dir.file("provider.log"));
-    std::string line;
-    int count = 0;
-    while (std::getline(log, line)) ++count;
-    return count;
-  }
-
-  TestCertificates m_certs;
-  TempDir m_dir;
-  std::unique_ptr<PortService> m_provider;
 };
 
 TEST_F(OAuth2Test, AccessTokensComeFromTheStoreOrAreRefreshedAndSavedFirst) {
@@ -235,12 +207,13 @@ TEST_F(OAuth2Test, ACrashWhileSavingLeavesTheOldOrTheNewStoreWhole) {
     StartProvider({"--refresh-token", "r0", "--rotate"});
     Store("r0", "", -1);
     // Under AddressSanitizer a preloaded library must not stop the program.
-    const std::string command = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" KILL_ON_RENAME=" +
-                                std::string(when) + " LD_PRELOAD=" + shim + " " + driver + " " +
-                                Endpoint("/token") + " " + m_certs.CAFile() + " " + m_dir.file("tokens.json") +
-                                " >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGKILL)) << status;
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string asanOptions = (asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") +
+                                    "verify_asan_link_order=0";
+    const ProcessResult run =
+        RunProcess({driver, Endpoint("/token"), m_certs.CAFile(), m_dir.file("tokens.json")},
+                   {.env = {"ASAN_OPTIONS=" + asanOptions, "KILL_ON_RENAME=" + std::string(when), "LD_PRELOAD=" + shim}});
+    ASSERT_NE(run.signal, 0) << run.Describe();
     const TokenStore after = Stored();
     EXPECT_EQ(after.refreshToken, std::string(when) == "before" ? "r0" : "refresh-1");
   }

@@ -3,6 +3,7 @@
 // every mistake, the refusal of a secret that every user may read, and where
 // the file is looked for.
 #include "tests/support/test_paths.h"
+#include "tests/support/text_case.h"
 #include "tools/send/send_config.h"
 
 #include <gtest/gtest.h>
@@ -48,10 +49,7 @@ TEST(SendConfig, EveryKeyWithCommentsBlanksAndCrLf) {
 }
 
 TEST(SendConfig, EachMistakeNamesItsLine) {
-  const struct {
-    const char* text;
-    const char* error;
-  } cases[] = {
+  const TextCase cases[] = {
       {"server = a\nservr = b\n", "line 2: unknown key 'servr' (did you mean 'server'?)"},
       {"pasword_file = /pw\n", "line 1: unknown key 'pasword_file' (did you mean 'password-file'?)"},
       {"cafile = /a\nca-file = /b\n", "line 2: given twice"},
@@ -68,8 +66,8 @@ TEST(SendConfig, EachMistakeNamesItsLine) {
   for (const auto& c : cases) {
     SendConfig config;
     std::string error;
-    EXPECT_FALSE(ParseSendConfig(c.text, config, error)) << c.text;
-    EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.text << " gave: " << error;
+    EXPECT_FALSE(ParseSendConfig(c.input, config, error)) << c.input;
+    EXPECT_EQ(error.rfind(c.expected, 0), 0u) << c.input << " gave: " << error;
   }
 }
 

@@ -4,6 +4,7 @@
 // of line ends for the header and the data phase, NUL bytes refused, and the
 // lone-dot end of a message.
 #include "smtp/dot_stuffer.h"
+#include "tests/support/text_case.h"
 #include "tools/send/sendmail_input.h"
 
 #include <gtest/gtest.h>
@@ -36,10 +37,7 @@ std::string OnTheWire(const std::string& body) {
 }
 
 TEST(SendmailInput, AddressListsGiveTheBareAddresses) {
-  const struct {
-    const char* list;
-    const char* addresses;
-  } cases[] = {
+  const TextCase cases[] = {
       {"ops@example.org", "ops@example.org"},
       {" a@x ,b@x,, ", "a@x|b@x"},
       {"Ops Desk <ops@x>, \"Doe, Jane\" <jane@x>", "ops@x|jane@x"},
@@ -53,7 +51,7 @@ TEST(SendmailInput, AddressListsGiveTheBareAddresses) {
       {"\"quoted \\\" <fake@x>\" <real@x>", "real@x"},
       {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(Joined(AddressesOf(c.list)), c.addresses) << c.list;
+  for (const auto& c : cases) EXPECT_EQ(Joined(AddressesOf(c.input)), c.expected) << c.input;
 }
 
 TEST(SendmailInput, TheHeaderLosesItsBccFieldsAndGivesTheRecipients) {
@@ -183,10 +181,7 @@ TEST(SendmailInput, WhereTheHeaderBlockEnds) {
 }
 
 TEST(SendmailInput, ALoneDotEndsTheMessage) {
-  const struct {
-    const char* text;
-    const char* body;
-  } cases[] = {
+  const TextCase cases[] = {
       {"a\n.b\n.\nlost\n", "a\n.b\n"},
       {"a\r\n.\r\nlost", "a\r\n"},
       {"a\r.\rlost", "a\r"},
@@ -196,8 +191,8 @@ TEST(SendmailInput, ALoneDotEndsTheMessage) {
   };
   for (const auto& c : cases) {
     std::string body;
-    ReadIncomingMessage(std::string("\n") + c.text, &body, true);
-    EXPECT_EQ(body, c.body) << c.text;
+    ReadIncomingMessage(std::string("\n") + c.input, &body, true);
+    EXPECT_EQ(body, c.expected) << c.input;
   }
   std::string kept;
   ReadIncomingMessage("\na\n.\nkept\n", &kept, false);

@@ -5,7 +5,7 @@
 // refused cached token, the exit statuses, the first sign-in, and no token in
 // --verbose output.
 #include "tests/support/local_smtp_server.h"
-#include "tests/support/port_service.h"
+#include "tests/support/oauth2_provider_fixture.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/test_paths.h"
@@ -26,39 +26,19 @@ namespace {
 
 const std::string kUser = "alarm@example.com";
 
-class TarvenkelSendOAuth2 : public testing::Test {
+class TarvenkelSendOAuth2 : public OAuth2ProviderTest {
 protected:
-  void StartProvider(const std::vector<std::string>& options) {
-    m_provider = std::make_unique<PortService>(
-        Join({SystemPython(), SourcePath("tests/tools/oauth2_provider.py"), "--cert", m_certs.ServerCert(), "--key",
-              m_certs.ServerKey(), "--log", m_dir.file("provider.log")},
-             options),
-        m_dir.file("provider.err"));
-  }
   // A configuration file for the built-in refresh against the provider (or
   // a closed port when none runs), with the extra lines.
   std::string Config(const std::string& extra = "") {
-    const std::string endpoint =
-        "https://127.0.0.1:" + std::to_string(m_provider ? m_provider->port() : 1);
     const std::string path = m_dir.file("send.conf");
     std::ofstream(path) << "oauth2-provider = custom\noauth2-client-id = client-1\n"
-                        << "oauth2-token-endpoint = " << endpoint << "/token\n"
-                        << "oauth2-device-endpoint = " << endpoint << "/device\n"
+                        << "oauth2-token-endpoint = " << Endpoint("/token") << "\n"
+                        << "oauth2-device-endpoint = " << Endpoint("/device") << "\n"
                         << "oauth2-scope = mail\noauth2-token-store = " << m_dir.file("tokens.json") << "\n"
                         << "cafile = " << m_certs.CAFile() << "\n"
                         << extra;
     return path;
-  }
-  void Store(const std::string& refresh, const std::string& access, long expiresIn) {
-    std::string error;
-    ASSERT_TRUE(WriteTokenStore(m_dir.file("tokens.json"), {refresh, access, std::time(nullptr) + expiresIn}, error))
-        << error;
-  }
-  int ProviderRequests() const {
-    std::ifstream log(m_dir.file("provider.log"));
-    int count = 0;
-    for (std::string line; std::getline(log, line);) ++count;
-    return count;
   }
   // tarvenkel-send with the arguments after the usual ones, --verbose.
   ProcessResult Send(int port, const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
@@ -69,10 +49,6 @@ protected:
                       {.env = Join({"TARVENKEL_PASSWORD", "TARVENKEL_TOKEN", "XDG_CONFIG_HOME=/nonexistent"}, env),
                        .timeoutMs = 60000});
   }
-
-  TestCertificates m_certs;
-  TempDir m_dir;
-  std::unique_ptr<PortService> m_provider;
 };
 
 TEST_F(TarvenkelSendOAuth2, TheTokenStoreIsUsedRefreshedAndRetriedOnce) {

@@ -13,92 +13,31 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sysexits.h>
 #include <unistd.h>
 
 namespace tarvenkel::test {
 namespace {
 
-struct Outcome {
-  int status = -1;  // exit status, or -1 when the program did not exit normally
-  std::string out;
-  std::string err;
-};
+// What a run of a program left: its exit status (-1 when it did not exit
+// normally) and what it wrote.
+using Outcome = ProcessResult;
 
 // Runs a program with the arguments, feeding it input on standard input. The
 // child gets this process's environment without TARVENKEL_PASSWORD, plus the
 // NAME=VALUE entries of env.
 Outcome RunProgram(const std::vector<std::string>& args, const std::string& input = "",
                    const std::vector<std::string>& env = {}) {
-  int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    unsetenv("TARVENKEL_PASSWORD");
-    for (const std::string& entry : env) putenv(const_cast<char*>(entry.c_str()));
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  signal(SIGPIPE, SIG_IGN);
-  Outcome outcome;
-  size_t written = 0;
-  int inFd = in[1];
-  if (input.empty()) {
-    close(inFd);
-    inFd = -1;
-  }
-  int open = 2;
-  while (open > 0 || inFd >= 0) {
-    pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
-    if (poll(fds, 3, 60000) <= 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buffer[65536];
-      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        (i == 0 ? outcome.out : outcome.err).append(buffer, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        (i == 0 ? out[0] : err[0]) = -1;
-        --open;
-      }
-    }
-    if (inFd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t n = write(inFd, input.data() + written, input.size() - written);
-      if (n > 0) written += static_cast<size_t>(n);
-      if (n < 0 || written == input.size()) {
-        close(inFd);
-        inFd = -1;
-      }
-    }
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
+  return RunProcess(args, {.input = input, .env = Join({"TARVENKEL_PASSWORD"}, env)});
 }
 
 std::string Tool() { return BinaryPath("tools/tarvenkel-send"); }
@@ -129,9 +68,6 @@ std::string WriteConfig(const TempDir& dir, const std::string& text, mode_t mode
   chmod(dir.file("tarvenkel/send.conf").c_str(), mode);
   return "XDG_CONFIG_HOME=" + dir.path();
 }
-
-// The envelope aiosmtpd stored beside a message.
-std::string Envelope(const std::string& message) { return ReadFile(message.substr(0, message.size() - 4) + ".json"); }
 
 // Python's reading of a message file, see describe_mail.py.
 std::string Describe(const std::string& message, const std::vector<std::string>& attachments = {}) {
@@ -729,8 +665,8 @@ TEST_F(TarvenkelSendConfig, TheFileGivesDefaultsAndTheFlagsWin) {
   EXPECT_EQ(bothFlags.status, 0) << bothFlags.err;
   auto messages = server.Messages(2);
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_NE(Envelope(messages[0]).find("\"mail_from\": \"file@plant.example\""), std::string::npos);
-  EXPECT_NE(Envelope(messages[1]).find("\"mail_from\": \"flag@plant.example\""), std::string::npos);
+  EXPECT_TRUE(EnvelopeHas(messages[0], "\"mail_from\": \"file@plant.example\""));
+  EXPECT_TRUE(EnvelopeHas(messages[1], "\"mail_from\": \"flag@plant.example\""));
 }
 
 TEST_F(TarvenkelSendConfig, ABadFileIsRefusedBeforeAnythingIsSentWith78) {
@@ -783,8 +719,8 @@ TEST_F(TarvenkelSendConfig, AFileReadableByAllThatNamesAPrivatePasswordFileServe
   auto messages = server.Messages(2);
   ASSERT_EQ(messages.size(), 2u);
   for (const std::string& m : messages) {
-    EXPECT_NE(Envelope(m).find("\"mail_from\": \"cron@plant.example\""), std::string::npos) << Envelope(m);
-    EXPECT_NE(Envelope(m).find("\"authenticated\": true"), std::string::npos) << Envelope(m);
+    EXPECT_TRUE(EnvelopeHas(m, "\"mail_from\": \"cron@plant.example\""));
+    EXPECT_TRUE(EnvelopeHas(m, "\"authenticated\": true"));
     const std::string wire = ReadFile(m);
     const size_t from = wire.find("\r\nFrom: ") == std::string::npos ? wire.find("From: ") : wire.find("\r\nFrom: ") + 2;
     EXPECT_NE(wire.substr(from, wire.find('\n', from) - from).find("Station 7"), std::string::npos) << wire;
@@ -810,10 +746,8 @@ TEST_F(TarvenkelSendAsSendmail, ACronMessageGoesToItsHeaderRecipientsWithoutItsB
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   auto messages = server.Messages(1);
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_NE(Envelope(messages[0]).find("\"mail_from\": \"cron@plant.example\", \"rcpt_tos\": [\"ops@plant.example\", "
-                                       "\"audit@plant.example\", \"archive@plant.example\"]"),
-            std::string::npos)
-      << Envelope(messages[0]);
+  EXPECT_TRUE(EnvelopeHas(messages[0], "\"mail_from\": \"cron@plant.example\", \"rcpt_tos\": [\"ops@plant.example\", "
+                                       "\"audit@plant.example\", \"archive@plant.example\"]"));
   const std::string wire = ReadFile(messages[0]);
   EXPECT_EQ(wire.find("Bcc"), std::string::npos) << wire;
   EXPECT_EQ(wire.find("archive@"), std::string::npos) << wire;
@@ -834,9 +768,8 @@ TEST_F(TarvenkelSendAsSendmail, ACronMessageGoesToItsHeaderRecipientsWithoutItsB
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   messages = server.Messages(2);
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_NE(Envelope(messages[1]).find("\"mail_from\": \"jobs@plant.example\", \"rcpt_tos\": [\"desk@plant.example\"]"),
-            std::string::npos)
-      << Envelope(messages[1]);
+  EXPECT_TRUE(EnvelopeHas(messages[1],
+                          "\"mail_from\": \"jobs@plant.example\", \"rcpt_tos\": [\"desk@plant.example\"]"));
   EXPECT_NE(ReadFile(messages[1]).find("\r\nFrom: \"Nightly \\\"jobs\\\"\" <jobs@plant.example>\r\n"),
             std::string::npos)
       << ReadFile(messages[1]);
@@ -860,10 +793,8 @@ TEST_F(TarvenkelSendAsSendmail, ALargeMessageArrivesWholeAndANulSendsNothing) {
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   auto messages = server.Messages(1, 20000);
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_NE(Envelope(messages[0]).find("\"rcpt_tos\": [\"\\\"john smith\\\"@plant.example\", "
-                                       "\"audit@plant.example\"]"),
-            std::string::npos)
-      << Envelope(messages[0]);
+  EXPECT_TRUE(EnvelopeHas(messages[0], "\"rcpt_tos\": [\"\\\"john smith\\\"@plant.example\", "
+                                       "\"audit@plant.example\"]"));
   const std::string wire = ReadFile(messages[0]);
   const std::string header = "To: \"john smith\"@plant.example\r\nSubject: nightly\r\n"
                              "Date: Thu, 10 Dec 2026 10:00:00 +0000\r\nMessage-ID: <1@plant.example>\r\n"
@@ -929,6 +860,15 @@ protected:
     for (const std::string& reply : login) script.Reply(reply);
     return script;
   }
+  // A server that answers the login with the reply: at once in the short
+  // dialogue (AUTH PLAIN with its initial response), after the two LOGIN
+  // prompts in the long one.
+  static SmtpScript RefusedLogin(bool shortDialogue, const std::string& reply) {
+    return Opened(shortDialogue, shortDialogue ? std::vector<std::string>{reply}
+                                               : std::vector<std::string>{"334 VXNlcm5hbWU6\r\n",
+                                                                          "334 UGFzc3dvcmQ6\r\n", reply})
+        .Close();
+  }
   // The replies to MAIL FROM, the two RCPT TOs and DATA, one command each.
   static SmtpScript& Envelope(SmtpScript& script, const char* rcpt1, const char* rcpt2, const char* data) {
     return script.Reply("250 sender ok\r\n").Reply(rcpt1).Reply(rcpt2).Reply(data);
@@ -984,22 +924,10 @@ TEST_F(TarvenkelSendExitCodes, BothWaysAndBothDialoguesTellRetryFromGiveUp) {
        "server said: 554 no service"},
       {"a 421 greeting", [](bool) { return SmtpScript().Send("421 too busy\r\n").Close(); }, EX_TEMPFAIL,
        "server said: 421 too busy"},
-      {"the login refused",
-       [](bool s) {
-         return Opened(s, s ? std::vector<std::string>{"535 5.7.8 bad credentials\r\n"}
-                            : std::vector<std::string>{"334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
-                                                       "535 5.7.8 bad credentials\r\n"})
-             .Close();
-       },
-       EX_NOPERM, "server said: 535 5.7.8 bad credentials", true},
-      {"the login refused for now",
-       [](bool s) {
-         return Opened(s, s ? std::vector<std::string>{"454 4.7.0 try later\r\n"}
-                            : std::vector<std::string>{"334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
-                                                       "454 4.7.0 try later\r\n"})
-             .Close();
-       },
-       EX_TEMPFAIL, "server said: 454 4.7.0 try later", true},
+      {"the login refused", [](bool s) { return RefusedLogin(s, "535 5.7.8 bad credentials\r\n"); }, EX_NOPERM,
+       "server said: 535 5.7.8 bad credentials", true},
+      {"the login refused for now", [](bool s) { return RefusedLogin(s, "454 4.7.0 try later\r\n"); }, EX_TEMPFAIL,
+       "server said: 454 4.7.0 try later", true},
   };
   for (const Row& row : rows) {
     for (bool shortDialogue : {false, true}) {
@@ -1043,11 +971,9 @@ TEST_F(TarvenkelSendMessages, AddressListsAndASendersName) {
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   auto messages = server.Messages(1);
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_NE(Envelope(messages[0]).find("\"mail_from\": \"alarm@plant.example\", \"rcpt_tos\": [\"john@plant.example\", "
+  EXPECT_TRUE(EnvelopeHas(messages[0], "\"mail_from\": \"alarm@plant.example\", \"rcpt_tos\": [\"john@plant.example\", "
                                        "\"desk@plant.example\", \"\\\"night shift\\\"@plant.example\", "
-                                       "\"a1@plant.example\", \"a2@plant.example\"]"),
-            std::string::npos)
-      << Envelope(messages[0]);
+                                       "\"a1@plant.example\", \"a2@plant.example\"]"));
   EXPECT_NE(ReadFile(messages[0]).find("From: Station 7 <alarm@plant.example>\r\n"), std::string::npos)
       << ReadFile(messages[0]);
 }

@@ -26,12 +26,17 @@ void expect_frame(const CRasterSurface& s, COLORREF crFirst, COLORREF crSecond) 
   }
 }
 
+// Draws a frame in the test's colours through dc.
+void draw_frame(CDC& dc, const CRect& rc, BOOL bFill, BOOL bRaised, int nWidth, int nPrintOffset = 0) {
+  C3DWin frame;
+  frame.SetWin(rc, bFill, bRaised, nWidth, kFill, kHigh, kShadow);
+  frame.Draw(&dc, nPrintOffset);
+}
+
 TEST(ThreeDFrame, RaisedHasHighlightTopLeftAndShadowBottomRight) {
   CRasterSurface s(40, 40, kBack);
   CDC dc(&s);
-  C3DWin frame;
-  frame.SetWin(CRect(10, 10, 20, 20), TRUE, TRUE, 1, kFill, kHigh, kShadow);
-  frame.Draw(&dc, 5);  // no effect on screen
+  draw_frame(dc, CRect(10, 10, 20, 20), TRUE, TRUE, 1, 5);  // no effect on screen
   expect_frame(s, kHigh, kShadow);
   // The fill covers the inside and stops short of the right column and bottom
   // row, which the edges then paint.
@@ -42,9 +47,7 @@ TEST(ThreeDFrame, RaisedHasHighlightTopLeftAndShadowBottomRight) {
 TEST(ThreeDFrame, SunkenSwapsColoursAndUnfilledLeavesInside) {
   CRasterSurface s(40, 40, kBack);
   CDC dc(&s);
-  C3DWin frame;
-  frame.SetWin(CRect(10, 10, 20, 20), FALSE, FALSE, 1, kFill, kHigh, kShadow);
-  frame.Draw(&dc, 0);
+  draw_frame(dc, CRect(10, 10, 20, 20), FALSE, FALSE, 1);
   expect_frame(s, kShadow, kHigh);
   EXPECT_EQ(s.GetPixel(15, 15), kBack);
 }
@@ -53,9 +56,7 @@ TEST(ThreeDFrame, PrinterDrawsBlackWithoutFillAndWidensByOffset) {
   CPrinterSurface page(40, 40);
   page.Clear(kBack);
   CDC dc(&page);
-  C3DWin frame;
-  frame.SetWin(CRect(10, 10, 20, 20), TRUE, TRUE, 1, kFill, kHigh, kShadow);
-  frame.Draw(&dc, 2);
+  draw_frame(dc, CRect(10, 10, 20, 20), TRUE, TRUE, 1, 2);
   const COLORREF black = RGB(0, 0, 0);
   for (int y = 11; y <= 22; ++y) EXPECT_EQ(page.GetPixel(10, y), black) << y;
   for (int x = 10; x <= 21; ++x) EXPECT_EQ(page.GetPixel(x, 10), black) << x;
@@ -70,9 +71,7 @@ TEST(ThreeDFrame, EmptyOrInvertedRectangleDrawsNothing) {
   for (const CRect& rc : rects) {
     CRasterSurface s(30, 30, kBack);
     CDC dc(&s);
-    C3DWin frame;
-    frame.SetWin(rc, TRUE, TRUE, 3, kFill, kHigh, kShadow);
-    frame.Draw(&dc, 0);
+    draw_frame(dc, rc, TRUE, TRUE, 3);
     for (int y = 0; y < 30; ++y) {
       for (int x = 0; x < 30; ++x) ASSERT_EQ(s.GetPixel(x, y), kBack) << x << "," << y;
     }
@@ -117,9 +116,7 @@ TEST(ThreeDFrame, RestoresPreviousPenAndDeletesItsOwn) {
 TEST(ThreeDFrame, WidePenEdgesStayCentredOnOutline) {
   CRasterSurface s(40, 40, kBack);
   CDC dc(&s);
-  C3DWin frame;
-  frame.SetWin(CRect(10, 10, 30, 30), FALSE, TRUE, 3, kFill, kHigh, kShadow);
-  frame.Draw(&dc, 0);
+  draw_frame(dc, CRect(10, 10, 30, 30), FALSE, TRUE, 3);
   // The left edge covers x 9..11 in the highlight; the right edge x 29..31 in the shadow.
   for (int x = 9; x <= 11; ++x) EXPECT_EQ(s.GetPixel(x, 20), kHigh) << x;
   for (int x = 29; x <= 31; ++x) EXPECT_EQ(s.GetPixel(x, 20), kShadow) << x;

@@ -2,6 +2,7 @@
 #include "framework/core/split_path.h"
 
 #include "framework/core/code_page.h"
+#include "tests/support/text_case.h"
 
 #include <gtest/gtest.h>
 
@@ -9,37 +10,22 @@
 
 namespace {
 
-struct Split {
-  std::string drive, dir, fname, ext;
-};
-
-Split Do(const char* path) {
+// The four parts of the path, joined by "|": drive, folder, name, extension.
+std::string Parts(const char* path) {
   char drive[_MAX_DRIVE], dir[_MAX_DIR], fname[_MAX_FNAME], ext[_MAX_EXT];
   _splitpath(path, drive, dir, fname, ext);
-  return {drive, dir, fname, ext};
+  return std::string(drive) + "|" + dir + "|" + fname + "|" + ext;
 }
 
 TEST(SplitPath, BothSeparatorsAndLastDotOfLastComponent) {
-  Split s = Do("C:\\logs\\alarm.txt");
-  EXPECT_EQ(s.drive, "C:");
-  EXPECT_EQ(s.dir, "\\logs\\");
-  EXPECT_EQ(s.fname, "alarm");
-  EXPECT_EQ(s.ext, ".txt");
-  s = Do("/var/spool.d/report.final.txt");
-  EXPECT_EQ(s.drive, "");
-  EXPECT_EQ(s.dir, "/var/spool.d/");
-  EXPECT_EQ(s.fname, "report.final");
-  EXPECT_EQ(s.ext, ".txt");
-  s = Do("mixed/dir.v2\\README");
-  EXPECT_EQ(s.dir, "mixed/dir.v2\\");
-  EXPECT_EQ(s.fname, "README");
-  EXPECT_EQ(s.ext, "");
-  s = Do(".profile");
-  EXPECT_EQ(s.fname, "");
-  EXPECT_EQ(s.ext, ".profile");
-  s = Do("1:odd");  // only a letter makes a drive
-  EXPECT_EQ(s.drive, "");
-  EXPECT_EQ(s.fname, "1:odd");
+  const tarvenkel::test::TextCase cases[] = {
+      {"C:\\logs\\alarm.txt", "C:|\\logs\\|alarm|.txt"},
+      {"/var/spool.d/report.final.txt", "|/var/spool.d/|report.final|.txt"},
+      {"mixed/dir.v2\\README", "|mixed/dir.v2\\|README|"},
+      {".profile", "|||.profile"},
+      {"1:odd", "||1:odd|"},  // only a letter makes a drive
+  };
+  for (const auto& c : cases) EXPECT_EQ(Parts(c.input), c.expected) << c.input;
 }
 
 TEST(SplitPath, NullOutputsAndInputAndLongPartsAreCut) {
@@ -59,13 +45,9 @@ TEST(SplitPath, NullOutputsAndInputAndLongPartsAreCut) {
 TEST(SplitPath, ABackslashInsideACharacterOfTheCodePageIsNoSeparator) {
   // 淺 is B2 5C in GBK, 嘰 87 5C; 0x5C after a lead byte is a trail byte.
   AfxSetAnsiCodePage(936);
-  Split s = Do("C:\\logs\\\xB2\x5C.txt");
-  EXPECT_EQ(s.dir, "\\logs\\");
-  EXPECT_EQ(s.fname, "\xB2\x5C");
-  EXPECT_EQ(s.ext, ".txt");
-  s = Do("/spool/\x87\x5C\x87\x5C\\\xB1\xA8.log");  // the last 0x5C stands alone
-  EXPECT_EQ(s.dir, "/spool/\x87\x5C\x87\x5C\\");
-  EXPECT_EQ(s.fname, "\xB1\xA8");
+  EXPECT_EQ(Parts("C:\\logs\\\xB2\x5C.txt"), "C:|\\logs\\|\xB2\x5C|.txt");
+  // The last 0x5C stands alone.
+  EXPECT_EQ(Parts("/spool/\x87\x5C\x87\x5C\\\xB1\xA8.log"), "|/spool/\x87\x5C\x87\x5C\\|\xB1\xA8|.log");
   // A cut that would end inside a character ends before it.
   const std::string name = "xy" + std::string(300, '\xB1');
   char fname[_MAX_FNAME];
@@ -73,8 +55,7 @@ TEST(SplitPath, ABackslashInsideACharacterOfTheCodePageIsNoSeparator) {
   EXPECT_EQ(std::string(fname), name.substr(0, 255 - 1));
   // In UTF-8 no byte of a sequence is "\\", and a lone lead byte is a character of its own.
   AfxSetAnsiCodePage(CP_UTF8);
-  s = Do("a\\\xE6\\b");
-  EXPECT_EQ(s.fname, "b");
+  EXPECT_EQ(Parts("a\\\xE6\\b"), "|a\\\xE6\\|b|");
   AfxSetAnsiCodePage(936);
 }
 
