@@ -154,21 +154,24 @@ if bash "$here/consumer_test.sh" --prefix "$work/root/usr" "$consumer" "$cxx"; t
 else
   fail "install consumer against the packages"
 fi
-echo "== tarvenkel-send setgid, as tarvenkel-mta makes it"
-if [ "$(id -u)" != 0 ] || ! unshare --mount true 2>/dev/null; then
-  echo "skipped: needs root and mount namespaces"
-elif unshare --mount bash "$here/setgid_check.sh" "$work/root" "$work"; then
-  passed=$((passed + 1))
-else
-  fail "tarvenkel-send setgid lets a user read the group's files, or not the system's login"
-fi
-echo "== tarvenkel-mta installed, used and purged in a scratch copy of the machine"
-if [ "$(id -u)" != 0 ] || ! unshare --mount true 2>/dev/null; then
-  echo "skipped: needs root and mount namespaces"
-elif unshare --mount --fork bash "$here/mta_install_check.sh" "$debs" "$(cd "$here/../.." && pwd)"; then
-  passed=$((passed + 1))
-else
-  fail "tarvenkel-mta install, use or purge"
-fi
+# Runs a check script as root in a mount namespace of its own: TITLE, the
+# failure's text, the script and its arguments.
+namespace_check() {
+  local title=$1 failure=$2
+  shift 2
+  echo "== $title"
+  if [ "$(id -u)" != 0 ] || ! unshare --mount true 2>/dev/null; then
+    echo "skipped: needs root and mount namespaces"
+  elif unshare --mount --fork bash "$@"; then
+    passed=$((passed + 1))
+  else
+    fail "$failure"
+  fi
+}
+namespace_check "tarvenkel-send setgid, as tarvenkel-mta makes it" \
+  "tarvenkel-send setgid lets a user read the group's files, or not the system's login" \
+  "$here/setgid_check.sh" "$work/root" "$work"
+namespace_check "tarvenkel-mta installed, used and purged in a scratch copy of the machine" \
+  "tarvenkel-mta install, use or purge" "$here/mta_install_check.sh" "$debs" "$(cd "$here/../.." && pwd)"
 echo "packages: $passed passed, $failed failed"
 [ $failed = 0 ]
