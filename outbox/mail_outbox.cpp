@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <string>
 #include <utility>
 
@@ -215,10 +216,102 @@ public:
   Flusher(OutboxSpool& spool, long long nMaxAge, std::vector<CMailOutbox::CReport>& report)
       : m_spool(spool), m_nMaxAge(nMaxAge), m_report(report), m_now(std::time(nullptr)) {}
 
-  // Sends one message over the open session. Where the server allows, the
-  // commands of the next message (when not null) go with the end of this
-  // one's data, so that a backlog takes one round trip per message.
+  // Sends one message over the open session. With CHUNKING and PIPELINING
+  // it joins the messages in flight (see Write). Otherwise, where the server
+  // allows, the commands of the next message (when not null) go with the end
+  // of this one's data, so that a backlog takes one round trip per message.
   void Send(CSMTP& smtp, OutboxEntry entry, const OutboxEntry* pNext) {
+    CSMTPState& state = CSMTPState::of(smtp);
+    if (state.chunking() && state.pipelining()) {
+      Write(smtp, std::move(entry));
+      return;
+    }
+    Transmit(smtp, std::move(entry), pNext);
+  }
+
+  // Reads the replies to every message in flight, in order, and records
+  // their outcomes.
+  void Drain(CSMTP& smtp) {
+    while (!m_window.empty()) Finish(smtp);
+  }
+
+  // Keeps a message that could not be tried or met a temporary failure,
+  // or gives it up when it is too old.
+  void defer(OutboxEntry& entry, const std::vector<std::string>& recipients, const CString& server,
+             const CString& reason) {
+    ++entry.tries;
+    entry.lastReply = Text(reason);
+    if (m_now - static_cast<long long>(entry.queued) >= m_nMaxAge) {
+      const CString text = reason + " (given up after " + CString(std::to_string(entry.tries).c_str()) + " tries)";
+      add(entry, recipients, CMailOutbox::OUTCOME_FAILED, server, text);
+      fail(entry, text);
+      return;
+    }
+    entry.nextTry = static_cast<std::time_t>(m_now + Backoff(entry.tries));
+    add(entry, recipients, CMailOutbox::OUTCOME_DEFERRED, server, reason);
+    std::string error;
+    m_spool.SaveState(entry, error);
+  }
+
+  void DeferAll(std::vector<OutboxEntry>& entries, std::size_t from, const CString& server, const CString& reason) {
+    for (std::size_t i = from; i < entries.size(); ++i) defer(entries[i], entries[i].Pending(), server, reason);
+  }
+
+private:
+  // A message whose whole transaction is written, its replies awaited.
+  struct CInFlight {
+    OutboxEntry entry;
+    std::vector<std::string> pending;
+    std::uint64_t nBytes = 0;
+    CSMTPState::CWritten written;
+  };
+
+  // With CHUNKING a message needs no reply before its end, so several go out
+  // before the first is answered: the message is written whole behind those
+  // in flight, once the oldest have been answered as far as the count and
+  // the unanswered bytes require. A message that cannot be written whole
+  // without a reply on the way goes alone, after every reply before it.
+  void Write(CSMTP& smtp, OutboxEntry entry) {
+    CSMTPState& state = CSMTPState::of(smtp);
+    const std::vector<std::string> pending = entry.Pending();
+    const int fd = m_spool.OpenMessage(entry.id);
+    if (fd < 0) return;  // gone since it was listed; nothing of it was written
+    QueuedMessage msg(fd, entry.sender, pending);
+    std::uint64_t nBytes = 0;
+    // Not written whole: a message refused before anything is sent, or one
+    // with too many recipients for one group, which goes as one at a time.
+    const bool bWhole = CSMTPState::streamed_size(&msg, nBytes) &&
+                        state.may_write_ahead(&msg, state.declares_size() ? nBytes : 0);
+    while (!m_window.empty() &&
+           (!bWhole || m_window.size() >= tarvenkel::detail::kWholeTransactionsInFlight ||
+            m_nWindowBytes + nBytes > tarvenkel::detail::kUnansweredChunkBytes))
+      Finish(smtp);
+    if (!LinkOpen(smtp)) {
+      // The connection broke under a message before it: this one waits.
+      defer(entry, pending, ServerName(smtp), FailureText(smtp));
+      return;
+    }
+    if (!bWhole) {
+      Transmit(smtp, std::move(entry), nullptr);
+      return;
+    }
+    CInFlight item{std::move(entry), pending, nBytes, {}};
+    state.write_whole(&msg, item.written);
+    m_nWindowBytes += nBytes;
+    m_window.push_back(std::move(item));
+  }
+
+  // Reads the replies to the oldest message in flight and records its outcome.
+  void Finish(CSMTP& smtp) {
+    CInFlight item = std::move(m_window.front());
+    m_window.pop_front();
+    m_nWindowBytes -= item.nBytes;
+    const BOOL sent = CSMTPState::of(smtp).read_whole(item.written);
+    Record(smtp, std::move(item.entry), item.pending, sent);
+  }
+
+  // Sends one message as the only one awaiting replies.
+  void Transmit(CSMTP& smtp, OutboxEntry entry, const OutboxEntry* pNext) {
     CSMTPState& state = CSMTPState::of(smtp);
     const std::vector<std::string> pending = entry.Pending();
     const int fd = m_spool.OpenMessage(entry.id);
@@ -242,6 +335,13 @@ public:
       }
     }
     const BOOL sent = state.send_streamed(&msg);
+    Record(smtp, std::move(entry), pending, sent);
+  }
+
+  // Records the outcome of a message's try: sent, recipients refused for
+  // good or for now, the whole message refused or deferred. The session's
+  // texts and refused recipients are those of its transaction.
+  void Record(CSMTP& smtp, OutboxEntry entry, const std::vector<std::string>& pending, BOOL sent) {
     const CString server = ServerName(smtp);
 
     // The recipients the server refused, sorted by the kind of refusal.
@@ -309,29 +409,6 @@ public:
     defer(entry, left, server, reason);
   }
 
-  // Keeps a message that could not be tried or met a temporary failure,
-  // or gives it up when it is too old.
-  void defer(OutboxEntry& entry, const std::vector<std::string>& recipients, const CString& server,
-             const CString& reason) {
-    ++entry.tries;
-    entry.lastReply = Text(reason);
-    if (m_now - static_cast<long long>(entry.queued) >= m_nMaxAge) {
-      const CString text = reason + " (given up after " + CString(std::to_string(entry.tries).c_str()) + " tries)";
-      add(entry, recipients, CMailOutbox::OUTCOME_FAILED, server, text);
-      fail(entry, text);
-      return;
-    }
-    entry.nextTry = static_cast<std::time_t>(m_now + Backoff(entry.tries));
-    add(entry, recipients, CMailOutbox::OUTCOME_DEFERRED, server, reason);
-    std::string error;
-    m_spool.SaveState(entry, error);
-  }
-
-  void DeferAll(std::vector<OutboxEntry>& entries, std::size_t from, const CString& server, const CString& reason) {
-    for (std::size_t i = from; i < entries.size(); ++i) defer(entries[i], entries[i].Pending(), server, reason);
-  }
-
-private:
   void fail(OutboxEntry& entry, const CString& reason) {
     entry.lastReply = Text(reason);
     std::string error;
@@ -357,6 +434,8 @@ private:
   const long long m_nMaxAge;
   std::vector<CMailOutbox::CReport>& m_report;
   const long long m_now;
+  std::deque<CInFlight> m_window;  // in the order written
+  std::uint64_t m_nWindowBytes = 0;  // their chunk bytes
 };
 
 }  // namespace
@@ -401,12 +480,15 @@ BOOL CMailOutbox::Flush(CSMTP* const* ppServers, int nServers, BOOL bRetryNow) {
   }
   for (std::size_t i = 0; i < due.size(); ++i) {
     if (!LinkOpen(*smtp)) {
-      // The connection broke under an earlier message: the rest waits.
+      // The connection broke under an earlier message: those in flight
+      // meet the failure as their replies are read, and the rest waits.
+      flusher.Drain(*smtp);
       flusher.DeferAll(due, i, ServerName(*smtp), FailureText(*smtp));
       break;
     }
     flusher.Send(*smtp, due[i], i + 1 < due.size() ? &due[i + 1] : nullptr);
   }
+  flusher.Drain(*smtp);
   // Nothing written ahead outlives the flush (the last message has no next).
   CSMTPState::of(*smtp).m_bCommandsWrittenAhead = FALSE;
   CSMTPState::of(*smtp).m_sAfterData.Empty();

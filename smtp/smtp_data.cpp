@@ -166,8 +166,7 @@ BOOL CSMTPState::send_chunk(const char* pData, std::size_t nLength, BOOL bLast, 
   // The server must never wait to write a reply the client does not read:
   // without PIPELINING every chunk waits for the replies before it, with it
   // only once this much data is unanswered.
-  constexpr std::size_t kUnansweredLimit = 256 * 1024;
-  if ((!pipelining() || m_Transaction.nUnansweredBytes + nLength > kUnansweredLimit) &&
+  if ((!pipelining() || m_Transaction.nUnansweredBytes + nLength > kUnansweredChunkBytes) &&
       !m_Transaction.pending.empty() && !take_replies())
     return FALSE;
   if (m_Transaction.bRefused) return FALSE;
@@ -211,13 +210,18 @@ BOOL CSMTPState::count_streamed(CMailMessage* msg, std::uint64_t& nSize, CString
   // counts it without keeping anything but the header block. That block
   // is the one sent: formatted again, it would carry a new Date and
   // Message-ID, whose length may differ from the counted one.
+  if (!streamed_size(msg, nSize)) return FALSE;
+  sHeader = msg->m_sHeader;
+  return TRUE;
+}
+
+BOOL CSMTPState::streamed_size(CMailMessage* msg, std::uint64_t& nSize) {
   ByteCounter counter;
   CDotStuffer stuffer(FALSE);
   CountingFile counting(stuffer, counter);
   if (!msg->WriteMessage(counting)) return FALSE;
   stuffer.Finish(counter);
   nSize = counter.Bytes() + kEndOfDataLine;
-  sHeader = msg->m_sHeader;
   return TRUE;
 }
 

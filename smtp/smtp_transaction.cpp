@@ -186,24 +186,66 @@ BOOL CSMTP::transmit_message(CMailMessage* msg) {
 }
 
 BOOL CSMTP::transmit_streamed_message(CMailMessage* msg) {
+  return m_pState->write_streamed(msg) && m_pState->end_of_data_reply();
+}
+
+BOOL CSMTPState::write_streamed(CMailMessage* msg) {
   std::uint64_t nSize = 0;
   CString sHeader;
-  if (!m_pState->count_streamed(msg, nSize, sHeader)) {
+  if (!count_streamed(msg, nSize, sHeader)) {
     // Nothing has been sent: the connection stays as it is.
-    m_sLastError = "Message could not be written";
+    m_smtp.m_sLastError = "Message could not be written";
     return FALSE;
   }
-  if (!m_pState->start_transaction(msg, nSize)) return FALSE;
-  if (!m_pState->stream_data(msg, FALSE, sHeader)) {
+  if (!start_transaction(msg, nSize)) return FALSE;
+  if (!stream_data(msg, FALSE, sHeader)) {
     // Ending the data now would deliver a message cut short: the connection
     // is closed instead, so that the server discards the transaction.
-    m_Socket.Close();
-    m_pState->m_ReplyReader.Reset();
-    m_pState->m_nLink = CSMTPState::LINK_CLOSED;
-    m_sLastError = "Message could not be written";
+    m_smtp.m_Socket.Close();
+    m_ReplyReader.Reset();
+    m_nLink = LINK_CLOSED;
+    m_smtp.m_sLastError = "Message could not be written";
     return FALSE;
   }
-  return m_pState->end_of_data_reply();
+  return TRUE;
+}
+
+void CSMTPState::write_whole(CMailMessage* msg, CWritten& written) {
+  m_sLastReply.Empty();
+  m_sSocketError.Empty();
+  m_LastRead = CSMTPReply{};
+  m_Transaction = CTransaction{};
+  m_bCommandsWrittenAhead = FALSE;
+  m_sAfterData.Empty();
+  written = CWritten{};
+  if (!m_smtp.m_bConnected || m_nLink != LINK_OPEN) {
+    m_smtp.m_sLastError = "Must be connected";
+  } else if (const BOOL bWritten = write_streamed(msg); bWritten && !m_Transaction.pending.empty()) {
+    written.bAwaiting = TRUE;
+  } else {
+    // Ended already (refused on the way, or nothing of it sent): nothing
+    // was written after it, so a RSET goes where send_streamed puts it.
+    written.bSent = bWritten && end_of_data_reply();
+    if (!written.bSent && m_Transaction.bStarted) reset_transaction();
+    m_Transaction.bStarted = FALSE;
+  }
+  written.transaction = std::move(m_Transaction);
+  m_Transaction = CTransaction{};
+  written.sLastError = m_smtp.m_sLastError;
+  written.sLastReply = m_sLastReply;
+  written.lastRead = m_LastRead;
+}
+
+BOOL CSMTPState::read_whole(CWritten& written) {
+  m_Transaction = std::move(written.transaction);
+  m_smtp.m_sLastError = written.sLastError;
+  m_sLastReply = written.sLastReply;
+  m_LastRead = written.lastRead;
+  // A connection lost since keeps the reason it was lost for.
+  if (m_nLink == LINK_OPEN) m_sSocketError.Empty();
+  const BOOL sent = written.bAwaiting ? take_replies() : written.bSent;
+  m_Transaction.bStarted = FALSE;
+  return sent;
 }
 
 BOOL CSMTPState::declares_size() const {
@@ -270,16 +312,19 @@ CString CSMTPState::rcpt_command(const CString& sAddress) {
   return text;
 }
 
-CString CSMTPState::commands_ahead(CMailMessage* msg, std::uint64_t nSize) {
+BOOL CSMTPState::may_write_ahead(CMailMessage* msg, std::uint64_t nSize) const {
   // Only what start_transaction will surely send: a sound envelope, a size
   // within the server's limit, recipients few enough for one group.
   constexpr int kMaxAhead = 90;
   int nRecipients = 0;
   for (CMailMessage::RECIPIENTS_TYPE kind : kRecipientKinds) nRecipients += msg->GetNumRecipients(kind);
   const std::uint64_t nLimit = size_limit();
-  if (!pipelining() || m_nLink != LINK_OPEN || !EnvelopeIsSafe(msg) || nRecipients == 0 ||
-      nRecipients > kMaxAhead || (nSize > 0 && nLimit > 0 && nSize > nLimit))
-    return CString();
+  return pipelining() && m_nLink == LINK_OPEN && EnvelopeIsSafe(msg) && nRecipients > 0 && nRecipients <= kMaxAhead &&
+         !(nSize > 0 && nLimit > 0 && nSize > nLimit);
+}
+
+CString CSMTPState::commands_ahead(CMailMessage* msg, std::uint64_t nSize) {
+  if (!may_write_ahead(msg, nSize)) return CString();
   CString sSize;
   if (nSize > 0) sSize.Format(" SIZE=%llu", static_cast<unsigned long long>(nSize));
   CString text = mail_command(msg, sSize);

@@ -28,6 +28,14 @@ namespace tarvenkel::detail {
 // The bytes one receive of a reply may take; the reply buffer holds as many.
 inline constexpr int kReplyBufferSize = 1024;
 
+// The chunk bytes that may be written before their replies are read, so that
+// the server never waits to write a reply the client does not read while
+// the client waits to write more: within one message (send_chunk) and over
+// the whole transactions in flight (write_whole).
+inline constexpr std::size_t kUnansweredChunkBytes = 256 * 1024;
+// The whole transactions that may await their replies at once.
+inline constexpr std::size_t kWholeTransactionsInFlight = 16;
+
 // Whether an EHLO line names the extension: the keyword, in any case,
 // followed by the end of the line, a space, or the '=' of the old
 // "AUTH=LOGIN" form. The rest of the line after that goes to pRest when it is
@@ -205,6 +213,10 @@ struct CSMTPState {
   // block, to be sent instead of a new one; otherwise nSize 0 and sHeader
   // empty. FALSE when WriteMessage failed.
   BOOL count_streamed(CMailMessage* msg, std::uint64_t& nSize, CString& sHeader);
+  // The bytes a streamed message takes in the data phase as
+  // declares_size counts them, in a WriteMessage pass that keeps nothing;
+  // FALSE when WriteMessage failed.
+  static BOOL streamed_size(CMailMessage* msg, std::uint64_t& nSize);
   // The size of a formatted message as the server receives it.
   static std::uint64_t formatted_size(CMailMessage* msg);
 
@@ -222,6 +234,16 @@ struct CSMTPState {
   // it first: a message with only CC or BCC recipients goes too. A failed
   // transaction is ended with RSET.
   BOOL send_streamed(CMailMessage* msg);
+  // The mail transaction of a message that writes itself, up to the end of
+  // its data, the replies not yet awaited read only where the dialogue
+  // requires it: what transmit_streamed_message does before it reads the
+  // reply to the end of the data.
+  BOOL write_streamed(CMailMessage* msg);
+  // Whether the commands of a message's transaction (nSize as declared, 0
+  // for none) may be written before the replies to what went before are
+  // read: PIPELINING, an open connection, a sound envelope, a size within
+  // the server's limit, recipients few enough for one group.
+  BOOL may_write_ahead(CMailMessage* msg, std::uint64_t nSize) const;
   // The commands that start the transaction of a message (MAIL From with the
   // size when nSize is not 0, the RCPT TOs, DATA unless the data goes in
   // chunks), to be written with the end of the previous message's data
@@ -267,6 +289,34 @@ struct CSMTPState {
     std::vector<std::pair<CString, CString>> refusedRecipients;
   };
   CTransaction m_Transaction;
+
+  // With CHUNKING and PIPELINING a message's whole transaction (MAIL From,
+  // the RCPT TOs, BDAT ... LAST and the data) needs no reply on the way, so
+  // several may be written before the first is answered: write_whole writes
+  // one and keeps what read_whole needs to read its replies later, in the
+  // order they were written. Replies match their commands in order, and a
+  // server must take in a chunk's bytes even when it refuses the chunk, so
+  // a refusal leaves the dialogue in step for the transactions after it.
+  struct CWritten {
+    CTransaction transaction;   // its replies still awaited
+    CString sLastError;         // the texts its write left (a failure's)
+    CString sLastReply;
+    CSMTPReply lastRead;
+    BOOL bAwaiting = FALSE;     // the last chunk went out; its replies are to be read
+    BOOL bSent = FALSE;         // the result, when nothing is awaited
+  };
+  // Writes the message's whole transaction as send_streamed would, without
+  // reading the replies to it. Replies are read on the way only when the
+  // message alone is more than the chunks that may go unanswered, or has
+  // more recipients than one group: such a message is written only when
+  // nothing else awaits replies. A transaction that ended while written
+  // (refused on the way, or nothing of it sent) is ended with RSET there.
+  void write_whole(CMailMessage* msg, CWritten& written);
+  // Reads the replies to a transaction written by write_whole, after those
+  // written before it: the result send_streamed would have given, with the
+  // same texts and refused recipients. The last chunk ended the transaction
+  // whatever its reply, so no RSET follows a failure.
+  BOOL read_whole(CWritten& written);
 
   // The message of the one-call send while the call runs, else null; the base
   // FormatMailMessage leaves it unformatted (m_bFormatDeferred) for the base

@@ -1,19 +1,22 @@
 // SPDX-License-Identifier: Apache-2.0
 // The outbox against real servers on 127.0.0.1: queueing while the server is
 // down and flushing once it is up, a temporary refusal then an acceptance, a
-// permanent refusal of one recipient of three, the maximum age, a backup
-// server, two flushers at once, and a full disk.
+// permanent refusal of one recipient of three, the maximum age, several
+// messages in flight with CHUNKING, a backup server, two flushers at once,
+// and a full disk.
 #include "outbox/mail_outbox.h"
 
 #include "framework/core/string_array.h"
 #include "tests/support/local_smtp_server.h"
 #include "tests/support/outbox_fixture.h"
+#include "tests/support/postfix_server.h"
 #include "tests/support/scripted_smtp_server.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <future>
 #include <string>
 
@@ -194,6 +197,61 @@ TEST_F(MailOutboxTest, NextMessageCommandsGoWithTheEndOfTheData) {
     EXPECT_EQ(replies, (std::vector<std::string>{"250 one queued", "250 two queued"}));
     EXPECT_EQ(outbox.GetWaitingCount(), 0);
   }
+}
+
+// With CHUNKING several messages are written whole before the first reply is
+// read. Each keeps the outcome it has alone: a refused recipient beside
+// accepted ones, every recipient refused, and the messages after them.
+TEST_F(MailOutboxTest, MessagesInFlightKeepTheirOwnOutcomes) {
+  PostfixServer postfix;
+  const std::string refused = PostfixServer::kRefused;
+  QueueAlarm("one", {"ops@example.com"});
+  QueueAlarm("two", {"ops@example.com", refused, "desk@example.com"});
+  const CString hopeless = QueueAlarm("three", {refused});
+  QueueAlarm("four", {"ops@example.com"});
+  auto smtp = ClientOf(postfix.port(), true);
+  ASSERT_TRUE(outbox.Flush(*smtp));
+  std::vector<std::string> lines;
+  for (const CMailOutbox::CReport& line : outbox.GetReport())
+    lines.push_back(std::to_string(line.nOutcome) + " " + Str(line.sRecipients) + " " + Str(line.sReply).substr(0, 9));
+  EXPECT_EQ(lines, (std::vector<std::string>{"0 ops@example.com 250 2.0.0", "2 " + refused + " 550 5.1.1",
+                                             "0 ops@example.com, desk@example.com 250 2.0.0",
+                                             "2 " + refused + " 550 5.1.1", "0 ops@example.com 250 2.0.0"}));
+  EXPECT_EQ(outbox.GetWaitingCount(), 0);
+  ASSERT_EQ(outbox.GetFailedCount(), 1);
+  EXPECT_EQ(outbox.List(TRUE)[0].sId, hopeless);
+  std::vector<std::string> subjects = postfix.Subjects();
+  std::sort(subjects.begin(), subjects.end());
+  EXPECT_EQ(subjects, (std::vector<std::string>{"four", "one", "two"}));
+}
+
+// The server reads three whole messages before it answers the first, refuses
+// the second's sender and drops the connection: the first is sent, the
+// second failed, and the third, whose replies never came, waits.
+TEST_F(MailOutboxTest, ConnectionDroppedInFlightKeepsTheUnansweredQueued) {
+  QueueAlarm("one");
+  QueueAlarm("two");
+  const CString unanswered = QueueAlarm("three");
+  SmtpScript script;
+  script.Send("220 test ESMTP\r\n").Reply("250-test\r\n250-PIPELINING\r\n250 CHUNKING\r\n");
+  for (int i = 0; i < 3; ++i) script.ReadLine().ReadLine().ReadChunk();
+  script.Send("250 ok\r\n250 ok\r\n250 one queued\r\n550 5.7.1 sender refused\r\n503 5.5.1 no sender\r\n"
+              "503 5.5.1 no sender\r\n").Close();
+  ScriptedSmtpServer server(script);
+  auto smtp = ClientOf(server.port(), true);
+  ASSERT_TRUE(outbox.Flush(*smtp));
+  std::vector<std::string> lines;
+  for (const CMailOutbox::CReport& line : outbox.GetReport())
+    lines.push_back(std::to_string(line.nOutcome) + " " + Str(line.sReply));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "0 250 one queued");
+  EXPECT_EQ(lines[1], "2 550 5.7.1 sender refused");
+  EXPECT_EQ(lines[2].substr(0, 2), "1 ") << lines[2];
+  const std::vector<CMailOutbox::CQueued> waiting = outbox.List();
+  ASSERT_EQ(waiting.size(), 1u);
+  EXPECT_EQ(waiting[0].sId, unanswered);
+  EXPECT_EQ(waiting[0].nTries, 1);
+  EXPECT_EQ(outbox.GetFailedCount(), 1);
 }
 
 TEST_F(MailOutboxTest, UnreachableAndBusyServersGiveWayToTheNext) {

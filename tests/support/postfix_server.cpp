@@ -144,6 +144,20 @@ std::vector<std::string> PostfixServer::Messages() const {
   return messages;
 }
 
+std::vector<std::string> PostfixServer::Subjects() const {
+  std::vector<std::string> subjects;
+  for (const std::string& message : Messages()) {
+    const std::size_t at = message.find("\nSubject: ");
+    if (at == std::string::npos) {
+      subjects.push_back("<absent>");
+      continue;
+    }
+    const std::size_t start = at + 10;
+    subjects.push_back(message.substr(start, message.find('\n', start) - start));
+  }
+  return subjects;
+}
+
 std::string PostfixServer::SaveMessage(std::size_t index) const {
   const std::string path = m_dir.file("message-" + std::to_string(index) + ".eml");
   WriteFile(path, Messages().at(index));

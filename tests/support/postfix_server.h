@@ -27,6 +27,8 @@ public:
   int port() const { return m_port; }
   // Each queued message as header and body (postcat), in no set order.
   std::vector<std::string> Messages() const;
+  // The Subject of each queued message ("<absent>" when none), in no set order.
+  std::vector<std::string> Subjects() const;
   // Writes queued message number index (of Messages) to a file for the parser.
   std::string SaveMessage(std::size_t index) const;
 
