@@ -97,7 +97,7 @@ public:
   // refused permanently as a whole, moves to failed/ with the reply; a
   // temporary failure (4xx, no connection, time-out, TLS) keeps it until its
   // maximum age, after which it moves to failed/ too. In the short dialogue
-  // with a server that offers PIPELINING and CHUNKING, up to 16 messages are
+  // with a server that offers PIPELINING and CHUNKING, up to 8 messages are
   // written whole before their replies are read, each with the outcome it
   // would have alone; a message leaves the folder only once the server's
   // acceptance of it was read. The per-message outcome is in GetReport. FALSE only when the flush could not run: no

@@ -33,8 +33,10 @@ inline constexpr int kReplyBufferSize = 1024;
 // the client waits to write more: within one message (send_chunk) and over
 // the whole transactions in flight (write_whole).
 inline constexpr std::size_t kUnansweredChunkBytes = 256 * 1024;
-// The whole transactions that may await their replies at once.
-inline constexpr std::size_t kWholeTransactionsInFlight = 16;
+// The whole transactions that may await their replies at once: 8 drains a
+// backlog at about a sixth of a round trip per message, and bounds what a
+// killed flusher sends twice (every message in flight may go again).
+inline constexpr std::size_t kWholeTransactionsInFlight = 8;
 
 // Whether an EHLO line names the extension: the keyword, in any case,
 // followed by the end of the line, a space, or the '=' of the old
