@@ -147,9 +147,14 @@ std::optional<int> SendThroughQueue(const SendSettings& settings, CMailMessage& 
     return std::nullopt;
   }
   DeliveryLog log(settings.logFile);
+  // The message's own recipients: listing the queue would read every message waiting.
   std::vector<std::string> recipients;
-  for (const CMailOutbox::CQueued& queued : outbox.List())
-    if (queued.sId == id) recipients = Split(queued.sRecipients);
+  for (CMailMessage::RECIPIENTS_TYPE kind : {CMailMessage::TO, CMailMessage::CC, CMailMessage::BCC}) {
+    for (int i = 0; i < message.GetNumRecipients(kind); ++i) {
+      CString address, name;
+      if (message.GetRecipient(address, name, i, kind)) recipients.push_back(address.str());
+    }
+  }
   log.Write({id.str(), Text(message.m_sFrom), recipients, "", "queued", 0, ""});
   Flush(settings, outbox, log, true);
 
